@@ -1,0 +1,54 @@
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+#include "board/cell.h"
+#include "board/threat_list.h"
+#include "search/keys.h"
+
+// The position: 400 cell bytes and, kept current on every move, both sides'
+// threat lists, their score totals and the position key.
+struct Board {
+    uint8_t cells[CellCount] = {};
+    ThreatList xThreats;  // side 1
+    ThreatList oThreats;  // side 0
+    int32_t xScore = 0;
+    int32_t oScore = 0;
+    int32_t savedScore = 0;  // mover's total just before the last move
+    int32_t moveCount = 0;
+    int32_t lastMove = -1;
+    uint8_t sideToMove = 1;
+    PositionKey positionKey;
+
+    Board() = default;
+    Board(const Board&) = delete;
+    Board& operator=(const Board&) = delete;
+
+    ThreatList& moverThreats() { return sideToMove ? xThreats : oThreats; }
+    ThreatList& opponentThreats() { return sideToMove ? oThreats : xThreats; }
+
+    void makeMove(int cell);  // precondition: cell is empty
+    void takeBack();
+    bool updateAround(int cell);
+    bool rebuildThreats();  // precondition: both lists empty
+    void clearThreatLists();
+    bool evaluateCell(int cell);
+    // Empties the board the way a new game does: lists cleared, stones and
+    // listed bits gone, totals rebuilt; sideToMove and positionKey stay.
+    void resetPosition();
+};
+
+// Deep copy; throws std::bad_alloc with nothing left allocated.
+std::unique_ptr<Board> copyBoard(const Board& source);
+
+// Board image: the little-endian serial form used by the node files.
+bool writeBoardImage(const Board& board, std::FILE* file);
+// False when the file ended or failed before the whole image was read.
+bool readBoardImage(Board& board, std::FILE* file);
+
+// Reach tables: reach[d][c] is the cell k steps from c in direction d, k the
+// smaller of 4 and the steps possible before the edge. Directions in the order
+// -1, +1, -20, +20, -21, +21, -19, +19.
+extern const int ReachSteps[8];
+int reach(int direction, int cell);
