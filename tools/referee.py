@@ -1,0 +1,399 @@
+#!/usr/bin/env python3
+"""Plays two Gomocup brains against each other the way a tournament manager does.
+
+Each brain runs as one child process for the whole match; every game begins with
+START 20 and the INFO settings, then BEGIN, or an opening sent with BOARD to each
+brain on its first move and continued with TURN. Every reply is checked (a legal
+"x,y" on an empty cell, in time); MESSAGE/DEBUG lines are skipped and ERROR lines
+counted as protocol errors. The exit status is 1 when any brain made an illegal
+move, crashed, replied late or broke the protocol, else 0.
+"""
+
+import argparse
+import os
+import random
+import selectors
+import shlex
+import signal
+import subprocess
+import sys
+import time
+
+SIZE = 20
+DIRECTIONS = ((1, 0), (0, 1), (1, 1), (1, -1))
+NO_LIMIT_TIME_LEFT = 2147483647
+
+
+class BrainFailure(Exception):
+    """The brain lost the game by breaking a rule; kind is the stats key."""
+
+    def __init__(self, kind, text):
+        super().__init__(text)
+        self.kind = kind
+
+
+class Stats:
+    def __init__(self):
+        self.wins = 0
+        self.illegal = 0
+        self.crashes = 0
+        self.late = 0
+        self.protocol_errors = 0
+        self.replies = 0
+        self.worst_reply_ms = 0.0
+        self.worst_overshoot_ms = None  # reply time minus the limit in force
+
+    def faults(self):
+        return self.illegal + self.crashes + self.late + self.protocol_errors
+
+
+class Brain:
+    def __init__(self, name, command, verbose, stderr):
+        self.name = name
+        self.command = command
+        self.verbose = verbose
+        self.stderr = stderr
+        self.process = None
+        self.buffer = b""
+        self.selector = None
+        self.stats = Stats()
+
+    def start(self):
+        self.process = subprocess.Popen(
+            shlex.split(self.command), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+            stderr=self.stderr, bufsize=0)
+        self.buffer = b""
+        self.selector = selectors.DefaultSelector()
+        self.selector.register(self.process.stdout, selectors.EVENT_READ)
+
+    def alive(self):
+        return self.process is not None and self.process.poll() is None
+
+    def send(self, line):
+        if self.verbose:
+            print(f"  -> {self.name}: {line}", file=sys.stderr)
+        try:
+            self.process.stdin.write((line + "\n").encode())
+            self.process.stdin.flush()
+        except (BrokenPipeError, OSError):
+            raise BrainFailure("crashes", f"{self.name} closed its input")
+
+    def read_line(self, deadline):
+        """The next line, None on end of output, or "" when the deadline passed."""
+        while b"\n" not in self.buffer:
+            remaining = deadline - time.monotonic()
+            if remaining <= 0:
+                return ""
+            if not self.selector.select(remaining):
+                continue
+            chunk = os.read(self.process.stdout.fileno(), 65536)
+            if not chunk:
+                if self.buffer:
+                    line, self.buffer = self.buffer, b""
+                    return line.decode(errors="replace").rstrip("\r")
+                return None
+            self.buffer += chunk
+        line, _, self.buffer = self.buffer.partition(b"\n")
+        text = line.decode(errors="replace").rstrip("\r")
+        if self.verbose:
+            print(f"  <- {self.name}: {text}", file=sys.stderr)
+        return text
+
+    def reply(self, started, limit_ms, grace_ms, expect):
+        """Reads up to the first line that is not MESSAGE/DEBUG/ERROR.
+
+        started is the monotonic time the command was written; limit_ms the time
+        the brain is allowed (0: none). Returns (text, elapsed ms)."""
+        wait_ms = (limit_ms if limit_ms > 0 else 0) + grace_ms
+        deadline = started + wait_ms / 1000.0
+        while True:
+            line = self.read_line(deadline)
+            if line is None:
+                raise BrainFailure("crashes", f"{self.name} ended while a {expect} was awaited")
+            if line == "":
+                elapsed = (time.monotonic() - started) * 1000.0
+                self.note_time(elapsed, limit_ms)
+                raise BrainFailure("late", f"{self.name} gave no {expect} within {elapsed:.0f} ms")
+            word = line.split(" ", 1)[0].upper()
+            if word == "ERROR":
+                self.stats.protocol_errors += 1
+                print(f"protocol error from {self.name}: {line}")
+                continue
+            if word in ("MESSAGE", "DEBUG"):
+                continue
+            elapsed = (time.monotonic() - started) * 1000.0
+            return line, elapsed
+
+    def note_time(self, elapsed, limit_ms):
+        self.stats.worst_reply_ms = max(self.stats.worst_reply_ms, elapsed)
+        if limit_ms > 0:
+            overshoot = elapsed - limit_ms
+            if self.stats.worst_overshoot_ms is None or overshoot > self.stats.worst_overshoot_ms:
+                self.stats.worst_overshoot_ms = overshoot
+
+    def stop(self, timeout=3.0):
+        if self.process is None:
+            return
+        if self.alive():
+            try:
+                self.send("END")
+            except BrainFailure:
+                pass
+            try:
+                self.process.wait(timeout)
+            except subprocess.TimeoutExpired:
+                self.kill()
+        code = self.process.returncode
+        self.process = None
+        return code
+
+    def kill(self):
+        if self.process is not None and self.process.poll() is None:
+            self.process.send_signal(signal.SIGKILL)
+            self.process.wait()
+
+
+def five_through(board, x, y):
+    stone = board[y][x]
+    for dx, dy in DIRECTIONS:
+        run = 1
+        for sign in (1, -1):
+            cx, cy = x + sign * dx, y + sign * dy
+            while 0 <= cx < SIZE and 0 <= cy < SIZE and board[cy][cx] == stone:
+                run += 1
+                cx += sign * dx
+                cy += sign * dy
+        if run >= 5:
+            return True
+    return False
+
+
+def random_opening(rng, stones):
+    """stones alternating black/white near the centre, with no five among them."""
+    while True:
+        moves = []
+        taken = set()
+        while len(moves) < stones:
+            cell = (rng.randint(6, 13), rng.randint(6, 13))
+            if cell not in taken:
+                taken.add(cell)
+                moves.append(cell)
+        board = [[0] * SIZE for _ in range(SIZE)]
+        ok = True
+        for i, (x, y) in enumerate(moves):
+            board[y][x] = 1 + i % 2
+            if five_through(board, x, y):
+                ok = False
+        if ok:
+            return moves
+
+
+def parse_move(text):
+    parts = text.split(",")
+    if len(parts) != 2:
+        return None
+    try:
+        return int(parts[0].strip()), int(parts[1].strip())
+    except ValueError:
+        return None
+
+
+def board_picture(board, last):
+    """X black, O white; the last stone in lower case."""
+    lines = ["   " + "".join(f"{x:3d}" for x in range(SIZE))]
+    for y in range(SIZE):
+        row = ""
+        for x in range(SIZE):
+            mark = ".XO"[board[y][x]]
+            row += "  " + (mark.lower() if (x, y) == last else mark)
+        lines.append(f"{y:2d} " + row)
+    return "\n".join(lines)
+
+
+class Match:
+    def __init__(self, args):
+        self.args = args
+        stderr = None if args.brain_stderr == "-" else open(args.brain_stderr, "ab")
+        self.brains = [Brain("A", args.brain_a, args.verbose, stderr),
+                       Brain("B", args.brain_b if args.brain_b else args.brain_a,
+                             args.verbose, stderr)]
+        self.rng = random.Random(args.seed)
+        self.draws = 0
+        self.games_played = 0
+
+    def limit_for(self, brain_index, time_left):
+        turn = self.args.timeout_turn
+        if self.args.timeout_match > 0:
+            return min(turn, time_left[brain_index]) if turn > 0 else time_left[brain_index]
+        return turn
+
+    def start_game(self, brain, time_left_value):
+        if not brain.alive():
+            brain.start()
+        started = time.monotonic()
+        brain.send(f"START {SIZE}")
+        line, _ = brain.reply(started, 0, self.args.start_grace, "START answer")
+        if line.strip().upper() != "OK":
+            brain.stats.protocol_errors += 1
+            print(f"protocol error from {brain.name}: START answered {line!r}")
+        brain.send(f"INFO timeout_turn {self.args.timeout_turn}")
+        brain.send(f"INFO timeout_match {self.args.timeout_match}")
+        brain.send(f"INFO time_left {time_left_value}")
+        brain.send(f"INFO max_memory {self.args.max_memory}")
+        brain.send("INFO rule 0")
+
+    def play_game(self, number, black, opening):
+        """Returns (winner index or None, board, last move, text)."""
+        board = [[0] * SIZE for _ in range(SIZE)]
+        moves = []  # (x, y, colour) colour 1 black, 2 white
+        time_left = [self.args.timeout_match] * 2
+        colour_of = {black: 1, 1 - black: 2}
+        no_limit = self.args.timeout_match <= 0
+        for i, brain in enumerate(self.brains):
+            try:
+                self.start_game(brain, NO_LIMIT_TIME_LEFT if no_limit else time_left[i])
+            except BrainFailure as failure:
+                return self.forfeit(i, failure, board, None)
+        for i, (x, y) in enumerate(opening):
+            board[y][x] = 1 + i % 2
+            moves.append((x, y, 1 + i % 2))
+        to_move = black if len(opening) % 2 == 0 else 1 - black
+        first_command = [True, True]
+        last = opening[-1] if opening else None
+        while True:
+            if len(moves) == SIZE * SIZE:
+                return None, board, last, "draw (full board)"
+            brain = self.brains[to_move]
+            try:
+                if not no_limit:
+                    brain.send(f"INFO time_left {max(0, int(time_left[to_move]))}")
+                if first_command[to_move] and not moves:
+                    command = ["BEGIN"]
+                elif first_command[to_move] and opening:
+                    own = colour_of[to_move]
+                    command = ["BOARD"] + [
+                        f"{x},{y},{1 if c == own else 2}" for x, y, c in moves] + ["DONE"]
+                else:
+                    x, y, _ = moves[-1]
+                    command = [f"TURN {x},{y}"]
+                first_command[to_move] = False
+                for line in command[:-1]:
+                    brain.send(line)
+                started = time.monotonic()
+                brain.send(command[-1])
+                limit = self.limit_for(to_move, time_left)
+                line, elapsed = brain.reply(started, limit, self.args.grace, "move")
+                brain.stats.replies += 1
+                brain.note_time(elapsed, limit)
+                if not no_limit:
+                    time_left[to_move] -= elapsed
+                if limit > 0 and elapsed > limit:
+                    raise BrainFailure("late", f"{brain.name} replied after {elapsed:.0f} ms, "
+                                       f"limit {limit} ms")
+                move = parse_move(line)
+                if move is None:
+                    raise BrainFailure("illegal", f"{brain.name} answered {line!r}")
+                x, y = move
+                if not (0 <= x < SIZE and 0 <= y < SIZE):
+                    raise BrainFailure("illegal", f"{brain.name} played {x},{y} off the board")
+                if board[y][x]:
+                    raise BrainFailure("illegal", f"{brain.name} played {x},{y} on a stone")
+            except BrainFailure as failure:
+                return self.forfeit(to_move, failure, board, last)
+            colour = colour_of[to_move]
+            board[y][x] = colour
+            moves.append((x, y, colour))
+            last = (x, y)
+            if five_through(board, x, y):
+                return to_move, board, last, f"{brain.name} made five at {x},{y}"
+            to_move = 1 - to_move
+
+    def forfeit(self, loser, failure, board, last):
+        brain = self.brains[loser]
+        setattr(brain.stats, failure.kind, getattr(brain.stats, failure.kind) + 1)
+        print(f"{failure.kind}: {failure}")
+        if failure.kind in ("crashes", "late"):
+            brain.kill()  # a hung or dead brain is restarted for the next game
+        return 1 - loser, board, last, f"{brain.name} forfeits ({failure.kind})"
+
+    def run(self):
+        lo, hi = self.args.opening_stones
+        for number in range(1, self.args.games + 1):
+            black = (number - 1) % 2
+            opening = random_opening(self.rng, self.rng.randint(lo, hi))
+            winner, board, last, text = self.play_game(number, black, opening)
+            self.games_played += 1
+            if winner is None:
+                self.draws += 1
+                result = "draw"
+            else:
+                self.brains[winner].stats.wins += 1
+                result = f"{self.brains[winner].name} wins"
+            stones = sum(1 for row in board for v in row if v)
+            print(f"game {number}: black {self.brains[black].name}, opening {len(opening)} "
+                  f"stones, {stones} stones at the end: {result} ({text})")
+            show = self.args.print_boards
+            if show == "all" or (show == "last" and number == self.args.games):
+                print(board_picture(board, last))
+            sys.stdout.flush()
+        for brain in self.brains:
+            alive = brain.alive()
+            code = brain.stop()
+            if alive and code not in (0, None):
+                brain.stats.crashes += 1
+                print(f"crashes: {brain.name} ended with status {code} after END")
+
+    def report(self):
+        print(f"result: {self.games_played} games, A {self.brains[0].stats.wins} wins, "
+              f"B {self.brains[1].stats.wins} wins, {self.draws} draws")
+        for brain in self.brains:
+            s = brain.stats
+            overshoot = "n/a" if s.worst_overshoot_ms is None else f"{s.worst_overshoot_ms:.1f} ms"
+            print(f"brain {brain.name}: replies {s.replies}, illegal moves {s.illegal}, "
+                  f"crashes {s.crashes}, late replies {s.late}, protocol errors "
+                  f"{s.protocol_errors}, worst reply {s.worst_reply_ms:.1f} ms, "
+                  f"worst overshoot {overshoot}")
+        return 1 if any(b.stats.faults() for b in self.brains) else 0
+
+
+def stone_range(text):
+    lo, _, hi = text.partition("-")
+    lo, hi = int(lo), int(hi or lo)
+    if not 0 <= lo <= hi <= 20:
+        raise argparse.ArgumentTypeError("expected N or MIN-MAX with 0 <= MIN <= MAX <= 20")
+    return lo, hi
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("brain_a", help="command line of brain A")
+    parser.add_argument("brain_b", nargs="?", help="command line of brain B (default: A again)")
+    parser.add_argument("--games", type=int, default=2)
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--opening-stones", type=stone_range, default=(0, 4),
+                        help="stones of the random openings, N or MIN-MAX (0: BEGIN)")
+    parser.add_argument("--timeout-turn", type=int, default=1000, help="ms, 0: no limit")
+    parser.add_argument("--timeout-match", "--time-left", type=int, default=0,
+                        help="ms per brain and game; time_left counts down from it (0: no limit)")
+    parser.add_argument("--max-memory", type=int, default=83886080)
+    parser.add_argument("--grace", type=int, default=3000,
+                        help="ms to wait past the limit before a brain counts as hung")
+    parser.add_argument("--start-grace", type=int, default=10000,
+                        help="ms allowed for the answer to START")
+    parser.add_argument("--print-boards", choices=("all", "last", "none"), default="last")
+    parser.add_argument("--brain-stderr", default="-", help="file for the brains' stderr")
+    parser.add_argument("--verbose", action="store_true", help="log the traffic to stderr")
+    args = parser.parse_args(argv)
+    if args.games < 1:
+        parser.error("--games must be at least 1")
+    match = Match(args)
+    try:
+        match.run()
+    finally:
+        for brain in match.brains:
+            brain.kill()
+    return match.report()
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
