@@ -3,5 +3,18 @@
 
 // The forced-move analysis, the engine's only move generator. Leaves its
 // moves in resultCells/resultCount (board/shared_state.h) and returns +1 (the
-// side to move wins), -1 (it is lost) or 0.
+// side to move wins), -1 (it is lost) or 0 (then at least one move is listed
+// whenever the board has an empty point). Moves both lists' cursors.
 int analyse(Board& board, int mode);
+
+// Adds to the result list the cells that answer the threat of class k at cell
+// t of the side not to move: t itself and the defence points of its lines.
+void addDefences(Board& board, int t, int k);
+
+// Adds the cells of M, from its cursor on, of classes 8..10 that lie within
+// four points of c on one of c's lines. Moves M's cursor.
+void addLineThrees(int c, ThreatList& m);
+
+// True when the eight neighbours of c are all empty; never for c below 21.
+// Neighbours past the last cell count as empty.
+bool isIsolated(const Board& board, int c);
