@@ -44,11 +44,24 @@ std::unique_ptr<Board> copyBoard(const Board& source);
 
 // Board image: the little-endian serial form used by the node files.
 bool writeBoardImage(const Board& board, std::FILE* file);
-// False when the file ended or failed before the whole image was read.
+// Fields 4 to 8 only, for writers that put the first three down themselves;
+// the bytes are those of writeBoardImage.
+bool writeBoardImageBody(const Board& board, std::FILE* file);
+// False when the file ended or failed before the whole image was read, or the
+// image holds impossible values; the Board is then left untouched.
 bool readBoardImage(Board& board, std::FILE* file);
 
-// Reach tables: reach[d][c] is the cell k steps from c in direction d, k the
-// smaller of 4 and the steps possible before the edge. Directions in the order
-// -1, +1, -20, +20, -21, +21, -19, +19.
-extern const int ReachSteps[8];
-int reach(int direction, int cell);
+// Reach tables: for direction d (an index into ReachSteps) and cell c, the
+// cell k steps from c, k the smaller of 4 and the steps possible before the
+// edge; reachCount gives k. Every scan of a line is bounded by them, since
+// index arithmetic alone would wrap from one row to the next.
+inline constexpr int ReachSteps[8] = {-1, 1, -20, 20, -21, 21, -19, 19};
+
+struct ReachTables {
+    int16_t cell[8][CellCount];
+    int8_t count[8][CellCount];
+};
+extern const ReachTables reachTables;
+
+inline int reach(int direction, int cell) { return reachTables.cell[direction][cell]; }
+inline int reachCount(int direction, int cell) { return reachTables.count[direction][cell]; }

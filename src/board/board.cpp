@@ -1,0 +1,253 @@
+#include "board/board.h"
+
+#include <cstring>
+
+#include "board/line_patterns.h"
+#include "board/shared_state.h"
+
+namespace {
+
+constexpr ReachTables buildReachTables() {
+    ReachTables t{};
+    constexpr int dx[8] = {-1, 1, 0, 0, -1, 1, 1, -1};
+    constexpr int dy[8] = {0, 0, -1, 1, -1, 1, -1, 1};
+    for (int d = 0; d < 8; ++d) {
+        for (int c = 0; c < CellCount; ++c) {
+            int k = 0;
+            while (k < 4 && onBoard(cellX(c) + (k + 1) * dx[d], cellY(c) + (k + 1) * dy[d])) ++k;
+            t.cell[d][c] = static_cast<int16_t>(c + k * ReachSteps[d]);
+            t.count[d][c] = static_cast<int8_t>(k);
+        }
+    }
+    return t;
+}
+
+// The order in which make-move walks the rays around a new stone.
+constexpr int UpdateOrder[8] = {0, 1, 2, 3, 4, 5, 7, 6};
+
+void updateList(ThreatList& list, uint8_t& byte, uint8_t listedBit, int32_t& total, int cell, int threatClass) {
+    if (threatClass > WeakestListed) {
+        if (byte & listedBit) {
+            const int old = list.removeCell(cell);
+            byte &= static_cast<uint8_t>(~listedBit);
+            if (old != -1) total -= threatWeight[old];
+        }
+        return;
+    }
+    if (byte & listedBit) {
+        const int old = list.removeCell(cell);
+        list.insert(cell, threatClass);
+        if (old != threatClass) total += threatWeight[threatClass] - (old == -1 ? 0 : threatWeight[old]);
+    } else {
+        list.insert(cell, threatClass);
+        total += threatWeight[threatClass];
+        byte |= listedBit;
+    }
+}
+
+void dropStoneEntries(Board& board, int cell) {
+    uint8_t& byte = board.cells[cell];
+    if (byte & ListedX) {
+        const int old = board.xThreats.removeCell(cell);
+        byte &= static_cast<uint8_t>(~ListedX);
+        if (old != -1) board.xScore -= threatWeight[old];
+    }
+    if (byte & ListedO) {
+        const int old = board.oThreats.removeCell(cell);
+        byte &= static_cast<uint8_t>(~ListedO);
+        if (old != -1) board.oScore -= threatWeight[old];
+    }
+}
+
+}  // namespace
+
+constexpr ReachTables reachTables = buildReachTables();
+
+bool Board::evaluateCell(int cell) {
+    int xClass, oClass;
+    classifyCell(*this, cell, xClass, oClass);
+    updateList(xThreats, cells[cell], ListedX, xScore, cell, xClass);
+    updateList(oThreats, cells[cell], ListedO, oScore, cell, oClass);
+    return xClass == 0 || oClass == 0;
+}
+
+void Board::makeMove(int cell) {
+    savedScore = sideToMove ? xScore : oScore;
+    cells[cell] = static_cast<uint8_t>((cells[cell] & 0x3F) | (sideToMove ? StoneX : StoneO));
+    ++moveCount;
+    lastMove = cell;
+    updateAround(cell);
+    ++nodeCounter;
+    sideToMove = static_cast<uint8_t>(1 - sideToMove);
+    positionKey ^= key(sideToMove, cell);
+}
+
+void Board::takeBack() {
+    if (lastMove < 0) return;
+    const int cell = lastMove;
+    cells[cell] &= 0x3F;
+    --moveCount;
+    lastMove = -1;
+    updateAround(cell);
+    sideToMove = static_cast<uint8_t>(1 - sideToMove);
+}
+
+bool Board::updateAround(int cell) {
+    if (isEmptyByte(cells[cell])) {
+        evaluateCell(cell);
+    } else {
+        dropStoneEntries(*this, cell);
+    }
+    bool fivePoint = false;
+    for (int d : UpdateOrder) {
+        const int step = ReachSteps[d];
+        bool seenX = false, seenO = false;
+        int p = cell;
+        for (int k = reachCount(d, cell); k > 0; --k) {
+            p += step;
+            const uint8_t v = cells[p];
+            if (isEmptyByte(v)) {
+                if (evaluateCell(p)) fivePoint = true;
+            } else if (isXByte(v)) {
+                if (seenO) break;
+                seenX = true;
+            } else {
+                if (seenX) break;
+                seenO = true;
+            }
+        }
+    }
+    return fivePoint;
+}
+
+bool Board::rebuildThreats() {
+    xScore = oScore = savedScore = 0;
+    bool fivePoint = false;
+    for (int cell = 0; cell < CellCount; ++cell) {
+        if (!isEmptyByte(cells[cell])) continue;
+        cells[cell] &= static_cast<uint8_t>(~(ListedX | ListedO));
+        if (evaluateCell(cell)) fivePoint = true;
+    }
+    return fivePoint;
+}
+
+void Board::clearThreatLists() {
+    oThreats.clear();
+    xThreats.clear();
+}
+
+void Board::resetPosition() {
+    clearThreatLists();
+    for (auto& byte : cells) {
+        byte &= 0x3F;
+        byte &= static_cast<uint8_t>(~(ListedX | ListedO));
+    }
+    moveCount = 0;
+    lastMove = -1;
+    rebuildThreats();
+}
+
+std::unique_ptr<Board> copyBoard(const Board& source) {
+    auto copy = std::make_unique<Board>();
+    std::memcpy(copy->cells, source.cells, sizeof copy->cells);
+    copy->xThreats.copyFrom(source.xThreats);
+    copy->oThreats.copyFrom(source.oThreats);
+    copy->xScore = source.xScore;
+    copy->oScore = source.oScore;
+    copy->savedScore = source.savedScore;
+    copy->lastMove = source.lastMove;
+    copy->moveCount = source.moveCount;
+    copy->sideToMove = source.sideToMove;
+    copy->positionKey = source.positionKey;
+    return copy;
+}
+
+namespace {
+
+bool writeInt32(std::FILE* file, int32_t value) {
+    const uint32_t u = static_cast<uint32_t>(value);
+    const unsigned char bytes[4] = {static_cast<unsigned char>(u), static_cast<unsigned char>(u >> 8),
+                                    static_cast<unsigned char>(u >> 16), static_cast<unsigned char>(u >> 24)};
+    return std::fwrite(bytes, 1, 4, file) == 4;
+}
+
+bool readInt32(std::FILE* file, int32_t& value) {
+    unsigned char bytes[4];
+    if (std::fread(bytes, 1, 4, file) != 4) return false;
+    value = static_cast<int32_t>(static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+                                 static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24);
+    return true;
+}
+
+bool writeList(std::FILE* file, const ThreatList& list) {
+    if (!writeInt32(file, list.count)) return false;
+    for (int i = 0; i < list.count; ++i)
+        if (!writeInt32(file, list.cells[i])) return false;
+    for (int i = 0; i < list.count; ++i)
+        if (!writeInt32(file, list.classes[i])) return false;
+    return true;
+}
+
+// An image read from disk is checked before it touches the Board: counts,
+// cells and classes index arrays later on.
+struct ListImage {
+    int32_t count = 0;
+    int32_t cells[CellCount];
+    int32_t classes[CellCount];
+};
+
+bool readList(std::FILE* file, ListImage& list) {
+    if (!readInt32(file, list.count) || list.count < 0 || list.count > CellCount) return false;
+    for (int i = 0; i < list.count; ++i)
+        if (!readInt32(file, list.cells[i]) || list.cells[i] < 0 || list.cells[i] >= CellCount) return false;
+    for (int i = 0; i < list.count; ++i)
+        if (!readInt32(file, list.classes[i]) || list.classes[i] < 0 || list.classes[i] > WeakestListed)
+            return false;
+    return true;
+}
+
+void installList(ThreatList& list, const ListImage& image) {
+    if (image.count == 0) {
+        list.clear();
+        return;
+    }
+    list.reserveExactly(image.count);
+    std::memcpy(list.cells, image.cells, sizeof(int32_t) * image.count);
+    std::memcpy(list.classes, image.classes, sizeof(int32_t) * image.count);
+    list.count = image.count;
+}
+
+}  // namespace
+
+bool writeBoardImage(const Board& board, std::FILE* file) {
+    const uint8_t side = board.sideToMove;
+    return writeInt32(file, board.moveCount) && writeInt32(file, board.lastMove) &&
+           std::fwrite(&side, 1, 1, file) == 1 && writeBoardImageBody(board, file);
+}
+
+bool writeBoardImageBody(const Board& board, std::FILE* file) {
+    return writeInt32(file, board.xScore) && writeInt32(file, board.oScore) && writeList(file, board.xThreats) &&
+           writeList(file, board.oThreats) && std::fwrite(board.cells, 1, CellCount, file) == CellCount;
+}
+
+bool readBoardImage(Board& board, std::FILE* file) {
+    int32_t moveCount, lastMove, xScore, oScore;
+    uint8_t side;
+    auto xList = std::make_unique<ListImage>();
+    auto oList = std::make_unique<ListImage>();
+    uint8_t cells[CellCount];
+    if (!readInt32(file, moveCount) || !readInt32(file, lastMove) || std::fread(&side, 1, 1, file) != 1 ||
+        !readInt32(file, xScore) || !readInt32(file, oScore) || !readList(file, *xList) || !readList(file, *oList) ||
+        std::fread(cells, 1, CellCount, file) != CellCount)
+        return false;
+    if (side > 1 || lastMove < -1 || lastMove >= CellCount) return false;
+    board.moveCount = moveCount;
+    board.lastMove = lastMove;
+    board.sideToMove = side;
+    board.xScore = xScore;
+    board.oScore = oScore;
+    installList(board.xThreats, *xList);
+    installList(board.oThreats, *oList);
+    std::memcpy(board.cells, cells, CellCount);
+    return true;
+}

@@ -1,0 +1,204 @@
+#include "board/line_patterns.h"
+
+#include <bit>
+
+namespace {
+
+// Reach-table direction of each line's backward and forward ray.
+constexpr int BackwardReach[LineCount] = {0, 2, 4, 7};
+constexpr int ForwardReach[LineCount] = {1, 3, 5, 6};
+
+constexpr int segmentLength(int code) { return std::bit_width(static_cast<unsigned>(code)) - 1; }
+
+// Point i counted from the far backward end.
+constexpr bool holdsStone(int code, int i) { return (code >> (segmentLength(code) - 1 - i)) & 1; }
+constexpr int fillPoint(int code, int i) { return code | (1 << (segmentLength(code) - 1 - i)); }
+
+constexpr bool hasFive(int code) {
+    int run = 0;
+    for (int i = 0; i < segmentLength(code); ++i) {
+        run = holdsStone(code, i) ? run + 1 : 0;
+        if (run >= 5) return true;
+    }
+    return false;
+}
+
+constexpr int completionPoints(int code) {
+    int n = 0;
+    for (int i = 0; i < segmentLength(code); ++i)
+        if (!holdsStone(code, i) && hasFive(fillPoint(code, i))) ++n;
+    return n;
+}
+
+// Filling a point only sets a bit, so every filled code is larger than its
+// source: walking the codes downwards sees each fill already classified.
+constexpr void buildLineClasses(PatternTables& t) {
+    t.lineClass[0] = t.lineClass[1] = NoThreat;
+    for (int code = CodeCount - 1; code >= 2; --code) {
+        int8_t& k = t.lineClass[code];
+        if (segmentLength(code) < 5) { k = NoThreat; continue; }
+        if (hasFive(code)) { k = 0; continue; }
+        int completions = completionPoints(code);
+        if (completions >= 2) { k = 1; continue; }
+        if (completions == 1) { k = 12; continue; }
+        bool gives[ClassCount] = {};
+        for (int i = 0; i < segmentLength(code); ++i)
+            if (!holdsStone(code, i)) gives[t.lineClass[fillPoint(code, i)]] = true;
+        k = gives[1] ? 11 : gives[12] ? 13 : gives[11] ? 16 : gives[13] ? 17 : NoThreat;
+    }
+}
+
+constexpr void buildPairClasses(PatternTables& t) {
+    constexpr int lineClasses[8] = {0, 1, 11, 12, 13, 16, 17, 18};
+    constexpr int8_t pairs[8][8] = {
+        {0, 0, 0, 0, 0, 0, 0, 0},          {0, 1, 1, 1, 1, 1, 1, 1},
+        {0, 1, 3, 2, 5, 6, 11, 11},        {0, 1, 2, 1, 4, 7, 12, 12},
+        {0, 1, 5, 4, 8, 10, 13, 13},       {0, 1, 6, 7, 10, 9, 14, 16},
+        {0, 1, 11, 12, 13, 14, 15, 17},    {0, 1, 11, 12, 13, 16, 17, 18},
+    };
+    for (auto& entry : t.pairClass) entry = -1;
+    for (int i = 0; i < 8; ++i)
+        for (int j = 0; j < 8; ++j) t.pairClass[19 * lineClasses[i] + lineClasses[j]] = pairs[i][j];
+}
+
+constexpr int distanceOf(const PatternTables& t, int code) {
+    return segmentLength(code) < 5 ? 6 : t.lineDistance[code];
+}
+
+constexpr void buildLineDistances(PatternTables& t) {
+    t.lineDistance[0] = t.lineDistance[1] = 0;
+    for (int code = CodeCount - 1; code >= 2; --code) {
+        int8_t& d = t.lineDistance[code];
+        if (segmentLength(code) < 5) { d = 6; continue; }
+        if (hasFive(code) || completionPoints(code) >= 2) { d = 0; continue; }
+        int least = 6;
+        for (int i = 0; i < segmentLength(code); ++i)
+            if (!holdsStone(code, i) && t.lineDistance[fillPoint(code, i)] < least)
+                least = t.lineDistance[fillPoint(code, i)];
+        d = static_cast<int8_t>(least + 1 < 6 ? least + 1 : 6);
+    }
+}
+
+constexpr void buildDefenceCells(PatternTables& t) {
+    for (int code = 2; code < CodeCount; ++code) {
+        int length = segmentLength(code);
+        int pattern = code - (1 << length);
+        for (int i = 0; i < length; ++i) {
+            if (holdsStone(code, i)) continue;
+            int rightLength = length - 1 - i;
+            int left = (1 << i) | (pattern >> (length - i));
+            int right = (1 << rightLength) | (pattern & ((1 << rightLength) - 1));
+            int lowest = distanceOf(t, left) < distanceOf(t, right) ? distanceOf(t, left) : distanceOf(t, right);
+            int rise = lowest - distanceOf(t, code);
+            t.defenceCell[code][i] = static_cast<int8_t>(rise > 0 ? rise : 0);
+        }
+    }
+}
+
+constexpr PatternTables buildPatternTables() {
+    PatternTables t{};
+    buildLineClasses(t);
+    buildPairClasses(t);
+    buildLineDistances(t);
+    buildDefenceCells(t);
+    return t;
+}
+
+}  // namespace
+
+constexpr PatternTables patternTables = buildPatternTables();
+
+void lineCodes(const Board& board, int cell, int line, int& x, int& o) {
+    const uint8_t* cells = board.cells;
+    const int back = BackwardStep[line];
+    const int backPoints = reachCount(BackwardReach[line], cell);
+    int p = cell;
+    int w = 2;
+    int i = 0;
+    for (; i < backPoints; ++i) {
+        p += back;
+        if (!isEmptyByte(cells[p])) break;
+        w <<= 1;
+    }
+    if (i == backPoints) {
+        x = o = w + 1;
+    } else {
+        const bool ownIsX = isXByte(cells[p]);
+        int& own = ownIsX ? x : o;
+        int& other = ownIsX ? o : x;
+        other = w + 1;
+        own = w + 1;
+        w <<= 1;
+        for (++i; i < backPoints; ++i) {
+            p += back;
+            const uint8_t v = cells[p];
+            if (!isEmptyByte(v)) {
+                if (isXByte(v) != ownIsX) break;
+                own += w;
+            }
+            w <<= 1;
+        }
+        own += w;
+    }
+
+    const int forward = ForwardStep[line];
+    const int forwardPoints = reachCount(ForwardReach[line], cell);
+    p = cell;
+    for (i = 0; i < forwardPoints; ++i) {
+        p += forward;
+        if (!isEmptyByte(cells[p])) break;
+        x <<= 1;
+        o <<= 1;
+    }
+    if (i == forwardPoints) return;
+    const bool ownIsX = isXByte(cells[p]);
+    int& own = ownIsX ? x : o;
+    own = 2 * own + 1;
+    for (++i; i < forwardPoints; ++i) {
+        p += forward;
+        const uint8_t v = cells[p];
+        if (isEmptyByte(v)) {
+            own <<= 1;
+        } else {
+            if (isXByte(v) != ownIsX) return;
+            own = 2 * own + 1;
+        }
+    }
+}
+
+int emptyFormCode(const Board& board, int cell, int line, int side) {
+    const uint8_t* cells = board.cells;
+    auto isOwn = [side](uint8_t v) { return side ? isXByte(v) : isOByte(v); };
+    auto isOpposing = [side](uint8_t v) { return side ? isOByte(v) : isXByte(v); };
+    int code = 0;
+    int w = 2;
+    int p = cell;
+    for (int i = reachCount(BackwardReach[line], cell); i > 0; --i) {
+        p += BackwardStep[line];
+        if (isOpposing(cells[p])) break;
+        if (isOwn(cells[p])) code += w;
+        w <<= 1;
+    }
+    code += w;
+    p = cell;
+    for (int i = reachCount(ForwardReach[line], cell); i > 0; --i) {
+        p += ForwardStep[line];
+        if (isOpposing(cells[p])) break;
+        code = 2 * code + (isOwn(cells[p]) ? 1 : 0);
+    }
+    return code;
+}
+
+void classifyCell(const Board& board, int cell, int& xClass, int& oClass) {
+    int xa = NoThreat, xb = NoThreat, oa = NoThreat, ob = NoThreat;
+    for (int line = 0; line < LineCount; ++line) {
+        int x, o;
+        lineCodes(board, cell, line, x, o);
+        const int kx = lineClass(x);
+        const int ko = lineClass(o);
+        if (kx < xa) { xb = xa; xa = kx; } else if (kx < xb) { xb = kx; }
+        if (ko < oa) { ob = oa; oa = ko; } else if (ko < ob) { ob = ko; }
+    }
+    xClass = pairClass(xa, xb);
+    oClass = pairClass(oa, ob);
+}
