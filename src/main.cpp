@@ -1,1 +1,8 @@
-int main() { return 0; }
+#include <iostream>
+
+#include "protocol/command_loop.h"
+
+int main() {
+    std::ios::sync_with_stdio(false);
+    return runEngine(std::cin, std::cout);
+}

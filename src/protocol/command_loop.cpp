@@ -1,0 +1,232 @@
+#include "protocol/command_loop.h"
+
+#include <exception>
+#include <string>
+#include <typeinfo>
+
+#include "protocol/output.h"
+#include "search/static_value.h"
+
+namespace {
+
+constexpr std::string_view NotImplemented = "ERROR Not implemented yet";
+constexpr std::string_view TraceLogPath = "tarvo/cycletrace.log";
+
+// What escapes the work of a turn is reported and the loop goes on with the
+// game as the failed work left it.
+template <class Work>
+void guardTurnWork(std::ostream& out, Work work) {
+    try {
+        work();
+    } catch (const std::exception& error) {
+        writeLine(out, "MESSAGE Caught " + printableText(error.what()));
+        writeLine(out, "MESSAGE Type " + printableText(typeid(error).name()));
+        writeLine(out, "ERROR System Error, see " + std::string(TraceLogPath));
+    } catch (...) {
+        writeLine(out, "MESSAGE Unexpected Error");
+        writeLine(out, "ERROR Unexpected Error, see " + std::string(TraceLogPath));
+    }
+}
+
+}  // namespace
+
+LoopExit CommandLoop::run() {
+    for (;;) {
+        if (input.atEnd()) return LoopExit::EndOfInput;
+        const int code = input.matchKeyword(commandKeywords, CommandCount);
+        if (code < 0) {
+            writeLine(out, "ERROR Unknown Command!");
+            continue;
+        }
+        const Outcome outcome = runCommand(code);
+        out << std::flush;
+        if (outcome == Outcome::End) return LoopExit::EndCommand;
+        if (outcome == Outcome::Mismatch) {
+            writeLine(out, "ERROR Fatal Error, Protocol Mismatch!");
+            return LoopExit::ProtocolMismatch;
+        }
+    }
+}
+
+CommandLoop::Outcome CommandLoop::runCommand(int code) {
+    using Command = Outcome (CommandLoop::*)();
+    static constexpr Command commands[CommandCount] = {
+        &CommandLoop::commandPass,  &CommandLoop::commandIn,       &CommandLoop::commandProblem,
+        &CommandLoop::commandBest,  &CommandLoop::commandTurn,     &CommandLoop::commandZturn,
+        &CommandLoop::commandMoveback, &CommandLoop::commandInfo,  &CommandLoop::commandStart,
+        &CommandLoop::commandBegin, &CommandLoop::commandEnd,      &CommandLoop::commandBoard,
+        &CommandLoop::commandPlay,  &CommandLoop::commandAbout,    &CommandLoop::commandDb,
+        &CommandLoop::commandStats, &CommandLoop::commandRead,     &CommandLoop::commandPrint};
+    // A command other than "turn" that fails midway is reported; the loop goes on.
+    try {
+        return (this->*commands[code])();
+    } catch (const std::exception& error) {
+        writeLine(out, "ERROR System Error: " + printableText(error.what()));
+    } catch (...) {
+        writeLine(out, "ERROR Unexpected Error");
+    }
+    return Outcome::Continue;
+}
+
+bool CommandLoop::refuseOccupied(int cell) {
+    if (isEmptyByte(game.board.cells[cell])) return false;
+    writeLine(out, "ERROR Cell " + cellText(cell) + " is occupied");
+    return true;
+}
+
+bool CommandLoop::refuseOverlong(WordRead read) {
+    if (read != WordRead::Overlong) return false;
+    writeLine(out, "ERROR Word longer than 1023 characters ignored");
+    return true;
+}
+
+void CommandLoop::answerTurn(int cell) {
+    if (refuseOccupied(cell)) return;
+    guardTurnWork(out, [&] { writeLine(out, NotImplemented); });
+}
+
+CommandLoop::Outcome CommandLoop::commandPass() {
+    game.board.sideToMove = static_cast<uint8_t>(1 - game.board.sideToMove);
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandIn() {
+    const int c = input.readChar();
+    if (c >= 0) game.stepCandidate(c);
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandProblem() {
+    int32_t number = 0;
+    if (!input.readInteger(number)) {
+        writeLine(out, "ERROR Problem number expected");
+        return Outcome::Continue;
+    }
+    writeLine(out, NotImplemented);
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandBest() {
+    writeLine(out, NotImplemented);
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandTurn() {
+    int x = 0, y = 0;
+    if (!input.readCoordinates(x, y)) return Outcome::Mismatch;
+    answerTurn(cellAt(x, y));
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandZturn() {
+    int32_t cell = 0;
+    if (!input.readInteger(cell)) return Outcome::Mismatch;
+    if (cell < 0 || cell >= CellCount) {
+        writeLine(out, "ERROR Cell " + std::to_string(cell) + " is outside 0..399");
+        return Outcome::Continue;
+    }
+    answerTurn(cell);
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandMoveback() { return Outcome::Continue; }
+
+CommandLoop::Outcome CommandLoop::commandInfo() {
+    const int key = input.matchKeyword(infoKeys, InfoKeyCount);
+    if (key < 0) {
+        input.readRestOfLine();
+        return Outcome::Continue;
+    }
+    int32_t value = 0;
+    if (!input.readInteger(value) || value < 0) return Outcome::Mismatch;
+    if (key == 0) game.timeLeft = value;
+    if (key == 1) game.timeoutTurn = value;
+    if (key == 2) game.setMemoryBudget(value);
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandStart() {
+    if (!input.nextIsDigit() || !input.readInteger(boardSize)) return Outcome::Mismatch;
+    if (boardSize == BoardSize)
+        writeLine(out, "OK");
+    else
+        writeLine(out, "ERROR Unsupport size of board, supported size is " +
+                           std::to_string(BoardSize) + "!");
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandBegin() {
+    writeLine(out, NotImplemented);
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandEnd() { return Outcome::End; }
+
+CommandLoop::Outcome CommandLoop::commandBoard() {
+    game.followsKnowledgeBase = false;
+    if (!game.readBoardInput(input)) return Outcome::Continue;
+    writeLine(out, NotImplemented);
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandPlay() {
+    int x = 0, y = 0;
+    if (!input.readCoordinates(x, y)) return Outcome::Mismatch;
+    const int cell = cellAt(x, y);
+    if (!refuseOccupied(cell)) game.playMove(cell);
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandAbout() {
+    writeLine(out, AboutLine);
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandDb() {
+    const WordRead subcommand = input.readWord();
+    if (subcommand == WordRead::Missing || refuseOverlong(subcommand)) return Outcome::Continue;
+    const std::string_view word = input.wordArgument;
+    if (word.find("add") != std::string_view::npos) {
+        const WordRead path = input.readWord();
+        if (path == WordRead::Missing || refuseOverlong(path)) return Outcome::Continue;
+        writeLine(out, NotImplemented);
+    } else if (word.find("export") != std::string_view::npos) {
+        writeLine(out, NotImplemented);
+    } else if (word.find("create") != std::string_view::npos) {
+        writeLine(out, NotImplemented);
+    }
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandStats() {
+    writeLine(out, NotImplemented);
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandRead() {
+    const WordRead name = input.readWord();
+    if (name == WordRead::Missing || refuseOverlong(name)) return Outcome::Continue;
+    game.followsKnowledgeBase = false;
+    if (game.readPosition(input.wordArgument))
+        writeLine(out, std::to_string(scorePosition(game.board)));
+    else
+        writeLine(out, "ERROR Cannot open the position file " +
+                           printableText(input.wordArgument));
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandPrint() {
+    printBoard(game.board, out);
+    out << '\n' << std::flush;
+    return Outcome::Continue;
+}
+
+int runEngine(std::istream& in, std::ostream& out) {
+    // Start-up order: trace ring, node table, estimate tables, then the session.
+    // "end" leaves at once; the end of input and a mismatch release the node
+    // table on the way out.
+    GameSession game(out);
+    CommandLoop loop(game, in, out);
+    loop.run();
+    return 0;
+}

@@ -1,0 +1,67 @@
+#pragma once
+#include <cstdint>
+#include <istream>
+#include <ostream>
+#include <string_view>
+
+#include "protocol/game_session.h"
+#include "protocol/input.h"
+
+// A word's position in the table is its dispatch code.
+inline constexpr int CommandCount = 18;
+inline constexpr std::string_view commandKeywords[CommandCount] = {
+    "0move", "in",    "problem", "best", "turn", "zturn", "moveback", "info",  "start",
+    "begin", "end",   "board",   "play", "about", "db",   "stats",    "read",  "print"};
+
+inline constexpr int InfoKeyCount = 3;
+inline constexpr std::string_view infoKeys[InfoKeyCount] = {"time_left", "timeout_turn",
+                                                            "max_memory"};
+
+inline constexpr std::string_view AboutLine =
+    "name=\"pbrain-tarvo\", version=\"0.1\", author=\"Tarvo developers\", country=\"EU\"";
+
+enum class LoopExit { EndCommand, EndOfInput, ProtocolMismatch };
+
+struct CommandLoop {
+    enum class Outcome { Continue, End, Mismatch };
+
+    GameSession& game;
+    ProtocolInput input;
+    std::ostream& out;
+    int32_t boardSize = 0;
+
+    CommandLoop(GameSession& session, std::istream& in, std::ostream& output)
+        : game(session), input(in), out(output) {}
+
+    LoopExit run();
+
+    // One per command word, in the order of commandKeywords.
+    Outcome commandPass();
+    Outcome commandIn();
+    Outcome commandProblem();
+    Outcome commandBest();
+    Outcome commandTurn();
+    Outcome commandZturn();
+    Outcome commandMoveback();
+    Outcome commandInfo();
+    Outcome commandStart();
+    Outcome commandBegin();
+    Outcome commandEnd();
+    Outcome commandBoard();
+    Outcome commandPlay();
+    Outcome commandAbout();
+    Outcome commandDb();
+    Outcome commandStats();
+    Outcome commandRead();
+    Outcome commandPrint();
+
+private:
+    Outcome runCommand(int code);
+    void answerTurn(int cell);
+    bool refuseOccupied(int cell);
+    bool refuseOverlong(WordRead read);
+};
+
+// Start-up, the command loop and the way out; the process exits with this
+// value, 0 on every way out.
+int runEngine(std::istream& in, std::ostream& out);

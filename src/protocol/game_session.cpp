@@ -1,0 +1,206 @@
+#include "protocol/game_session.h"
+
+#include <charconv>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "board/analysis.h"
+#include "board/shared_state.h"
+#include "protocol/output.h"
+#include "search/static_value.h"
+
+void GameSession::setMemoryBudget(int32_t bytes) {
+    memoryBudget = bytes - MinimumMemoryBudget;
+    if (memoryBudget < MinimumMemoryBudget) memoryBudget = MinimumMemoryBudget;
+}
+
+void GameSession::playMove(int cell) {
+    if (moveRecordCount < CellCount) moveRecord[moveRecordCount++] = cell;
+    board.makeMove(cell);
+}
+
+bool GameSession::stepCandidate(int c) {
+    if (c == '.') {
+        board.takeBack();
+    } else {
+        const int k = (c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c) - 'A';
+        analyse(board, 0);
+        if (k < 0 || k >= resultCount) {
+            const char letter = static_cast<char>(c);
+            writeLine(out, "ERROR No listed move for the letter " +
+                               printableText(std::string_view(&letter, 1)));
+            return false;
+        }
+        const int cell = resultCells[k];
+        if (!isEmptyByte(board.cells[cell])) {
+            writeLine(out, "ERROR Cell " + cellText(cell) + " is occupied");
+            return false;
+        }
+        board.makeMove(cell);
+    }
+    printBoard(board, out);
+    out << '\n' << std::flush;
+    return true;
+}
+
+namespace {
+
+// One position line "x,y,field"; blanks may surround the numbers.
+struct LineParser {
+    const char* at;
+    const char* end;
+
+    void skipBlanks() {
+        while (at < end && (*at == ' ' || *at == '\t' || *at == '\r')) ++at;
+    }
+    bool number(int& value) {
+        skipBlanks();
+        const auto [next, error] = std::from_chars(at, end, value);
+        if (error != std::errc()) return false;
+        at = next;
+        return true;
+    }
+    bool comma() {
+        skipBlanks();
+        if (at == end || *at != ',') return false;
+        ++at;
+        return true;
+    }
+};
+
+// The stone a position line places: field 1 is the engine's own (it is to move
+// as side 1), field 2 the opponent's. Other lines place nothing.
+uint8_t stoneOfLine(const char* line, int length, int& cell) {
+    LineParser parser{line, line + length};
+    int x = 0, y = 0, field = 0;
+    if (!parser.number(x) || !parser.comma() || !parser.number(y)) return 0;
+    if (!onBoard(x, y) || !parser.comma() || !parser.number(field)) return 0;
+    cell = cellAt(x, y);
+    if (field == 1) return StoneX;
+    if (field == 2) return StoneO;
+    return 0;
+}
+
+}  // namespace
+
+bool GameSession::readBoardInput(ProtocolInput& input) {
+    board.clearThreatLists();
+    std::memset(board.cells, 0, sizeof board.cells);
+    if (board.sideToMove == 0) board.sideToMove = 1;
+    board.moveCount = 0;
+    board.lastMove = -1;
+
+    bool done = false;
+    while (!done && !input.atEnd()) {
+        char line[WordBufferSize];
+        int length = 0;
+        for (int c = input.in.get(); c != std::char_traits<char>::eof() && c != '\n';
+             c = input.in.get())
+            if (length < WordBufferSize - 1) line[length++] = static_cast<char>(c);
+        int first = 0;
+        while (first < length && (line[first] == ' ' || line[first] == '\t')) ++first;
+        if (first < length && (line[first] == 'D' || line[first] == 'd')) {
+            done = true;
+            continue;
+        }
+        int cell = 0;
+        const uint8_t stone = stoneOfLine(line, length, cell);
+        if (stone != 0 && board.cells[cell] == 0) {
+            board.cells[cell] = stone;
+            ++board.moveCount;
+        }
+    }
+    board.rebuildThreats();
+    return done;
+}
+
+bool GameSession::readPosition(const char* name) {
+    board.clearThreatLists();
+    for (uint8_t& cell : board.cells) cell &= 0x3F;
+    board.moveCount = 0;
+    board.lastMove = -1;
+
+    board.sideToMove = 1;
+    if (std::strcmp(name, "plocha.dat") == 0) {
+        std::ifstream side("tah.dat");
+        char mark = 0;
+        if (side >> mark && mark == 'o') board.sideToMove = 0;
+    }
+
+    std::memset(board.cells, 0, sizeof board.cells);
+    std::ifstream file(name);
+    if (!file) {
+        board.rebuildThreats();
+        return false;
+    }
+    char mark = 0;
+    for (int cell = 0; cell < CellCount && file >> mark; ++cell) {
+        if (mark == 'x') {
+            board.cells[cell] = StoneX;
+            ++board.moveCount;
+        } else if (mark == 'o') {
+            board.cells[cell] = StoneO;
+            ++board.moveCount;
+        }
+    }
+    board.rebuildThreats();
+    return true;
+}
+
+namespace {
+
+char panelMark(uint8_t cell, int label) {
+    if (isXByte(cell)) return 'X';
+    if (isOByte(cell)) return '@';
+    if (label < 0) return '-';
+    return label <= '~' - 'a' ? static_cast<char>('a' + label) : '*';
+}
+
+void classByCell(const ThreatList& list, int (&classes)[CellCount]) {
+    for (int& k : classes) k = -1;
+    for (int i = 0; i < list.count; ++i) classes[list.cells[i]] = list.classes[i];
+}
+
+std::string leftAligned(int32_t value) {
+    std::string text = std::to_string(value);
+    if (text.size() < 10) text.resize(10, ' ');
+    return text;
+}
+
+}  // namespace
+
+void printBoard(Board& board, std::ostream& out) {
+    const int32_t black = board.xScore - board.oScore;
+    const int32_t white = board.savedScore + (board.sideToMove == 1 ? board.xScore : board.oScore);
+    out << "DEBUG " << (board.sideToMove == 1 ? 'x' : 'o') << "  Black = " << leftAligned(black)
+        << "  White = " << leftAligned(white) << '\n'
+        << std::flush;
+    out << "DEBUG " << scorePosition(board) << '\n' << std::flush;
+
+    analyse(board, 0);
+    int xClass[CellCount], oClass[CellCount], listed[CellCount];
+    classByCell(board.xThreats, xClass);
+    classByCell(board.oThreats, oClass);
+    for (int& position : listed) position = -1;
+    for (int i = resultCount - 1; i >= 0; --i)
+        if (resultCells[i] >= 0 && resultCells[i] < CellCount) listed[resultCells[i]] = i;
+
+    out << "DEBUG  01234567890123456789 01234567890123456789 01234567890123456789\n" << std::flush;
+    for (int y = 0; y < BoardSize; ++y) {
+        const char digit = static_cast<char>('0' + y % 10);
+        std::string row = "DEBUG ";
+        const int* panels[3] = {xClass, oClass, listed};
+        for (const int* labels : panels) {
+            row += digit;
+            for (int x = 0; x < BoardSize; ++x) {
+                const int cell = cellAt(x, y);
+                row += panelMark(board.cells[cell], labels[cell]);
+            }
+        }
+        row += digit;
+        out << row;
+        if (y + 1 < BoardSize) out << '\n';
+        out << std::flush;
+    }
+}

@@ -1,0 +1,41 @@
+#pragma once
+#include <cstdint>
+#include <ostream>
+
+#include "board/board.h"
+#include "protocol/input.h"
+
+constexpr int32_t MinimumMemoryBudget = 2097152;
+
+// The one game the command loop holds for the whole run.
+struct GameSession {
+    Board board;
+    // Moves past the 400th (possible only after debug take-backs) are played
+    // but no longer recorded.
+    int32_t moveRecord[CellCount] = {};
+    int32_t moveRecordCount = 0;
+    int32_t timeLeft = 120000;
+    int32_t timeoutTurn = 10000;
+    int32_t memoryBudget = 83886080;
+    bool followsKnowledgeBase = false;
+    std::ostream& out;  // where the game's own reply lines go
+
+    explicit GameSession(std::ostream& output) : out(output) {}
+
+    void setMemoryBudget(int32_t bytes);
+    // The move of the side to move; the cell must be empty.
+    void playMove(int cell);
+    // "in": "." takes the last stone back, a letter plays that listed move of
+    // the forced-move analysis; then the picture. False (and an ERROR line)
+    // for a letter the list does not have.
+    bool stepCandidate(int c);
+    // "board": the position lines up to the DONE line. False when the input
+    // ended first.
+    bool readBoardInput(ProtocolInput& input);
+    // "read" and "problem". False when the file cannot be opened; the Board is
+    // then empty and consistent.
+    bool readPosition(const char* name);
+};
+
+// The three-panel picture; the caller ends its last line.
+void printBoard(Board& board, std::ostream& out);

@@ -1,0 +1,111 @@
+#include "protocol/input.h"
+
+#include <cstring>
+#include <limits>
+
+namespace {
+
+constexpr bool endsWord(int c) { return c == ' ' || c == '\n' || c == '\r'; }
+
+constexpr int lowerCase(int c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
+
+constexpr bool isDigit(int c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+void ProtocolInput::skipSpace() {
+    while (isBlank(in.peek())) in.get();
+}
+
+int ProtocolInput::matchKeyword(const std::string_view* table, int count) {
+    skipSpace();
+    if (atEnd()) return -1;
+    int length = 0;
+    bool overlong = false;
+    for (;;) {
+        const int c = in.get();
+        if (c == std::char_traits<char>::eof()) {
+            lastTerminator = -1;
+            commandWord[length] = '\0';
+            return -1;
+        }
+        if (endsWord(c)) {
+            lastTerminator = c;
+            break;
+        }
+        if (length < WordBufferSize - 1)
+            commandWord[length++] = static_cast<char>(lowerCase(c));
+        else
+            overlong = true;
+    }
+    commandWord[length] = '\0';
+    if (overlong) return -1;
+    const std::string_view word(commandWord, length);
+    for (int i = 0; i < count; ++i)
+        if (table[i] == word) return i;
+    return -1;
+}
+
+bool ProtocolInput::nextIsDigit() { return isDigit(in.peek()); }
+
+bool ProtocolInput::readInteger(int32_t& value) {
+    skipSpace();
+    bool negative = false;
+    if (in.peek() == '+' || in.peek() == '-') negative = in.get() == '-';
+    if (!isDigit(in.peek())) return false;
+    constexpr int64_t Limit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+    int64_t magnitude = 0;
+    while (isDigit(in.peek())) {
+        magnitude = magnitude * 10 + (in.get() - '0');
+        if (magnitude > Limit) magnitude = Limit;
+    }
+    if (negative)
+        value = static_cast<int32_t>(-magnitude);
+    else
+        value = static_cast<int32_t>(magnitude == Limit ? Limit - 1 : magnitude);
+    return true;
+}
+
+int ProtocolInput::readChar() {
+    skipSpace();
+    const int c = in.get();
+    return c == std::char_traits<char>::eof() ? -1 : c;
+}
+
+bool ProtocolInput::readCoordinates(int& x, int& y) {
+    int32_t value = 0;
+    if (!readInteger(value) || value < 0 || value >= 20) return false;
+    x = value;
+    if (readChar() != ',') return false;
+    if (!readInteger(value) || value < 0 || value >= 20) return false;
+    y = value;
+    return true;
+}
+
+WordRead ProtocolInput::readWord() {
+    skipSpace();
+    int length = 0;
+    bool overlong = false;
+    while (!atEnd() && !isBlank(in.peek())) {
+        const int c = in.get();
+        if (c == std::char_traits<char>::eof()) break;
+        if (length < WordBufferSize - 1)
+            wordArgument[length++] = static_cast<char>(c);
+        else
+            overlong = true;
+    }
+    wordArgument[length] = '\0';
+    if (overlong) return WordRead::Overlong;
+    return length == 0 ? WordRead::Missing : WordRead::Read;
+}
+
+void ProtocolInput::readRestOfLine() {
+    int length = 0;
+    if (lastTerminator != '\n') {
+        for (int c = in.get(); c != std::char_traits<char>::eof(); c = in.get()) {
+            if (length < WordBufferSize - 1) restOfLine[length++] = static_cast<char>(c);
+            if (c == '\n') break;
+        }
+    }
+    restOfLine[length] = '\0';
+}

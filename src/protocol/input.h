@@ -1,0 +1,48 @@
+#pragma once
+#include <cstdint>
+#include <istream>
+#include <string_view>
+
+constexpr int WordBufferSize = 1024;  // a word keeps at most 1023 characters
+
+enum class WordRead { Read, Missing, Overlong };
+
+// The protocol's input pieces, all read from one stream. Command words end at a
+// space, line feed or carriage return; the other readers skip white space first.
+struct ProtocolInput {
+    std::istream& in;
+    char commandWord[WordBufferSize] = {};
+    char wordArgument[WordBufferSize] = {};
+    char restOfLine[WordBufferSize] = {};
+    int lastTerminator = -1;  // what ended the last command word; -1 for the end of input
+
+    explicit ProtocolInput(std::istream& stream) : in(stream) {}
+
+    bool atEnd() const { return !in.good(); }
+
+    // Index of the word in table, or -1 (no such word, input ended inside the
+    // word, or a word longer than 1023 characters, which is consumed whole).
+    int matchKeyword(const std::string_view* table, int count);
+    // True when the character right after the last word's terminator is a digit.
+    bool nextIsDigit();
+    // Optionally signed decimal; values beyond 32 bits saturate. False when no
+    // digit follows.
+    bool readInteger(int32_t& value);
+    // The next non-blank character, or -1 at the end of input.
+    int readChar();
+    // x "," y with x and y in 0..19, each piece checked as it is read.
+    bool readCoordinates(int& x, int& y);
+    // Next run of non-blank characters into wordArgument. An overlong word is
+    // consumed whole and reported, never truncated into a different name.
+    WordRead readWord();
+    // Up to and including the next line feed, at most 1023 characters kept. When
+    // the last command word already ended its line, there is nothing left to read.
+    void readRestOfLine();
+
+private:
+    void skipSpace();
+};
+
+constexpr bool isBlank(int c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
