@@ -1,3 +1,10 @@
 #include "search/shared_state.h"
 
 int32_t moveDeadline = 0;
+
+uint32_t idCounter = 0;
+int32_t workByCell[CellCount];
+ProofNumbers numbersByCell[CellCount];
+NodeTable* nodeTable = nullptr;
+int32_t pnEst[EstimateCount] = {};
+int32_t dnEst[EstimateCount] = {};

@@ -1,0 +1,30 @@
+#include "search/estimates.h"
+
+#include <fstream>
+
+#include "search/shared_state.h"
+
+namespace {
+
+void loadEstimateTable(const char* path, int32_t (&table)[EstimateCount]) {
+    std::ifstream file(path);
+    if (!file) {
+        for (int32_t& entry : table) entry = 1;
+        return;
+    }
+    // Cleared first so that a reload reads exactly like the first load.
+    for (int32_t& entry : table) entry = 0;
+    for (int32_t& entry : table) {
+        int32_t value;
+        if (!(file >> value)) break;
+        entry = value;
+    }
+}
+
+}  // namespace
+
+void loadEstimates() {
+    idCounter = 0;
+    loadEstimateTable("tarvo/matlab/pn.est", pnEst);
+    loadEstimateTable("tarvo/matlab/dn.est", dnEst);
+}

@@ -1,0 +1,33 @@
+#pragma once
+#include <cstdint>
+
+#include "search/keys.h"
+
+struct ProofNode;
+
+constexpr uint32_t NodeTableSlots = 1u << 19;
+
+// 32 - log2(slotCount), worked out by doubling from 2 while counting down from 31.
+constexpr uint32_t slotShiftFor(uint32_t slotCount) {
+    uint32_t shift = 31;
+    for (uint32_t n = 2; n < slotCount; n *= 2) --shift;
+    return shift;
+}
+
+// One slot per key, the newest entry wins; the table does not own the nodes.
+struct NodeTable {
+    uint32_t slotShift = slotShiftFor(NodeTableSlots);
+    ProofNode* slots[NodeTableSlots] = {};
+
+    uint32_t slotOf(const PositionKey& key) const { return key.low >> slotShift; }
+    // The node in the key's slot if its key matches in both words, else null.
+    ProofNode* find(const PositionKey& key) const;
+    void insert(ProofNode* node);
+    // Clears the node's slot only if the slot still refers to this node.
+    void remove(const ProofNode* node);
+};
+
+// Sets nodeTable (search/shared_state.h). Without a table the proof-number
+// search runs on, only without sharing transpositions.
+bool createNodeTable();
+void releaseNodeTable();

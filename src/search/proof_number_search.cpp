@@ -1,0 +1,409 @@
+#include "search/proof_number_search.h"
+
+#include <algorithm>
+#include <climits>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "board/analysis.h"
+#include "board/shared_state.h"
+#include "board/win_test.h"
+#include "platform/clock.h"
+#include "platform/memory.h"
+#include "search/estimates.h"
+#include "search/node_table.h"
+#include "search/shared_state.h"
+
+namespace {
+
+void writeMessage(std::ostream& out, const std::string& text) {
+    out << "MESSAGE " << text << '\n' << std::flush;
+}
+
+// Numbers of a position whose outcome r (+1 the side to move wins) is known.
+void setDecided(ProofNode* node, int r) {
+    if ((r == 1) == node->isOr()) {
+        node->pn = 0;
+        node->dn = Infinite;
+    } else {
+        node->pn = Infinite;
+        node->dn = 0;
+    }
+}
+
+bool isLeftOut(const ProofNode* child, int level) {
+    return child->expansion() == DeadEnd && child->tag() <= level;
+}
+
+// An infinite number compares larger than every finite one.
+bool lessNumber(int32_t a, int32_t b) {
+    if (a == b) return false;
+    if (a == Infinite) return false;
+    if (b == Infinite) return true;
+    return a < b;
+}
+
+void pushOtherParents(const ProofNode* node, std::vector<ProofNode*>& queue) {
+    for (int i = 0; i < node->parentCount; ++i)
+        if (node->parent(i) != node->currentParent) queue.push_back(node->parent(i));
+}
+
+ProofNode* nextUp(const ProofNode* node) {
+    if (node->parentCount == 0) return nullptr;
+    return node->parentCount == 1 ? node->onlyParent : node->currentParent;
+}
+
+int32_t clampedWork(uint32_t work) { return static_cast<int32_t>(std::min<uint32_t>(work, INT32_MAX)); }
+
+void recordRootChild(const ProofNode* child) {
+    workByCell[child->move] = clampedWork(child->work);
+    numbersByCell[child->move] = {child->pn, child->dn};
+}
+
+void removeRootChild(ProofNode* root, int index) {
+    recordRootChild(root->children[index]);
+    deleteNode(root->children[index]);
+    std::copy(root->children + index + 1, root->children + root->childCount, root->children + index);
+    --root->childCount;
+}
+
+// Children that can no longer decide the root: disproven ones at an OR root,
+// proven ones at an AND root.
+bool deleteHopelessRootChildren(ProofNode* root, std::ostream& out) {
+    bool deleted = false;
+    for (int i = 0; i < root->childCount;) {
+        const ProofNode* child = root->children[i];
+        if (root->isOr() ? child->dn == 0 : child->pn == 0) {
+            removeRootChild(root, i);
+            writeMessage(out, "del root child");
+            deleted = true;
+        } else {
+            ++i;
+        }
+    }
+    return deleted;
+}
+
+}  // namespace
+
+int32_t minNumber(int32_t a, int32_t b) { return lessNumber(b, a) ? b : a; }
+
+int32_t addNumbers(int32_t a, int32_t b) {
+    if (a == Infinite || b == Infinite) return Infinite;
+    const int64_t sum = static_cast<int64_t>(a) + b;
+    return sum > INT32_MAX ? INT32_MAX : static_cast<int32_t>(sum);
+}
+
+std::string numberText(int32_t n) { return n < 0 ? "OO" : std::to_string(n); }
+
+std::string reportLine(int32_t nodes, int32_t pn, int32_t dn) {
+    return std::to_string(nodes) + "{" + numberText(pn) + "," + numberText(dn) + "}";
+}
+
+ProofNode* createNode(ProofNode* parent, std::unique_ptr<Board> board) {
+    ProofNode* node = new ProofNode;
+    node->depth = parent ? static_cast<int16_t>(parent->depth + 1) : 0;
+    node->stamp = idCounter + 1;
+    idCounter += 2;
+    node->key = board->positionKey;
+    node->move = static_cast<int16_t>(board->lastMove);
+    node->board = std::move(board);
+    if (parent) {
+        node->onlyParent = parent;
+        node->parentCount = 1;
+    }
+    node->currentParent = parent;
+    return node;
+}
+
+bool expandNode(ProofNode* node, int level) {
+    if (node->childCount > 0) {
+        // Only a run at another level than the graph's tags gets here; the
+        // children stay and the node now counts as expanded at this level.
+        writeMessage(std::cout, "ERROR");
+        node->setTag(level);
+        node->setExpansion(Expanded);
+        return true;
+    }
+    const int r = analyse(*node->board, level);
+    if (r != 0) {
+        setDecided(node, r);
+        return true;
+    }
+    const uint32_t flagsBefore = node->flags;
+    node->setTag(level);
+    if (resultCount == 0) {
+        node->setExpansion(DeadEnd);
+        return false;
+    }
+    // The win tests below may run analyses of their own, so keep the list.
+    const int count = std::min<int>(resultCount, MaxChildren);
+    int32_t cells[MaxChildren];
+    std::copy(resultCells, resultCells + count, cells);
+    try {
+        node->children = new ProofNode*[count];
+        for (int i = 0; i < count; ++i) {
+            const PositionKey k = childKey(*node->board, cells[i]);
+            ProofNode* shared = nodeTable ? nodeTable->find(k) : nullptr;
+            if (shared && shared->parentCount < MaxParents) {
+                addParent(shared, node);
+                node->children[node->childCount++] = shared;
+                continue;
+            }
+            std::unique_ptr<Board> b = copyBoard(*node->board);
+            b->makeMove(cells[i]);
+            const int rChild = winTest(*b, level);
+            ProofNode* child = createNode(node, std::move(b));
+            child->key = k;
+            node->children[node->childCount++] = child;
+            if (node->parentCount > 0 && nodeTable) nodeTable->insert(child);
+            if (node->isOr()) child->flags &= ~OrFlag;
+            if (rChild != 0) {
+                setDecided(child, rChild);
+            } else {
+                child->pn = pnEst[estimateIndex(i)];
+                child->dn = dnEst[estimateIndex(i)];
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        deleteChildren(node);
+        node->flags = flagsBefore;
+        throw;
+    }
+    node->setExpansion(Expanded);
+    return true;
+}
+
+ProofNode* selectMostProving(ProofNode* start, int level) {
+    ProofNode* node = start;
+    node->stamp = idCounter;
+    while (node->expansion() == Expanded && node->tag() <= level) {
+        ProofNode* next = nullptr;
+        for (int i = 0; i < node->childCount && !next; ++i) {
+            ProofNode* child = node->children[i];
+            if (isLeftOut(child, level)) continue;
+            if (node->isOr() ? child->pn == node->pn : child->dn == node->dn) next = child;
+        }
+        // Numbers that no child explains are repaired by expanding the node again.
+        if (!next) break;
+        next->currentParent = node;
+        next->stamp = idCounter;
+        node = next;
+    }
+    return node;
+}
+
+void setNumbers(ProofNode* node, int level) {
+    if (node->decided()) return;
+    if (node->expansion() == NotExpanded) {
+        node->pn = node->dn = 1;
+        return;
+    }
+    const bool orNode = node->isOr();
+    bool counted = false;
+    int32_t least = Infinite;
+    int32_t sum = 0;
+    for (int i = 0; i < node->childCount; ++i) {
+        const ProofNode* child = node->children[i];
+        if (isLeftOut(child, level)) continue;
+        // For an OR node: mine = pn, theirs = dn; the AND node mirrors it.
+        const int32_t mine = orNode ? child->pn : child->dn;
+        const int32_t theirs = orNode ? child->dn : child->pn;
+        if (mine == 0) {  // proven at an OR node, disproven at an AND node
+            node->pn = orNode ? 0 : Infinite;
+            node->dn = orNode ? Infinite : 0;
+            return;
+        }
+        if (theirs == 0) continue;
+        counted = true;
+        least = minNumber(least, mine);
+        sum = addNumbers(sum, theirs);
+    }
+    // No child left that can change the outcome: the side to move has no
+    // move that helps it, as at a dead end.
+    if (!counted) {
+        node->pn = orNode ? Infinite : 0;
+        node->dn = orNode ? 0 : Infinite;
+        return;
+    }
+    node->pn = orNode ? least : sum;
+    node->dn = orNode ? sum : least;
+}
+
+ProofNode* updateAncestors(ProofNode* node, int level) {
+    std::vector<ProofNode*> queue;  // other parents still to update, last in first out
+    ProofNode* last = node;
+    if (node->decided()) {
+        node->work += idCounter - node->stamp;
+        if (node->parentCount == 0) return node;
+        if (node->parentCount > 1) pushOtherParents(node, queue);
+        node = nextUp(node);
+    }
+    bool changed = true;
+    while (node && changed) {
+        node->work += idCounter - node->stamp;
+        const int32_t pnBefore = node->pn, dnBefore = node->dn;
+        setNumbers(node, level);
+        changed = node->pn != pnBefore || node->dn != dnBefore;
+        last = node;
+        if (node->parentCount > 1) pushOtherParents(node, queue);
+        node = nextUp(node);
+    }
+    while (!queue.empty()) {
+        ProofNode* other = queue.back();
+        queue.pop_back();
+        updateAncestors(other, level);
+    }
+    return last;
+}
+
+void deleteNode(ProofNode* node) {
+    if (nodeTable) nodeTable->remove(node);
+    node->board.reset();
+    deleteChildren(node);
+    delete[] node->parentArray;
+    delete node;
+}
+
+void deleteChildren(ProofNode* node) {
+    for (int i = 0; i < node->childCount; ++i) {
+        ProofNode* child = node->children[i];
+        if (child->parentCount <= 1)
+            deleteNode(child);
+        else
+            removeParent(child, node);
+    }
+    delete[] node->children;
+    node->children = nullptr;
+    node->childCount = 0;
+}
+
+void addParent(ProofNode* node, ProofNode* parent) {
+    if (node->parentCount == 0) {
+        node->onlyParent = parent;
+    } else {
+        ProofNode** grown = new ProofNode*[node->parentCount + 1];
+        for (int i = 0; i < node->parentCount; ++i) grown[i] = node->parent(i);
+        grown[node->parentCount] = parent;
+        delete[] node->parentArray;
+        node->parentArray = grown;
+        node->onlyParent = nullptr;
+    }
+    ++node->parentCount;
+    node->currentParent = parent;
+}
+
+void removeParent(ProofNode* node, ProofNode* parent) {
+    if (node->parentCount == 1) {
+        if (node->onlyParent != parent) return;
+        node->onlyParent = nullptr;
+        node->parentCount = 0;
+        node->currentParent = nullptr;
+        return;
+    }
+    ProofNode** end = node->parentArray + node->parentCount;
+    ProofNode** found = std::find(node->parentArray, end, parent);
+    if (found == end) return;
+    std::copy(found + 1, end, found);
+    --node->parentCount;
+    if (node->parentCount == 1) {
+        node->onlyParent = node->parentArray[0];
+        delete[] node->parentArray;
+        node->parentArray = nullptr;
+        node->currentParent = node->onlyParent;
+    } else if (node->currentParent == parent) {
+        node->currentParent = node->parentArray[0];
+    }
+}
+
+int worstRootChild(const ProofNode* root) {
+    int worst = 0;
+    for (int i = 1; i < root->childCount; ++i) {
+        const ProofNode* a = root->children[i];
+        const ProofNode* w = root->children[worst];
+        if (lessNumber(w->pn, a->pn) || (a->pn == w->pn && lessNumber(a->dn, w->dn))) worst = i;
+    }
+    return worst;
+}
+
+bool betterChoice(int a, int b) {
+    const ProofNumbers& x = numbersByCell[a];
+    const ProofNumbers& y = numbersByCell[b];
+    if (x.pn != y.pn) return lessNumber(x.pn, y.pn);
+    if (x.dn != y.dn) return lessNumber(y.dn, x.dn);
+    return workByCell[a] > workByCell[b];
+}
+
+int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int level, std::ostream& out) {
+    if (root->expansion() == NotExpanded || root->tag() < level) {
+        try {
+            expandNode(root, level);
+        } catch (const std::bad_alloc&) {
+            // No room even for the root's children: answer as for a decided root.
+        }
+        setNumbers(root, level);
+    }
+    if (root->childCount == 0) {
+        analyse(*root->board, 0);
+        return resultCount > 0 ? resultCells[0] : -1;
+    }
+    std::fill(workByCell, workByCell + CellCount, -1);
+    for (int i = 0; i < root->childCount; ++i) workByCell[root->children[i]->move] = 0;
+
+    const int32_t start = platform::clockMs();
+    nodeCounter = 0;
+    int64_t iterations = 0;
+    ProofNode* current = root;
+    for (;;) {
+        bool memoryOk = true;
+        while (!root->decided()) {
+            const int32_t now = platform::clockMs();
+            if (platform::clockDiff(moveDeadline, now) <= margin && iterations > 0) break;
+            if (platform::committedMemoryBytes() >= memoryLimit) {
+                memoryOk = false;
+                break;
+            }
+            // Updates through other parents can decide the node where the last
+            // update stopped; nothing below it can then help the root.
+            if (current->decided()) current = root;
+            try {
+                ProofNode* m = selectMostProving(current, level);
+                expandNode(m, level);
+                current = updateAncestors(m, level);
+            } catch (const std::bad_alloc&) {
+                memoryOk = false;
+                break;
+            }
+            ++iterations;
+            if (root->pn > 10000000 || root->dn > 100000000) break;
+        }
+        if (memoryOk || root->decided() || root->childCount < 2) break;
+        if (deleteHopelessRootChildren(root, out)) {
+            if (root->childCount == 0) break;
+            current = root;
+            continue;
+        }
+        if (!root->isOr()) break;
+        removeRootChild(root, worstRootChild(root));
+        setNumbers(root, level);
+        writeMessage(out, "Cut root child");
+        current = root;
+    }
+
+    writeMessage(out, reportLine(nodeCounter, root->pn, root->dn));
+    if (platform::clockDiff(platform::clockMs(), start) > 0) {
+        const int32_t elapsed = platform::clockDiff(platform::clockMs(), start);
+        writeMessage(out, std::to_string(static_cast<int64_t>(nodeCounter) * 1000 / (elapsed + 1)) + "/s");
+    }
+
+    for (int i = 0; i < root->childCount; ++i) recordRootChild(root->children[i]);
+    int choice = -1;
+    for (int cell = 0; cell < CellCount; ++cell)
+        if (workByCell[cell] >= 0 && (choice < 0 || betterChoice(cell, choice))) choice = cell;
+    if (choice >= 0) {
+        root->pn = numbersByCell[choice].pn;
+        root->dn = numbersByCell[choice].dn;
+    }
+    return choice;
+}
