@@ -1,0 +1,85 @@
+#include "search/threat_search.h"
+
+#include <new>
+
+#include "board/analysis.h"
+#include "board/shared_state.h"
+#include "platform/clock.h"
+#include "search/shared_state.h"
+#include "search/static_value.h"
+
+namespace {
+
+bool isLeaf(const Board& board, int32_t value, int32_t depth) {
+    if (value >= WinValue || value <= -WinValue) return true;
+    if (depth < 1) return true;
+    if (platform::clockDiff(platform::clockMs(), moveDeadline) >= 0) return true;
+    return board.moveCount == LeafStoneCount;
+}
+
+// An empty list leaves `best` as it was rather than hand out a stale cell.
+void suggestFirstListed(Board& board, int32_t& best) {
+    analyse(board, 0);
+    if (resultCount > 0) best = resultCells[0];
+}
+
+// A child that cannot be built for want of memory gets no value: it is passed
+// over like the children a deadline never reaches.
+bool searchChild(Board& board, int cell, int32_t depth, int32_t bound, int32_t& value) {
+    try {
+        auto copy = copyBoard(board);
+        copy->makeMove(cell);
+        int32_t scratch = 0;
+        value = -search(scratch, *copy, depth - 1, -bound);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+int32_t search(int32_t& best, Board& board, int32_t depth, int32_t bound) {
+    const int32_t staticValue = scorePosition(board);
+    if (isLeaf(board, staticValue, depth)) {
+        if (best != 0) suggestFirstListed(board, best);
+        return staticValue;
+    }
+
+    int32_t bestValue = -WinValue;
+    analyse(board, 0);
+    const int n = resultCount < MaxCandidates ? resultCount : MaxCandidates;
+    int32_t candidates[MaxCandidates];
+    for (int i = 0; i < n; ++i) candidates[i] = resultCells[i];
+    if (n <= 0) return -WinValue;
+    best = candidates[0];
+
+    const bool raisesBound = board.sideToMove == 1;
+    bool anyValue = false;
+    for (int i = 0; i < n; ++i) {
+        if (bestValue > bound) {
+            if (!raisesBound) return bestValue;
+            bound = bestValue;
+        }
+        int32_t value;
+        if (n == 1) {
+            try {
+                board.makeMove(candidates[0]);
+            } catch (const std::bad_alloc&) {
+                return staticValue;
+            }
+            int32_t scratch = 0;
+            value = -search(scratch, board, depth, -bound);
+        } else if (!searchChild(board, candidates[i], depth, bound, value)) {
+            continue;
+        }
+        anyValue = true;
+        if (value > bestValue) {
+            bestValue = value;
+            best = candidates[i];
+            if (value >= WinValue) return value;
+        }
+    }
+    // Not one child could be built: the node counts as a leaf.
+    return anyValue ? bestValue : staticValue;
+}
