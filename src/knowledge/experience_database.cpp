@@ -1,0 +1,342 @@
+#include "knowledge/experience_database.h"
+
+#include <algorithm>
+#include <climits>
+#include <filesystem>
+#include <system_error>
+
+#include "board/cell.h"
+#include "platform/directory.h"
+
+bool consultEnabled = false;
+bool learnEnabled = false;
+
+ExperienceDatabase experienceDatabase{ExperienceDatabase::StartUp{}};
+
+bool GameStore::prepareGame(std::vector<int32_t>&) { return true; }
+
+ExperienceDatabase::ExperienceDatabase(StartUp) {
+    const bool opened = open(ExperienceFilePath);
+    consultEnabled = opened;
+    learnEnabled = opened;
+}
+
+ExperienceDatabase::~ExperienceDatabase() {
+    if (file) std::fclose(file);
+}
+
+bool ExperienceDatabase::open(const std::string& path) {
+    if (file) {
+        std::fclose(file);
+        file = nullptr;
+    }
+    file = std::fopen(path.c_str(), "r+b");
+    if (!file) return false;
+    // Unbuffered: a failed write leaves nothing behind in a buffer that a later
+    // seek could still push into the file at the wrong moment.
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    filePath = path;
+    long size = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+    if (size < 0) {
+        std::fclose(file);
+        file = nullptr;
+        return false;
+    }
+    records = int32_t(std::min<long>(size, INT32_MAX) / RecordSize);
+    try {
+        current = readRecord(0);
+        currentOffset = 0;
+    } catch (const DatabaseError&) {
+        std::fclose(file);
+        file = nullptr;
+        return false;
+    }
+    frame = SymmetryFrame{};
+    return true;
+}
+
+void ExperienceDatabase::close() {
+    if (!file) return;
+    const int result = std::fclose(file);
+    file = nullptr;
+    if (result != 0) throw DatabaseError{};
+}
+
+void ExperienceDatabase::createFile(const std::string& path) {
+    close();
+    std::FILE* fresh = std::fopen(path.c_str(), "wb+");
+    if (!fresh) {
+        const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+        if (!parent.empty()) platform::makeDirectory(parent.string());
+        fresh = std::fopen(path.c_str(), "w+b");
+    }
+    if (!fresh) throw DatabaseError{};
+    NodeRecord root;
+    root.stats.proof = 1;
+    root.stats.disproof = 1;
+    root.stats.outcome = 2;
+    uint8_t bytes[RecordSize];
+    encodeRecord(root, bytes);
+    const bool written = std::fseek(fresh, 0, SEEK_SET) == 0 && std::fwrite(bytes, 1, RecordSize, fresh) == RecordSize;
+    const bool closed = std::fclose(fresh) == 0;
+    if (!written || !closed) throw DatabaseError{};
+    if (!open(path)) throw DatabaseError{};
+}
+
+void ExperienceDatabase::requireOpen() const {
+    if (!file) throw DatabaseError{};
+}
+
+void ExperienceDatabase::checkLink(int32_t offset) const {
+    if (offset < 0 || offset % RecordSize != 0 || offset / RecordSize >= records) throw DatabaseError{};
+}
+
+NodeRecord ExperienceDatabase::readRecord(int32_t offset) {
+    requireOpen();
+    checkLink(offset);
+    uint8_t bytes[RecordSize];
+    if (std::fseek(file, offset, SEEK_SET) != 0) throw DatabaseError{};
+    if (std::fread(bytes, 1, RecordSize, file) != RecordSize) throw DatabaseError{};
+    return decodeRecord(bytes);
+}
+
+void ExperienceDatabase::writeRecord(int32_t offset, const NodeRecord& record) {
+    requireOpen();
+    checkLink(offset);
+    uint8_t bytes[RecordSize];
+    encodeRecord(record, bytes);
+    if (std::fseek(file, offset, SEEK_SET) != 0) throw DatabaseError{};
+    if (std::fwrite(bytes, 1, RecordSize, file) != RecordSize) throw DatabaseError{};
+}
+
+int32_t ExperienceDatabase::appendRecord(const NodeRecord& record) {
+    requireOpen();
+    if (std::fseek(file, 0, SEEK_END) != 0) throw DatabaseError{};
+    const long end = std::ftell(file);
+    // A torn last record or a file past the reach of 32-bit links takes no more.
+    if (end < 0 || end % RecordSize != 0 || end > long(INT32_MAX) - RecordSize) throw DatabaseError{};
+    uint8_t bytes[RecordSize];
+    encodeRecord(record, bytes);
+    const bool written = std::fwrite(bytes, 1, RecordSize, file) == RecordSize && std::fflush(file) == 0;
+    if (!written) {
+        // Cut a partly written record away so that the file can grow again later.
+        std::error_code ignored;
+        std::filesystem::resize_file(filePath, std::uintmax_t(end), ignored);
+        throw DatabaseError{};
+    }
+    records = int32_t(end / RecordSize) + 1;
+    return int32_t(end);
+}
+
+void ExperienceDatabase::flushFile() {
+    requireOpen();
+    if (std::fflush(file) != 0) throw DatabaseError{};
+}
+
+template <class Visit>
+void ExperienceDatabase::walkChildren(Visit visit) {
+    requireOpen();
+    int32_t offset = current.firstChild;
+    for (int32_t steps = 0; offset != NoRecord; ++steps) {
+        if (steps >= records || offset == currentOffset) throw DatabaseError{};  // a cycle
+        const NodeRecord child = readRecord(offset);
+        if (child.parent != currentOffset) throw DatabaseError{};
+        if (visit(offset, child)) return;
+        offset = child.nextSibling;
+    }
+}
+
+void ExperienceDatabase::moveTo(int32_t offset) {
+    current = readRecord(offset);
+    currentOffset = offset;
+}
+
+void ExperienceDatabase::rewind() {
+    frame = SymmetryFrame{};
+    moveTo(0);
+}
+
+bool ExperienceDatabase::descend(int move) {
+    bool found = false;
+    walkChildren([&](int32_t offset, const NodeRecord& child) {
+        if (child.move != move) return false;
+        current = child;
+        currentOffset = offset;
+        found = true;
+        return true;
+    });
+    return found;
+}
+
+int ExperienceDatabase::listChildren(std::vector<int>& moves, std::vector<NodeStats>& stats) {
+    moves.clear();
+    stats.clear();
+    walkChildren([&](int32_t, const NodeRecord& child) {
+        moves.push_back(child.move);
+        stats.push_back(child.stats);
+        return false;
+    });
+    return int(moves.size());
+}
+
+NodeStats ExperienceDatabase::currentStats(int& move) {
+    current = readRecord(currentOffset);
+    move = current.move;
+    return current.stats;
+}
+
+bool ExperienceDatabase::recommend(bool secondToMove, int& move) {
+    std::vector<int> moves;
+    std::vector<NodeStats> stats;
+    const int count = listChildren(moves, stats);
+    if (currentOffset == 0 && count > 0) {
+        move = moves[0];
+        return true;
+    }
+    int best = -1;
+    int bestClass = 3;
+    int bestLen = INT32_MAX;
+    int64_t bestScore = 0;
+    bool noZeroDenominator = true;
+    for (int i = 0; i < count; ++i) {
+        const NodeStats& s = stats[i];
+        const int c = secondToMove ? s.outcome : 3 - s.outcome;
+        if (c <= 1) {
+            best = moves[i];
+            bestClass = std::min(bestClass, c);
+        } else if (c == bestClass) {
+            if (s.toEnd < bestLen) {
+                best = moves[i];
+                bestLen = s.toEnd;
+            } else if (s.toEnd == bestLen) {
+                const int64_t num = secondToMove ? s.secondWinsCut : s.secondWinsWhole;
+                const int64_t den = secondToMove ? s.secondWinsWhole : s.secondWinsCut;
+                if (den == 0) {
+                    if (noZeroDenominator) {
+                        noZeroDenominator = false;
+                        bestScore = 0;
+                    }
+                    if (num > bestScore) {
+                        best = moves[i];
+                        bestScore = num;
+                    }
+                } else if (noZeroDenominator) {
+                    const int64_t score = (100 * num + 1) / (100 * den + 1);
+                    if (score > bestScore) {
+                        best = moves[i];
+                        bestScore = score;
+                    }
+                }
+            }
+        }
+    }
+    if (best < 0) return false;
+    move = best;
+    return true;
+}
+
+void ExperienceDatabase::showCurrentNode(std::ostream& out) {
+    if (current.firstChild == NoRecord) return;
+    out << "MESSAGE databaze: " << std::endl;
+    int move = 0;
+    const NodeStats stats = currentStats(move);
+    out << "MESSAGE " << statsLine(stats) << std::endl;
+}
+
+bool ExperienceDatabase::findOrAppendChild(int move, const NodeStats& stats) {
+    requireOpen();
+    if (move < 0 || move >= CellCount) throw DatabaseError{};
+    int32_t previous = currentOffset;
+    int32_t offset = current.firstChild;
+    for (int32_t steps = 0; offset != NoRecord; ++steps) {
+        if (steps >= records || offset == currentOffset) throw DatabaseError{};
+        flushFile();
+        const NodeRecord child = readRecord(offset);
+        if (child.parent != currentOffset) throw DatabaseError{};
+        if (child.move == move) {
+            current = child;
+            currentOffset = offset;
+            return true;
+        }
+        previous = offset;
+        offset = child.nextSibling;
+    }
+    NodeRecord fresh;
+    fresh.move = int16_t(move);
+    fresh.parent = currentOffset;
+    fresh.stats = stats;
+    const int32_t at = appendRecord(fresh);
+    if (previous == currentOffset) {
+        current.firstChild = at;
+    } else {
+        moveTo(previous);
+        current.nextSibling = at;
+    }
+    writeRecord(currentOffset, current);
+    current = fresh;
+    currentOffset = at;
+    flushFile();
+    return false;
+}
+
+namespace {
+
+int32_t addCount(int32_t a, int32_t b) {
+    const int64_t sum = int64_t(a) + b;
+    return int32_t(std::clamp<int64_t>(sum, INT32_MIN, INT32_MAX));
+}
+
+}  // namespace
+
+void combineStats(NodeStats& a, const NodeStats& child) {
+    a.secondWinsCut = addCount(a.secondWinsCut, child.secondWinsCut);
+    a.secondWinsWhole = addCount(a.secondWinsWhole, child.secondWinsWhole);
+    // Odd ply: the children are the second player's moves, who wants low classes.
+    const bool secondChooses = a.ply % 2 == 1;
+    const bool better = secondChooses ? child.outcome < a.outcome : child.outcome > a.outcome;
+    const bool toEndWins = secondChooses ? child.toEnd < a.toEnd : child.toEnd > a.toEnd;
+    if (better) {
+        a.outcome = child.outcome;
+        a.toEnd = child.toEnd;
+    } else if (child.outcome == a.outcome && toEndWins) {
+        a.toEnd = child.toEnd;
+    }
+}
+
+void ExperienceDatabase::mergeLine(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats) {
+    requireOpen();
+    if (moves.empty() || moves.size() != stats.size() || moves[0] != NormalisedFirstMove) throw DatabaseError{};
+    for (const int32_t move : moves)
+        if (move < 0 || move >= CellCount) throw DatabaseError{};
+    const int32_t remembered = currentOffset;
+    moveTo(0);
+    for (size_t i = 0; i < moves.size(); ++i) findOrAppendChild(moves[i], stats[i]);
+
+    int move = 0;
+    currentStats(move);
+    current.stats.toEnd = 0;
+    if (current.stats.outcome == 0)
+        current.stats.secondWinsWhole = 1;
+    else if (current.stats.outcome == 2)
+        current.stats.secondWinsCut = 1;
+    writeRecord(currentOffset, current);
+
+    std::vector<int> childMoves;
+    std::vector<NodeStats> childStats;
+    for (int32_t steps = 0; current.parent != NoRecord; ++steps) {
+        if (steps >= records) throw DatabaseError{};  // a cycle in the parent chain
+        moveTo(current.parent);
+        if (listChildren(childMoves, childStats) == 0) throw DatabaseError{};
+        NodeStats a = childStats[0];
+        for (size_t k = 1; k < childStats.size(); ++k) combineStats(a, childStats[k]);
+        currentStats(move);
+        current.stats.secondWinsCut = a.secondWinsCut;
+        current.stats.secondWinsWhole = a.secondWinsWhole;
+        current.stats.outcome = a.outcome;
+        current.stats.ply = wrapPly(a.ply - 1);
+        current.stats.toEnd = wrapPly(a.toEnd + 1);
+        writeRecord(currentOffset, current);
+    }
+    moveTo(remembered);
+}

@@ -1,0 +1,176 @@
+#include "knowledge/game_records.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdio>
+
+#include "board/board.h"
+#include "board/cell.h"
+#include "board/win_test.h"
+
+namespace {
+
+constexpr NodeStats makeTemplate(int outcome, int proof, int disproof) {
+    NodeStats s;
+    s.outcome = outcome;
+    s.proof = proof;
+    s.disproof = disproof;
+    return s;
+}
+
+constexpr int HeaderLineLength = 254;  // fgets size: 253 characters per read
+
+// Reads the rest of the file as "%d,%d,%d" triples until one is incomplete.
+class TripleScanner {
+public:
+    explicit TripleScanner(std::FILE* f) : file(f) {}
+
+    void readMoves(std::vector<int32_t>& moves) {
+        int64_t x = 0, y = 0, ignored = 0;
+        while (number(x) && comma() && number(y) && comma() && number(ignored)) moves.push_back(cellIndex(x, y));
+    }
+
+private:
+    std::FILE* file;
+
+    // Like scanf's %d: blanks skipped, an optional sign, at least one digit.
+    bool number(int64_t& value) {
+        int c = std::fgetc(file);
+        while (c != EOF && std::isspace(c)) c = std::fgetc(file);
+        bool negative = false;
+        if (c == '+' || c == '-') {
+            negative = c == '-';
+            c = std::fgetc(file);
+        }
+        if (c == EOF || !std::isdigit(c)) return false;
+        value = 0;
+        while (c != EOF && std::isdigit(c)) {
+            if (value < INT64_MAX / 100) value = value * 10 + (c - '0');
+            c = std::fgetc(file);
+        }
+        if (c != EOF) std::ungetc(c, file);
+        if (negative) value = -value;
+        return true;
+    }
+
+    bool comma() { return std::fgetc(file) == ','; }
+
+    // Coordinates are taken as read; an index that no int can hold becomes -1,
+    // which the judge refuses like any other cell off the board.
+    static int32_t cellIndex(int64_t x, int64_t y) {
+        const int64_t index = x + int64_t(BoardSize) * y;
+        return index < INT32_MIN || index > INT32_MAX ? -1 : int32_t(index);
+    }
+};
+
+bool isEdgeCoordinate(int value) { return value < 3 || value > 16; }
+bool nearEdge(int cell) { return isEdgeCoordinate(cellX(cell)) || isEdgeCoordinate(cellY(cell)); }
+
+}  // namespace
+
+const std::array<NodeStats, 4> statsTemplates = {
+    makeTemplate(3, -1, 0),
+    makeTemplate(1, 1, 1),
+    makeTemplate(2, 1, 1),
+    makeTemplate(0, 0, -1),
+};
+
+bool readRecGame(const std::string& path, std::vector<int32_t>& moves) {
+    moves.clear();
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    if (!file) return false;
+    char line[HeaderLineLength];
+    if (!std::fgets(line, sizeof line, file) || !std::fgets(line, sizeof line, file)) {
+        std::fclose(file);
+        return false;
+    }
+    TripleScanner(file).readMoves(moves);
+    if (std::fclose(file) != 0) throw DatabaseError{};
+    return true;
+}
+
+bool readPsqGame(const std::string& path, std::vector<int32_t>& moves) {
+    moves.clear();
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    if (!file) return false;
+    char line[HeaderLineLength];
+    if (!std::fgets(line, sizeof line, file) || std::string(line).find("20x20") == std::string::npos) {
+        std::fclose(file);
+        return false;
+    }
+    TripleScanner(file).readMoves(moves);
+    return std::fclose(file) == 0;
+}
+
+int judgeGame(std::vector<int32_t>& moves) {
+    try {
+        bool repeated = false;
+        for (size_t i = 1; i < moves.size();) {
+            if (moves[i] == moves[i - 1]) {
+                moves.erase(moves.begin() + long(i));
+                repeated = true;
+            } else {
+                ++i;
+            }
+        }
+        if (repeated) return Unsuitable;
+        Board board;
+        board.moveCount = 0;
+        board.lastMove = -1;
+        int result = Unsuitable;
+        for (size_t i = 0; i < moves.size(); ++i) {
+            const int cell = moves[i];
+            if (cell < 0 || cell >= CellCount) return Unsuitable;
+            // The Board needs an empty cell for every move.
+            if (!isEmptyByte(board.cells[cell])) return Unsuitable;
+            board.makeMove(cell);
+            int v = winTest(board, 0);
+            if (i % 2 == 1) v = -v;
+            result = v;
+            if (v != 0) {
+                moves.resize(i + 1);
+                return v;
+            }
+        }
+        return result;
+    } catch (...) {
+        return Unsuitable;
+    }
+}
+
+bool ExperienceDatabase::prepareGame(std::vector<int32_t>& moves) {
+    if (moves.size() < 5) return false;
+    if (nearEdge(moves[0])) return false;
+    SymmetryFrame gameFrame;
+    std::vector<int32_t> keys;
+    for (const int32_t move : moves) {
+        if (nearEdge(move)) break;
+        keys.push_back(normalise(gameFrame, move));
+    }
+    // Keys do not always tell far-apart offsets apart, so every kept move must
+    // come back as the cell it was, in a cut game as in a whole one.
+    for (size_t k = 0; k < keys.size(); ++k)
+        if (denormalise(gameFrame, keys[k]) != moves[k]) throw DatabaseError{};
+    moves = keys;
+    return true;
+}
+
+bool saveGame(ExperienceDatabase& database, std::vector<int32_t>& moves, int value, std::ostream& out) {
+    const size_t n = moves.size();
+    try {
+        if (!database.prepareGame(moves)) {
+            out << "MESSAGE Saving to DB failed." << std::endl;
+            return false;
+        }
+        const bool whole = moves.size() == n;
+        const int index = whole ? (value == SecondPlayerWins ? 3 : 0) : (value == SecondPlayerWins ? 2 : 1);
+        std::vector<NodeStats> stats(moves.size(), statsTemplates[index]);
+        for (size_t i = 0; i < stats.size(); ++i) stats[i].ply = wrapPly(int32_t(i));
+        database.mergeLine(moves, stats);
+        out << "MESSAGE Saved to DB. (" << index << ")" << std::endl;
+        return true;
+    } catch (...) {
+        out << "MESSAGE Saving to DB failed." << std::endl;
+        return false;
+    }
+}

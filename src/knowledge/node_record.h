@@ -1,0 +1,41 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+// One 48-byte record of the experience file, little-endian, no header:
+//   0 move (int16), 2 padding, 4 nextSibling, 8 firstChild, 12 parent,
+//   16 NodeStats (32 bytes; its bit-field word at 28).
+constexpr int RecordSize = 48;
+constexpr int NoRecord = -1;
+constexpr int PlyModulus = 512;  // ply and toEnd are 9-bit fields
+
+struct NodeStats {
+    int32_t proof = 0;     // -1 stands for infinity
+    int32_t disproof = 0;  // -1 stands for infinity
+    int32_t secondWinsCut = 0;
+    int32_t secondWinsWhole = 0;
+    int32_t iterations = 0;
+    int32_t outcome = 0;  // class 0..3
+    int32_t ply = 0;      // 0..511
+    int32_t toEnd = 0;    // 0..511
+
+    bool operator==(const NodeStats&) const = default;
+};
+
+struct NodeRecord {
+    int16_t move = -1;  // normalised cell; -1 at the root
+    int32_t nextSibling = NoRecord;
+    int32_t firstChild = NoRecord;
+    int32_t parent = NoRecord;
+    NodeStats stats;
+
+    bool operator==(const NodeRecord&) const = default;
+};
+
+constexpr int32_t wrapPly(int32_t value) { return ((value % PlyModulus) + PlyModulus) % PlyModulus; }
+
+void encodeRecord(const NodeRecord& record, uint8_t bytes[RecordSize]);
+NodeRecord decodeRecord(const uint8_t bytes[RecordSize]);
+
+// "{proof,disproof}, outcome whole/cut iter=n deep=ply|toEnd"
+std::string statsLine(const NodeStats& stats);
