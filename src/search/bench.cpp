@@ -1,0 +1,76 @@
+#include "search/bench.h"
+
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include "board/shared_state.h"
+#include "platform/clock.h"
+#include "search/shared_state.h"
+#include "search/threat_search.h"
+
+namespace {
+
+// Openings, quiet middle games, forced wins and losses, from 6 to 45 stones.
+const std::vector<std::vector<int>> benchPositions = {
+    {189, 190, 169, 168, 209, 149},
+    {189, 190, 169, 168, 149, 209, 109, 129, 171},
+    {189, 190, 169, 209, 228, 230, 188, 210, 170, 248, 208, 227},
+    {189, 190, 169, 168, 149, 209, 109, 129, 150, 147, 207, 188, 228, 230, 167},
+    {189, 190, 169, 170, 150, 188, 209, 149, 191, 229, 211, 210, 131, 168, 192, 171, 173, 250},
+    {189, 190, 169, 149, 170, 171, 209, 152, 229, 249, 208, 133, 114, 227, 207, 210, 166, 187,
+     188, 150, 167},
+    {189, 190, 169, 149, 168, 171, 208, 152, 209, 210, 150, 228, 170, 114, 133, 151, 131, 188,
+     93, 112, 90, 134, 130, 110},
+    {189, 190, 169, 149, 170, 151, 168, 171, 148, 209, 152, 228, 247, 167, 231, 147, 188, 208,
+     210, 252, 128, 108, 150, 207, 127, 187, 227},
+    {189, 190, 169, 149, 130, 170, 191, 150, 148, 151, 129, 152, 153, 209, 133, 210, 230, 228,
+     171, 208, 211, 113, 91, 132, 94, 110, 111, 131, 231, 251},
+    {189, 190, 169, 168, 209, 149, 249, 229, 208, 207, 227, 246, 206, 248, 170, 151, 267, 130,
+     111, 172, 193, 191, 210, 211, 171, 150, 152, 147, 148, 128, 166, 186, 91},
+    {189, 190, 169, 168, 149, 129, 170, 151, 209, 229, 191, 212, 128, 107, 188, 167, 207, 226,
+     150, 131, 208, 206, 166, 186, 148, 109, 211, 210, 227, 246, 266, 88, 130, 110, 111, 68},
+    {189, 190, 169, 149, 209, 188, 229, 249, 168, 170, 150, 191, 212, 211, 210, 107, 128, 147,
+     252, 231, 251, 192, 268, 173, 230, 167, 87, 194, 193, 131, 215, 207, 187, 171, 151, 154,
+     135, 186, 165},
+    {189, 190, 169, 149, 209, 150, 130, 151, 152, 147, 148, 170, 208, 212, 229, 249, 191, 211,
+     230, 228, 188, 167, 127, 126, 207, 206, 210, 172, 250, 187, 128, 168, 225, 245, 267, 248,
+     269, 270, 307, 288, 133, 308},
+    {189, 190, 169, 168, 149, 129, 150, 131, 152, 151, 229, 209, 171, 132, 128, 133, 130, 170,
+     113, 208, 188, 135, 134, 207, 210, 186, 205, 92, 226, 247, 165, 228, 266, 249, 270, 286,
+     225, 145, 185, 245, 166, 147, 223, 248, 246},
+};
+
+std::string report(const char* label, int64_t nodes, double ms) {
+    char line[160];
+    const double rate = ms > 0 ? nodes * 1000.0 / ms : 0.0;
+    std::snprintf(line, sizeof line, "%s: nodes %lld, time %.1f ms, nodes/s %.0f", label,
+                  static_cast<long long>(nodes), ms, rate);
+    return line;
+}
+
+}  // namespace
+
+int64_t runBench(std::ostream& out) {
+    using Clock = std::chrono::steady_clock;
+    int64_t totalNodes = 0;
+    double totalMs = 0;
+    for (size_t i = 0; i < benchPositions.size(); ++i) {
+        Board board;
+        for (int cell : benchPositions[i]) board.makeMove(cell);
+        moveDeadline = platform::clockAdd(platform::clockMs(), 1 << 30);
+        nodeCounter = 0;
+        int32_t best = -1;
+        const auto start = Clock::now();
+        const int32_t value = search(best, board, BenchDepth, -20000);
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        totalNodes += nodeCounter;
+        totalMs += ms;
+        const std::string label = "position " + std::to_string(i + 1);
+        out << report(label.c_str(), nodeCounter, ms) << ", value " << value << ", best " << best
+            << '\n';
+    }
+    out << report("total", totalNodes, totalMs) << '\n';
+    out << "bench: " << totalNodes << " nodes" << std::endl;
+    return totalNodes;
+}
