@@ -335,6 +335,13 @@ bool betterChoice(int a, int b) {
     return workByCell[a] > workByCell[b];
 }
 
+int chooseRootMove() {
+    int choice = -1;
+    for (int cell = 0; cell < CellCount; ++cell)
+        if (workByCell[cell] >= 0 && (choice < 0 || betterChoice(cell, choice))) choice = cell;
+    return choice;
+}
+
 int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int level, std::ostream& out) {
     if (root->expansion() == NotExpanded || root->tag() < level) {
         try {
@@ -397,10 +404,10 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
         writeMessage(out, std::to_string(static_cast<int64_t>(nodeCounter) * 1000 / (elapsed + 1)) + "/s");
     }
 
+    // The remaining children's work is recorded too, so that the tie-break
+    // compares the work of every root child, not only of the pruned ones.
     for (int i = 0; i < root->childCount; ++i) recordRootChild(root->children[i]);
-    int choice = -1;
-    for (int cell = 0; cell < CellCount; ++cell)
-        if (workByCell[cell] >= 0 && (choice < 0 || betterChoice(cell, choice))) choice = cell;
+    const int choice = chooseRootMove();
     if (choice >= 0) {
         root->pn = numbersByCell[choice].pn;
         root->dn = numbersByCell[choice].dn;

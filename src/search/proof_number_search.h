@@ -83,3 +83,5 @@ std::string reportLine(int32_t nodes, int32_t pn, int32_t dn);
 int worstRootChild(const ProofNode* root);
 // Whether root-child result a (by cell) is a strictly better choice than b.
 bool betterChoice(int a, int b);
+// The best cell recorded in workByCell/numbersByCell, scanning cells in order; -1 if none.
+int chooseRootMove();
