@@ -90,5 +90,5 @@ void ThreatList::copyFrom(const ThreatList& source) {
 }
 
 void ThreatList::reserveExactly(int n) {
-    if (capacity < n) replaceArrays(*this, n, 0);
+    if (capacity < n) replaceArrays(*this, n, count);
 }

@@ -73,7 +73,8 @@ TEST(Board, NewBoardAndCentreMove) {
     EXPECT_EQ(board.sideToMove, 0);
     EXPECT_EQ(board.cells[CentreCell], StoneX);
     EXPECT_EQ(board.positionKey, key(0, CentreCell));
-    EXPECT_EQ(PositionKey{} ^ key(1 - 1, CentreCell), board.positionKey);  // child key seen from the new Board
+    Board fresh;
+    EXPECT_EQ(fresh.positionKey ^ key(1 - fresh.sideToMove, CentreCell), board.positionKey);  // child key
 }
 
 TEST(Board, KeysIndependentOfMoveOrder) {
@@ -331,11 +332,9 @@ TEST(BoardImage, TruncatedOrCorruptImageLeavesBoardAlone) {
 
 // A reference segment walk by coordinates, independent of the reach tables.
 int referenceCode(const Board& board, int cell, int line, int side, bool stoneForm) {
-    const int dx[4] = {1, 0, 1, -1};
-    const int dy[4] = {0, 1, 1, 1};  // forward directions: +1, +20, +21, -19 ... see below
-    // Anti-diagonal forward step -19 is x+1, y-1.
-    const int fx = line == 3 ? 1 : dx[line];
-    const int fy = line == 3 ? -1 : dy[line];
+    const int fxs[LineCount] = {1, 0, 1, 1};  // forward steps +1, +20, +21, -19 as (x, y) moves
+    const int fys[LineCount] = {0, 1, 1, -1};
+    const int fx = fxs[line], fy = fys[line];
     auto owns = [&](int x, int y) {
         const uint8_t b = board.cells[cellAt(x, y)];
         return side ? isXByte(b) : isOByte(b);
