@@ -100,6 +100,13 @@ TEST(Board, FiveMoveExample) {
     EXPECT_EQ(xs.classes[xs.count - 2], 1);
     EXPECT_EQ(xs.classes[xs.count - 1], 1);
     expectConsistent(board);
+
+    // Re-evaluating an unchanged entry moves it within its class, totals stay.
+    EXPECT_FALSE(board.evaluateCell(cellAt(6, 9)));
+    EXPECT_EQ(xs.cells[xs.count - 2], cellAt(10, 9));
+    EXPECT_EQ(xs.cells[xs.count - 1], cellAt(6, 9));
+    EXPECT_EQ(board.xScore, 1542);
+    EXPECT_EQ(board.oScore, 130);
 }
 
 TEST(Board, ReachTables) {

@@ -123,4 +123,47 @@ TEST(LinePatterns, WorkedExampleCodes) {
     EXPECT_EQ(emptyFormCode(board, cellAt(9, 9), 0, 0), 52 - 16);
 }
 
+TEST(LinePatterns, CellClasses) {
+    struct Case {
+        const char* name;
+        const char* xs;
+        const char* os;
+        int xClass, oClass;
+    };
+    const Case cases[] = {
+        {"empty board", "", "", 18, 18},
+        {"overline counts", "fjgjhjijkj", "", 0, 18},
+        {"open four with a stone beyond a gap", "gjhjijlj", "", 1, 18},
+        {"four and open three", "gjhjijjhji", "fj", 2, 18},
+        {"two fours", "gjhjijjgjhji", "fjjf", 1, 18},
+        {"two open threes", "hjijjhji", "", 3, 18},
+        {"three and open two", "hjijji", "gj", 10, 18},
+        {"open four", "gjhjij", "", 1, 18},
+        {"plain four", "gjhjij", "fj", 12, 18},
+        {"o open three", "", "hjij", 18, 11},
+    };
+    for (const auto& c : cases) {
+        Board board;
+        place(board, c.xs, c.os);
+        int kx, ko;
+        classifyCell(board, cellAt(9, 9), kx, ko);
+        EXPECT_EQ(kx, c.xClass) << c.name;
+        EXPECT_EQ(ko, c.oClass) << c.name;
+    }
+}
+
+TEST(LinePatterns, EdgeAndBlockedCodes) {
+    Board board;
+    int x, o;
+    lineCodes(board, 0, 0, x, o);  // corner: the cell and four points to one side
+    EXPECT_EQ(x, 48);
+    EXPECT_EQ(o, 48);
+    EXPECT_EQ(lineClass(48), 18);
+    place(board, "", "ijkj");  // o on both sides of (9, 9)
+    lineCodes(board, cellAt(9, 9), 0, x, o);
+    EXPECT_EQ(x, 3);
+    EXPECT_EQ(lineClass(x), 18);
+    EXPECT_EQ(emptyFormCode(board, cellAt(9, 9), 0, 1), 2);
+}
+
 }  // namespace
