@@ -226,7 +226,7 @@ int runEngine(std::istream& in, std::ostream& out) {
     // "end" leaves at once; the end of input and a mismatch release the node
     // table on the way out.
     GameSession game(out);
-    CommandLoop loop(game, in, out);
+    CommandLoop loop(game, in);
     loop.run();
     return 0;
 }

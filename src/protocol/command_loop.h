@@ -30,8 +30,9 @@ struct CommandLoop {
     std::ostream& out;
     int32_t boardSize = 0;
 
-    CommandLoop(GameSession& session, std::istream& in, std::ostream& output)
-        : game(session), input(in), out(output) {}
+    // Replies go where the session writes its own lines.
+    CommandLoop(GameSession& session, std::istream& in)
+        : game(session), input(in), out(session.out) {}
 
     LoopExit run();
 

@@ -4,21 +4,9 @@
 #include <string>
 
 #include "protocol/command_loop.h"
+#include "protocol/session_driver.h"
 
 namespace {
-
-struct LoopRun {
-    std::string output;
-    LoopExit exit;
-};
-
-LoopRun runLoop(GameSession& game, const std::string& text) {
-    std::istringstream in(text);
-    std::ostringstream out;
-    CommandLoop loop(game, in, out);
-    const LoopExit exit = loop.run();
-    return {out.str(), exit};
-}
 
 // Output of a whole run in a fresh session.
 std::string engineOutput(const std::string& text) {
@@ -100,9 +88,9 @@ TEST(CommandLoop, EveryWayOut) {
         {"START  20\n", LoopExit::ProtocolMismatch},
     };
     for (const auto& c : cases) {
-        std::ostringstream sink;
-        GameSession game(sink);
-        EXPECT_EQ(runLoop(game, c.input).exit, c.exit) << c.input;
+        SessionDriver session;
+        session.run(c.input);
+        EXPECT_EQ(session.lastExit, c.exit) << c.input;
     }
 }
 
@@ -121,9 +109,9 @@ TEST(CommandLoop, InfoKeysSetTheSession) {
         {"INFO timeout_turn 0\nINFO rule 1 timeout_turn 7\n", 120000, 0, 83886080},
     };
     for (const auto& c : cases) {
-        std::ostringstream sink;
-        GameSession game(sink);
-        EXPECT_EQ(runLoop(game, c.input + "end\n").output, "") << c.input;
+        SessionDriver session;
+        const GameSession& game = session.game;
+        EXPECT_EQ(session.run(c.input + "end\n"), "") << c.input;
         EXPECT_EQ(game.timeLeft, c.timeLeft) << c.input;
         EXPECT_EQ(game.timeoutTurn, c.timeoutTurn) << c.input;
         EXPECT_EQ(game.memoryBudget, c.memoryBudget) << c.input;
@@ -131,10 +119,9 @@ TEST(CommandLoop, InfoKeysSetTheSession) {
 }
 
 TEST(CommandLoop, PlayRecordsAndRefusesOccupiedCells) {
-    std::ostringstream sink;
-    GameSession game(sink);
-    const LoopRun run = runLoop(game, "play 9,9\nplay 10,9\nplay 9,9\nend\n");
-    EXPECT_EQ(run.output, "ERROR Cell 9,9 is occupied\n");
+    SessionDriver session;
+    const GameSession& game = session.game;
+    EXPECT_EQ(session.run("play 9,9\nplay 10,9\nplay 9,9\nend\n"), "ERROR Cell 9,9 is occupied\n");
     EXPECT_EQ(game.moveRecordCount, 2);
     EXPECT_EQ(game.moveRecord[0], 189);
     EXPECT_EQ(game.moveRecord[1], 190);
@@ -145,24 +132,24 @@ TEST(CommandLoop, PlayRecordsAndRefusesOccupiedCells) {
 }
 
 TEST(CommandLoop, PassFlipsTheSideWithoutTouchingTheKey) {
-    std::ostringstream sink;
-    GameSession game(sink);
-    runLoop(game, "play 9,9\n");
+    SessionDriver session;
+    const GameSession& game = session.game;
+    session.run("play 9,9\n");
     const PositionKey key = game.board.positionKey;
-    runLoop(game, "0move\n0move\n0move\nend\n");
+    session.run("0move\n0move\n0move\nend\n");
     EXPECT_EQ(game.board.sideToMove, 1);
     EXPECT_EQ(game.board.positionKey, key);
     EXPECT_EQ(game.moveRecordCount, 1);
 }
 
 TEST(CommandLoop, BoardPlacesOwnAndOpponentStones) {
-    std::ostringstream sink;
-    GameSession game(sink);
+    SessionDriver session;
+    GameSession& game = session.game;
     game.board.sideToMove = 0;
-    runLoop(game, "play 0,0\n");
-    const LoopRun run =
-        runLoop(game, "board\r\n10,10,1\r\n 11 , 11 , 2\r\n11,11,1\r\n20,3,1\r\n3,3\r\nDONE\r\nend\n");
-    EXPECT_EQ(run.output, NotBuilt);
+    game.followsKnowledgeBase = true;
+    session.run("play 0,0\n");
+    EXPECT_EQ(session.run("board\r\n10,10,1\r\n 11 , 11 , 2\r\n11,11,1\r\n20,3,1\r\n3,3\r\nDONE\r\nend\n"),
+              NotBuilt);
     EXPECT_EQ(game.board.cells[0], 0);
     EXPECT_EQ(game.board.cells[cellAt(10, 10)], StoneX);
     EXPECT_EQ(game.board.cells[cellAt(11, 11)], StoneO);
@@ -171,26 +158,24 @@ TEST(CommandLoop, BoardPlacesOwnAndOpponentStones) {
     EXPECT_EQ(game.board.sideToMove, 1);
     EXPECT_FALSE(game.followsKnowledgeBase);
 
-    runLoop(game, "board\nDONE\nend\n");
+    session.run("board\nDONE\nend\n");
     for (uint8_t cell : game.board.cells) ASSERT_EQ(cell, 0);
     EXPECT_EQ(game.board.moveCount, 0);
     EXPECT_EQ(game.board.xThreats.count + game.board.oThreats.count, 0);
 }
 
 TEST(CommandLoop, BoardInputCutShortEndsTheRun) {
-    std::ostringstream sink;
-    GameSession game(sink);
-    const LoopRun run = runLoop(game, "board\n1,1,1\n2,2,2");
-    EXPECT_EQ(run.output, "");
-    EXPECT_EQ(run.exit, LoopExit::EndOfInput);
+    SessionDriver session;
+    EXPECT_EQ(session.run("board\n1,1,1\n2,2,2"), "");
+    EXPECT_EQ(session.lastExit, LoopExit::EndOfInput);
 }
 
 TEST(CommandLoop, MoveRecordStopsAtFourHundredMoves) {
-    std::ostringstream sink;
-    GameSession game(sink);
+    SessionDriver session;
+    const GameSession& game = session.game;
     std::string input;
     for (int i = 0; i < 450; ++i) input += "play 0,0\nin .\n";
-    runLoop(game, input + "play 5,5\nend\n");
+    session.run(input + "play 5,5\nend\n");
     EXPECT_EQ(game.moveRecordCount, 400);
     EXPECT_EQ(game.moveRecord[399], 0);
     EXPECT_EQ(game.board.cells[cellAt(5, 5)], StoneX);

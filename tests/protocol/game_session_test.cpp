@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "protocol/command_loop.h"
+#include "protocol/session_driver.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Position files are read relative to the working directory.
+class GameSessionFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        home = fs::current_path();
+        char pattern[] = "/tmp/tarvo_session_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        fs::current_path(dir);
+    }
+    void TearDown() override {
+        fs::current_path(home);
+        fs::remove_all(dir);
+    }
+    static void writeFile(const std::string& name, const std::string& text) {
+        std::ofstream(name) << text;
+    }
+
+    fs::path home, dir;
+};
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) result.push_back(line);
+    return result;
+}
+
+// 400 marks with the given stones, as 20 lines of 20.
+std::string positionFile(const std::vector<std::pair<int, char>>& stones) {
+    std::string marks(CellCount, '-');
+    for (auto [cell, mark] : stones) marks[cell] = mark;
+    std::string text;
+    for (int y = 0; y < BoardSize; ++y) text += marks.substr(y * 20, 20) + "\n";
+    return text;
+}
+
+const std::string Header = "DEBUG  01234567890123456789 01234567890123456789 01234567890123456789";
+
+std::string pictureRow(int y, const std::string& p1, const std::string& p2, const std::string& p3) {
+    const std::string d(1, static_cast<char>('0' + y % 10));
+    return "DEBUG " + d + p1 + d + p2 + d + p3 + d;
+}
+
+TEST(GameSession, StartValues) {
+    SessionDriver session;
+    GameSession& game = session.game;
+    EXPECT_EQ(game.board.sideToMove, 1);
+    EXPECT_EQ(game.board.moveCount, 0);
+    EXPECT_EQ(game.board.lastMove, -1);
+    EXPECT_EQ(game.moveRecordCount, 0);
+    EXPECT_EQ(game.timeLeft, 120000);
+    EXPECT_EQ(game.timeoutTurn, 10000);
+    EXPECT_EQ(game.memoryBudget, 83886080);
+}
+
+TEST(GameSession, PictureOfAnEmptyBoard) {
+    SessionDriver session;
+    std::vector<std::string> expected = {"DEBUG x  Black = 0           White = 0         ",
+                                         "DEBUG 0", Header};
+    const std::string empty(20, '-');
+    for (int y = 0; y < 20; ++y)
+        expected.push_back(pictureRow(y, empty, empty, y == 9 ? "---------a----------" : empty));
+    const std::string output = session.run("print\nend\n");
+    EXPECT_EQ(lines(output), expected);
+    EXPECT_EQ(output.back(), '\n');
+}
+
+TEST(GameSession, PictureAfterOneStone) {
+    SessionDriver session;
+    const auto picture = lines(session.run("play 9,9\nprint\nend\n"));
+    ASSERT_EQ(picture.size(), 23u);
+    EXPECT_EQ(picture[0], "DEBUG o  Black = 0           White = 0         ");
+    EXPECT_EQ(picture[1], "DEBUG 0");
+    const std::string empty(20, '-');
+    EXPECT_EQ(picture[3 + 9], pictureRow(9, "---------X----------", "---------X----------",
+                                         "---------Xa---------"));
+    EXPECT_EQ(picture[3 + 8], pictureRow(8, empty, empty, empty));
+}
+
+const std::string OpenThreeMoves = "play 9,9\nplay 0,5\nplay 8,9\nplay 0,6\nplay 7,9\n";
+
+TEST(GameSession, PictureOfAnOpenThree) {
+    SessionDriver session;
+    const auto picture = lines(session.run(OpenThreeMoves + "print\nend\n"));
+    ASSERT_EQ(picture.size(), 23u);
+    EXPECT_EQ(picture[0], "DEBUG o  Black = 1412        White = 460       ");
+    EXPECT_EQ(picture[1], "DEBUG -200");
+    const std::string row9 = picture[3 + 9];
+    ASSERT_EQ(row9.size(), 6u + 64u);
+    const std::string panel1 = row9.substr(7, 20), panel3 = row9.substr(49, 20);
+    EXPECT_EQ(panel1.substr(6, 5), "bXXXb");
+    EXPECT_EQ(panel3, "------bXXXa---------");
+    EXPECT_EQ(row9.substr(28, 20).substr(6, 5), "-XXX-");
+    EXPECT_EQ(picture[3 + 5].substr(28, 1), "@");
+}
+
+TEST(GameSession, InStepsThroughTheListAndTakesBack) {
+    SessionDriver session;
+    GameSession& game = session.game;
+    session.run(OpenThreeMoves);
+    const int before = game.board.xScore;
+
+    auto picture = lines(session.run("in B\nend\n"));
+    ASSERT_EQ(picture.size(), 23u);
+    EXPECT_EQ(picture[3 + 9].substr(7, 10), "------@XXX");
+    EXPECT_EQ(game.board.cells[cellAt(6, 9)], StoneO);
+    EXPECT_EQ(game.board.sideToMove, 1);
+    EXPECT_EQ(game.moveRecordCount, 5);
+
+    picture = lines(session.run("in .\nend\n"));
+    ASSERT_EQ(picture.size(), 23u);
+    EXPECT_EQ(game.board.cells[cellAt(6, 9)] & (StoneX | StoneO), 0);
+    EXPECT_EQ(game.board.sideToMove, 0);
+    EXPECT_EQ(game.board.xScore, before);
+    EXPECT_EQ(game.moveRecordCount, 5);
+
+    // Take-back may reorder equal classes, so "a" is either end of the three.
+    session.run("in a\nend\n");
+    EXPECT_EQ((game.board.cells[cellAt(10, 9)] | game.board.cells[cellAt(6, 9)]) & 0xC0, StoneO);
+    EXPECT_EQ(game.board.moveCount, 6);
+}
+
+TEST(GameSession, InRefusesLettersBeyondTheList) {
+    SessionDriver session;
+    GameSession& game = session.game;
+    session.run(OpenThreeMoves);
+    EXPECT_EQ(session.run("in z\nin 5\nend\n"),
+              "ERROR No listed move for the letter z\nERROR No listed move for the letter 5\n");
+    EXPECT_EQ(game.board.moveCount, 5);
+    EXPECT_EQ(game.board.sideToMove, 0);
+}
+
+TEST_F(GameSessionFiles, ReadWritesTheStaticValue) {
+    const int four[] = {cellAt(0, 0), cellAt(1, 0), cellAt(2, 0), cellAt(3, 0)};
+    writeFile("empty.dat", std::string(400, '-'));
+    writeFile("grid.dat", positionFile({{four[0], 'x'}, {four[1], 'x'}, {four[2], 'x'},
+                                        {four[3], 'x'}, {cellAt(9, 9), 'o'}}));
+    writeFile("short.dat", "x - o\n x");
+    writeFile("other.dat", std::string(20, '.') + "1x" + std::string(378, '#'));
+
+    struct Case { std::string name; std::string reply; int stones; };
+    const Case cases[] = {
+        {"empty.dat", "0", 0},
+        {"grid.dat", "20000", 5},  // side 1 completes five at 4,0
+        {"short.dat", "0", 3},
+        {"other.dat", "0", 1},
+    };
+    for (const auto& c : cases) {
+        SessionDriver session;
+        GameSession& game = session.game;
+        game.followsKnowledgeBase = true;
+        EXPECT_EQ(session.run("read " + c.name + "\nend\n"), c.reply + "\n") << c.name;
+        EXPECT_EQ(game.board.moveCount, c.stones) << c.name;
+        EXPECT_EQ(game.board.sideToMove, 1) << c.name;
+        EXPECT_EQ(game.board.lastMove, -1) << c.name;
+        EXPECT_FALSE(game.followsKnowledgeBase) << c.name;
+    }
+    SessionDriver session;
+    GameSession& game = session.game;
+    session.run("read short.dat\n");
+    EXPECT_EQ(game.board.cells[0], StoneX);
+    EXPECT_EQ(game.board.cells[2], StoneO);
+    EXPECT_EQ(game.board.cells[3], StoneX);
+    EXPECT_EQ(game.board.cells[4], 0);
+}
+
+TEST_F(GameSessionFiles, PlochaTakesTheSideFromTah) {
+    const std::string position = positionFile({{cellAt(0, 0), 'x'}, {cellAt(5, 5), 'o'}});
+    writeFile("plocha.dat", position);
+    writeFile("copy.dat", position);
+    struct Case { const char* tah; std::string name; int side; };
+    const Case cases[] = {
+        {"o", "plocha.dat", 0}, {" \n o\n", "plocha.dat", 0}, {"x", "plocha.dat", 1},
+        {"", "plocha.dat", 1},  {nullptr, "plocha.dat", 1},   {"o", "copy.dat", 1},
+    };
+    for (const auto& c : cases) {
+        fs::remove("tah.dat");
+        if (c.tah) writeFile("tah.dat", c.tah);
+        SessionDriver session;
+        GameSession& game = session.game;
+        session.run("read " + c.name + "\n");
+        EXPECT_EQ(game.board.sideToMove, c.side) << (c.tah ? c.tah : "(none)") << ' ' << c.name;
+        EXPECT_EQ(game.board.moveCount, 2);
+    }
+}
+
+TEST_F(GameSessionFiles, ReadOfAMissingFileLeavesAnEmptyConsistentBoard) {
+    SessionDriver session;
+    GameSession& game = session.game;
+    session.run(OpenThreeMoves);
+    ASSERT_GT(game.board.xScore, 0);
+    EXPECT_EQ(session.run("read nofile.dat\nabout\nend\n"),
+              "ERROR Cannot open the position file nofile.dat\n" + std::string(AboutLine) + "\n");
+    for (uint8_t cell : game.board.cells) ASSERT_EQ(cell, 0);
+    EXPECT_EQ(game.board.xScore, 0);
+    EXPECT_EQ(game.board.oScore, 0);
+    EXPECT_EQ(game.board.savedScore, 0);
+    EXPECT_EQ(game.board.xThreats.count + game.board.oThreats.count, 0);
+    EXPECT_EQ(game.board.moveCount, 0);
+    EXPECT_EQ(game.moveRecordCount, 5);
+    EXPECT_EQ(session.run("read " + std::string(1030, 'n') + "\nend\n"),
+              "ERROR Word longer than 1023 characters ignored\n");
+}
+
+}  // namespace
