@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "board/board.h"
+#include "knowledge/experience_database.h"
 #include "protocol/input.h"
 
 constexpr int32_t MinimumMemoryBudget = 2097152;
@@ -17,7 +18,7 @@ struct GameSession {
     int32_t timeLeft = 120000;
     int32_t timeoutTurn = 10000;
     int32_t memoryBudget = 83886080;
-    bool followsKnowledgeBase = false;
+    bool followsKnowledgeBase = consultEnabled;
     std::ostream& out;  // where the game's own reply lines go
 
     explicit GameSession(std::ostream& output) : out(output) {}
