@@ -92,7 +92,7 @@ bool GameSession::readBoardInput(ProtocolInput& input) {
     board.lastMove = -1;
 
     bool done = false;
-    while (!done && !input.atEnd()) {
+    while (!input.atEnd()) {
         char line[WordBufferSize];
         int length = 0;
         for (int c = input.in.get(); c != std::char_traits<char>::eof() && c != '\n';
@@ -102,7 +102,7 @@ bool GameSession::readBoardInput(ProtocolInput& input) {
         while (first < length && (line[first] == ' ' || line[first] == '\t')) ++first;
         if (first < length && (line[first] == 'D' || line[first] == 'd')) {
             done = true;
-            continue;
+            break;
         }
         int cell = 0;
         const uint8_t stone = stoneOfLine(line, length, cell);

@@ -1,6 +1,5 @@
 #include "protocol/input.h"
 
-#include <cstring>
 #include <limits>
 
 namespace {
