@@ -5,6 +5,9 @@
 #include <typeinfo>
 
 #include "protocol/output.h"
+#include "protocol/problem_runner.h"
+#include "protocol/trace_log.h"
+#include "protocol/turn_driver.h"
 #include "search/static_value.h"
 
 namespace {
@@ -23,9 +26,17 @@ void guardTurnWork(std::ostream& out, Work work) {
         writeLine(out, "MESSAGE Type " + printableText(typeid(error).name()));
         writeLine(out, "ERROR System Error, see " + std::string(TraceLogPath));
     } catch (...) {
+        dumpTraceLog();
         writeLine(out, "MESSAGE Unexpected Error");
         writeLine(out, "ERROR Unexpected Error, see " + std::string(TraceLogPath));
     }
+}
+
+void writeMove(std::ostream& out, int cell) {
+    if (cell == NoMove)
+        writeLine(out, "ERROR No empty cell left");
+    else
+        writeLine(out, cellText(cell));
 }
 
 }  // namespace
@@ -82,7 +93,7 @@ bool CommandLoop::refuseOverlong(WordRead read) {
 
 void CommandLoop::answerTurn(int cell) {
     if (refuseOccupied(cell)) return;
-    guardTurnWork(out, [&] { writeLine(out, NotImplemented); });
+    guardTurnWork(out, [&] { writeMove(out, answerMove(game, cellX(cell), cellY(cell))); });
 }
 
 CommandLoop::Outcome CommandLoop::commandPass() {
@@ -102,12 +113,12 @@ CommandLoop::Outcome CommandLoop::commandProblem() {
         writeLine(out, "ERROR Problem number expected");
         return Outcome::Continue;
     }
-    writeLine(out, NotImplemented);
+    runProblem(game, number);
     return Outcome::Continue;
 }
 
 CommandLoop::Outcome CommandLoop::commandBest() {
-    writeLine(out, NotImplemented);
+    writeMove(out, chooseMove(game));
     return Outcome::Continue;
 }
 
@@ -147,16 +158,17 @@ CommandLoop::Outcome CommandLoop::commandInfo() {
 
 CommandLoop::Outcome CommandLoop::commandStart() {
     if (!input.nextIsDigit() || !input.readInteger(boardSize)) return Outcome::Mismatch;
-    if (boardSize == BoardSize)
+    if (boardSize == BoardSize) {
+        startNewGame(game);
         writeLine(out, "OK");
-    else
+    } else
         writeLine(out, "ERROR Unsupport size of board, supported size is " +
                            std::to_string(BoardSize) + "!");
     return Outcome::Continue;
 }
 
 CommandLoop::Outcome CommandLoop::commandBegin() {
-    writeLine(out, NotImplemented);
+    writeMove(out, beginGame(game));
     return Outcome::Continue;
 }
 
@@ -165,7 +177,9 @@ CommandLoop::Outcome CommandLoop::commandEnd() { return Outcome::End; }
 CommandLoop::Outcome CommandLoop::commandBoard() {
     game.followsKnowledgeBase = false;
     if (!game.readBoardInput(input)) return Outcome::Continue;
-    writeLine(out, NotImplemented);
+    const int cell = chooseMove(game);
+    if (cell != NoMove) game.playMove(cell);
+    writeMove(out, cell);
     return Outcome::Continue;
 }
 
@@ -225,6 +239,7 @@ int runEngine(std::istream& in, std::ostream& out) {
     // Start-up order: trace ring, node table, estimate tables, then the session.
     // "end" leaves at once; the end of input and a mismatch release the node
     // table on the way out.
+    resetTraceRing();
     GameSession game(out);
     CommandLoop loop(game, in);
     loop.run();

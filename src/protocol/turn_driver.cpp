@@ -1,0 +1,198 @@
+#include "protocol/turn_driver.h"
+
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "board/analysis.h"
+#include "board/shared_state.h"
+#include "knowledge/experience_database.h"
+#include "platform/clock.h"
+#include "protocol/output.h"
+#include "protocol/trace_log.h"
+#include "search/shared_state.h"
+#include "search/static_value.h"
+#include "search/threat_search.h"
+
+namespace {
+
+constexpr int RecommendedLow = 3;
+constexpr int RecommendedHigh = 16;
+
+std::string formatted(const char* format, int a, int b = 0, int c = 0) {
+    char text[102];
+    std::snprintf(text, sizeof text, format, a, b, c);
+    return text;
+}
+
+bool isEmptyCell(const Board& board, int cell) {
+    return cell >= 0 && cell < CellCount && isEmptyByte(board.cells[cell]);
+}
+
+bool inMiddleSquare(int cell) {
+    const int x = cellX(cell), y = cellY(cell);
+    return x >= RecommendedLow && x <= RecommendedHigh && y >= RecommendedLow && y <= RecommendedHigh;
+}
+
+void reportDatabaseError(GameSession& game) {
+    trace("DatabaseError", "database dropped for this turn");
+    writeLine(game.out, "MESSAGE Chyba databaze!");
+    game.followsKnowledgeBase = false;
+}
+
+// The database follows a game from its root; a file that fails here is left
+// alone until the next game, like a failed recommendation.
+void followFromRoot(GameSession& game) {
+    game.followsKnowledgeBase = consultEnabled;
+    if (!consultEnabled) return;
+    try {
+        experienceDatabase.rewind();
+    } catch (...) {
+        reportDatabaseError(game);
+    }
+}
+
+// The stored reply for the position as a board cell, or NoMove. A reply on a
+// stone can only come from a node the game has already left; the search then
+// decides.
+int recommendedCell(GameSession& game, bool onlyMiddle) {
+    if (!game.followsKnowledgeBase) return NoMove;
+    try {
+        int key = 0;
+        if (!experienceDatabase.recommend(game.board.moveCount % 2 == 1, key)) return NoMove;
+        const int cell = denormalise(experienceDatabase.frame, key);
+        if (!isEmptyCell(game.board, cell)) {
+            trace("!isEmptyCell(cell)", formatted("stored reply %d is not empty", cell).c_str());
+            return NoMove;
+        }
+        const bool middle = inMiddleSquare(cell);
+        if (middle)
+            writeLine(game.out, "MESSAGE Doporuceny: " + std::to_string(cell));
+        if (onlyMiddle && !middle) {
+            trace("!inMiddleSquare(cell)", formatted("stored reply %d dropped", cell).c_str());
+            return NoMove;
+        }
+        trace("recommend", formatted("stored reply %d", cell).c_str());
+        return cell;
+    } catch (...) {
+        reportDatabaseError(game);
+        return NoMove;
+    }
+}
+
+int firstEmptyCell(const Board& board) {
+    for (int cell = 0; cell < CellCount; ++cell)
+        if (isEmptyByte(board.cells[cell])) return cell;
+    return NoMove;
+}
+
+// The searches always name a listed cell; this only keeps a broken list from
+// ever reaching the protocol as an illegal move.
+int legalOrFallback(Board& board, int cell) {
+    if (isEmptyCell(board, cell)) return cell;
+    trace("!isEmptyCell(best)", formatted("move %d replaced", cell).c_str());
+    analyse(board, 0);
+    for (int i = 0; i < resultCount; ++i)
+        if (isEmptyCell(board, resultCells[i])) return resultCells[i];
+    return firstEmptyCell(board);
+}
+
+int playAndGive(GameSession& game, int cell) {
+    if (cell == NoMove) return NoMove;
+    game.playMove(cell);
+    return cell;
+}
+
+int fastReply(GameSession& game) {
+    const ThreatList& own = game.board.moverThreats();
+    const ThreatList& other = game.board.opponentThreats();
+    const int ownClass = own.count > 0 ? own.classes[own.count - 1] : 18;
+    const int otherClass = other.count > 0 ? other.classes[other.count - 1] : 18;
+    int cell = NoMove;
+    if (ownClass == 0 || ownClass == 1)
+        cell = own.cells[own.count - 1];
+    else if (otherClass == 0)
+        cell = other.cells[other.count - 1];
+    if (cell != NoMove) {
+        trace("fast reply", formatted("own class %d, other class %d, cell %d", ownClass, otherClass, cell).c_str());
+        writeLine(game.out, "MESSAGE fast reply");
+    }
+    return cell;
+}
+
+}  // namespace
+
+int32_t turnBudget(const GameSession& game) {
+    const int32_t share = game.timeLeft / 6;
+    return game.timeoutTurn < share ? game.timeoutTurn : share;
+}
+
+void resetGame(GameSession& game) {
+    game.moveRecordCount = 0;
+    game.board.resetPosition();
+    game.board.savedScore = 0;
+    game.board.positionKey = PositionKey{};
+    followFromRoot(game);
+}
+
+void startNewGame(GameSession& game) {
+    game.board.sideToMove = 1;
+    resetGame(game);
+    trace("start", "new game");
+}
+
+int beginGame(GameSession& game) {
+    resetGame(game);
+    trace("begin", formatted("engine opens as side %d", game.board.sideToMove).c_str());
+    int cell = recommendedCell(game, true);
+    if (cell == NoMove) cell = chooseMove(game);
+    return playAndGive(game, cell);
+}
+
+int answerMove(GameSession& game, int x, int y) {
+    game.followsKnowledgeBase = consultEnabled;
+    if (game.board.moveCount == 0) {
+        game.board.sideToMove = static_cast<uint8_t>(1 - game.board.sideToMove);
+        resetGame(game);
+        trace("moveCount == 0", "opponent opens the game");
+    }
+    const int cell = cellAt(x, y);
+    trace("turn", formatted("opponent %d,%d", x, y).c_str());
+    game.playMove(cell);
+    int reply = recommendedCell(game, false);
+    if (reply == NoMove) reply = chooseMove(game);
+    return playAndGive(game, reply);
+}
+
+int chooseMove(GameSession& game) {
+    Board& board = game.board;
+    const int32_t budget = turnBudget(game);
+    moveDeadline = platform::clockAdd(platform::clockMs(), budget - ReplyReserveMs);
+    trace("budget", formatted("budget %d ms, %d stones", budget, board.moveCount).c_str());
+
+    const int fast = fastReply(game);
+    if (fast != NoMove) return fast;
+
+    analyse(board, 0);
+    if (resultCount == 1) {
+        trace("resultCount == 1", formatted("forced %d", resultCells[0]).c_str());
+        return legalOrFallback(board, resultCells[0]);
+    }
+
+    std::unique_ptr<Board> copy;
+    try {
+        copy = copyBoard(board);
+    } catch (const std::bad_alloc&) {
+        trace("bad_alloc", "no copy for the search");
+        return legalOrFallback(board, resultCells[0]);
+    }
+    nodeCounter = 0;
+    int32_t best = -1;
+    const int32_t value = search(best, *copy, TurnSearchDepth, -WinValue);
+    copy.reset();
+    writeLine(game.out, "MESSAGE " + std::to_string(value) + "|" + std::to_string(scorePosition(board)) +
+                            "|" + std::to_string(nodeCounter));
+    trace("search", formatted("value %d, nodes %d, best %d", value, nodeCounter, best).c_str());
+    return legalOrFallback(board, best);
+}
