@@ -8,7 +8,10 @@
 #include "protocol/problem_runner.h"
 #include "protocol/trace_log.h"
 #include "protocol/turn_driver.h"
+#include "search/estimates.h"
+#include "search/node_table.h"
 #include "search/static_value.h"
+#include "search/statistics_run.h"
 
 namespace {
 
@@ -213,7 +216,9 @@ CommandLoop::Outcome CommandLoop::commandDb() {
 }
 
 CommandLoop::Outcome CommandLoop::commandStats() {
-    writeLine(out, NotImplemented);
+    writeLine(out, "This operation can take several minutes or hours, please wait...");
+    statisticsRun(1, 40, game.timeoutTurn, out);
+    writeLine(out, "Done");
     return Outcome::Continue;
 }
 
@@ -240,8 +245,10 @@ int runEngine(std::istream& in, std::ostream& out) {
     // "end" leaves at once; the end of input and a mismatch release the node
     // table on the way out.
     resetTraceRing();
+    createNodeTable();
+    loadEstimates();
     GameSession game(out);
     CommandLoop loop(game, in);
-    loop.run();
+    if (loop.run() != LoopExit::EndCommand) releaseNodeTable();
     return 0;
 }
