@@ -9,6 +9,7 @@
 
 #include "board/shared_state.h"
 #include "platform/clock.h"
+#include "protocol/command_loop.h"
 #include "search/node_table.h"
 #include "search/shared_state.h"
 #include "search/statistics_run.h"
@@ -108,4 +109,20 @@ TEST(StatisticsRun, EachPositionGetsTheTurnTime) {
     bool secondFile = false;
     while (std::getline(lines, line)) secondFile |= line == "Pocitam... 2 z 2, 100%";
     EXPECT_TRUE(secondFile);
+}
+
+TEST(StatisticsRun, StatsCommandRunsFilesOneToForty) {
+    ScopedWorkDir dir("tarvo_stats");
+    writeNodeFile(2, imageOf(Decided));
+    writeNodeFile(41, imageOf(Decided));  // outside the command's range
+    std::istringstream in("stats\n");
+    std::ostringstream out;
+    EXPECT_EQ(runEngine(in, out), 0);
+    const std::string expected =
+        "This operation can take several minutes or hours, please wait...\n"
+        "Pocitam... 2 z 40, 100%\n"
+        "Done\n";
+    EXPECT_EQ(out.str().substr(0, expected.size()), expected);
+    EXPECT_EQ(nodeTable, nullptr) << "the end of input releases the node table";
+    ASSERT_TRUE(createNodeTable());
 }
