@@ -15,6 +15,31 @@ ExperienceDatabase experienceDatabase{ExperienceDatabase::StartUp{}};
 
 bool GameStore::prepareGame(std::vector<int32_t>&) { return true; }
 
+namespace {
+
+bool isEdgeCoordinate(int value) { return value < 3 || value > 16; }
+bool nearEdge(int cell) { return isEdgeCoordinate(cellX(cell)) || isEdgeCoordinate(cellY(cell)); }
+
+}  // namespace
+
+// A game is stored from its first move up to its first move near the edge.
+bool ExperienceDatabase::prepareGame(std::vector<int32_t>& moves) {
+    if (moves.size() < 5) return false;
+    if (nearEdge(moves[0])) return false;
+    SymmetryFrame gameFrame;
+    std::vector<int32_t> keys;
+    for (const int32_t move : moves) {
+        if (nearEdge(move)) break;
+        keys.push_back(normalise(gameFrame, move));
+    }
+    // Keys do not always tell far-apart offsets apart, so every kept move must
+    // come back as the cell it was, in a cut game as in a whole one.
+    for (size_t k = 0; k < keys.size(); ++k)
+        if (denormalise(gameFrame, keys[k]) != moves[k]) throw DatabaseError{};
+    moves = keys;
+    return true;
+}
+
 ExperienceDatabase::ExperienceDatabase(StartUp) {
     const bool opened = open(ExperienceFilePath);
     consultEnabled = opened;
@@ -237,6 +262,7 @@ bool ExperienceDatabase::recommend(bool secondToMove, int& move) {
 }
 
 void ExperienceDatabase::showCurrentNode(std::ostream& out) {
+    requireOpen();
     if (current.firstChild == NoRecord) return;
     out << "MESSAGE databaze: " << std::endl;
     int move = 0;

@@ -63,9 +63,6 @@ private:
     }
 };
 
-bool isEdgeCoordinate(int value) { return value < 3 || value > 16; }
-bool nearEdge(int cell) { return isEdgeCoordinate(cellX(cell)) || isEdgeCoordinate(cellY(cell)); }
-
 }  // namespace
 
 const std::array<NodeStats, 4> statsTemplates = {
@@ -136,23 +133,6 @@ int judgeGame(std::vector<int32_t>& moves) {
     } catch (...) {
         return Unsuitable;
     }
-}
-
-bool ExperienceDatabase::prepareGame(std::vector<int32_t>& moves) {
-    if (moves.size() < 5) return false;
-    if (nearEdge(moves[0])) return false;
-    SymmetryFrame gameFrame;
-    std::vector<int32_t> keys;
-    for (const int32_t move : moves) {
-        if (nearEdge(move)) break;
-        keys.push_back(normalise(gameFrame, move));
-    }
-    // Keys do not always tell far-apart offsets apart, so every kept move must
-    // come back as the cell it was, in a cut game as in a whole one.
-    for (size_t k = 0; k < keys.size(); ++k)
-        if (denormalise(gameFrame, keys[k]) != moves[k]) throw DatabaseError{};
-    moves = keys;
-    return true;
 }
 
 bool saveGame(ExperienceDatabase& database, std::vector<int32_t>& moves, int value, std::ostream& out) {
