@@ -8,6 +8,7 @@
 #include "board/analysis.h"
 #include "board/shared_state.h"
 #include "protocol/output.h"
+#include "protocol/turn_driver.h"
 #include "search/static_value.h"
 
 void GameSession::setMemoryBudget(int32_t bytes) {
@@ -69,28 +70,29 @@ struct LineParser {
     }
 };
 
-// The stone a position line places: field 1 is the engine's own (it is to move
-// as side 1), field 2 the opponent's. Other lines place nothing.
-uint8_t stoneOfLine(const char* line, int length, int& cell) {
+// The side of the stone a position line places: field 1 is the engine's own
+// (side 1), 2 the opponent's and 3, from continuous games, the opponent's too.
+// -1 for a line that is not x,y,field on the board.
+int sideOfLine(const char* line, int length, int& cell) {
     LineParser parser{line, line + length};
     int x = 0, y = 0, field = 0;
-    if (!parser.number(x) || !parser.comma() || !parser.number(y)) return 0;
-    if (!onBoard(x, y) || !parser.comma() || !parser.number(field)) return 0;
+    if (!parser.number(x) || !parser.comma() || !parser.number(y)) return -1;
+    if (!onBoard(x, y) || !parser.comma() || !parser.number(field)) return -1;
+    parser.skipBlanks();
+    if (parser.at != parser.end) return -1;
     cell = cellAt(x, y);
-    if (field == 1) return StoneX;
-    if (field == 2) return StoneO;
-    return 0;
+    if (field == 1) return 1;
+    if (field == 2 || field == 3) return 0;
+    return -1;
 }
 
 }  // namespace
 
 bool GameSession::readBoardInput(ProtocolInput& input) {
-    board.clearThreatLists();
-    std::memset(board.cells, 0, sizeof board.cells);
-    if (board.sideToMove == 0) board.sideToMove = 1;
-    board.moveCount = 0;
-    board.lastMove = -1;
-
+    int32_t cells[CellCount];
+    uint8_t sides[CellCount];
+    bool taken[CellCount] = {};
+    int count = 0;
     bool done = false;
     while (!input.atEnd()) {
         char line[WordBufferSize];
@@ -98,20 +100,36 @@ bool GameSession::readBoardInput(ProtocolInput& input) {
         for (int c = input.in.get(); c != std::char_traits<char>::eof() && c != '\n';
              c = input.in.get())
             if (length < WordBufferSize - 1) line[length++] = static_cast<char>(c);
+        while (length > 0 && (line[length - 1] == '\r' || line[length - 1] == ' ')) --length;
         int first = 0;
         while (first < length && (line[first] == ' ' || line[first] == '\t')) ++first;
-        if (first < length && (line[first] == 'D' || line[first] == 'd')) {
+        if (first == length) continue;
+        if (line[first] == 'D' || line[first] == 'd') {
             done = true;
             break;
         }
         int cell = 0;
-        const uint8_t stone = stoneOfLine(line, length, cell);
-        if (stone != 0 && board.cells[cell] == 0) {
-            board.cells[cell] = stone;
-            ++board.moveCount;
+        const int side = sideOfLine(line, length, cell);
+        const std::string shown = printableText(std::string_view(line + first, length - first));
+        if (side < 0) {
+            writeLine(out, "ERROR Board line " + shown + " skipped: x,y,field expected");
+        } else if (taken[cell]) {
+            writeLine(out, "ERROR Board line " + shown + " skipped: the cell is taken");
+        } else {
+            taken[cell] = true;
+            cells[count] = cell;
+            sides[count++] = static_cast<uint8_t>(side);
         }
     }
-    board.rebuildThreats();
+    // The position is replayed as a new game, so the move record, the score
+    // totals and the database cursor follow the lines in their order.
+    board.sideToMove = 1;
+    resetGame(*this);
+    for (int i = 0; i < count; ++i) {
+        board.sideToMove = sides[i];
+        playMove(cells[i]);
+    }
+    board.sideToMove = 1;
     return done;
 }
 

@@ -1,0 +1,218 @@
+#include "protocol/turn_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+#include <vector>
+
+#include "board/analysis.h"
+#include "board/shared_state.h"
+#include "knowledge/experience_database.h"
+#include "platform/clock.h"
+#include "protocol/command_loop.h"
+#include "protocol/output.h"
+#include "protocol/scratch_directory.h"
+#include "search/shared_state.h"
+
+namespace {
+
+struct Session {
+    std::ostringstream out;
+    GameSession game{out};
+
+    Session() {
+        game.timeoutTurn = 250;  // short searches keep the suite quick
+        game.followsKnowledgeBase = false;
+    }
+    void play(const std::vector<int>& cells) {
+        for (int cell : cells) game.playMove(cell);
+    }
+    std::string take() {
+        std::string text = out.str();
+        out.str("");
+        return text;
+    }
+    std::string run(const std::string& input) {
+        std::istringstream in(input);
+        CommandLoop loop(game, in);
+        loop.run();
+        return take();
+    }
+};
+
+TEST(TurnDriverTest, BudgetIsTheTurnLimitOrASixthOfTheTimeLeft) {
+    const struct {
+        int32_t timeLeft, timeoutTurn, budget;
+    } cases[] = {{120000, 10000, 10000}, {30000, 10000, 5000}, {1000, 10000, 166},
+                 {1000, 100, 100},       {5, 10000, 0},        {2147483647, 300, 300}};
+    for (const auto& c : cases) {
+        Session s;
+        s.game.timeLeft = c.timeLeft;
+        s.game.timeoutTurn = c.timeoutTurn;
+        EXPECT_EQ(turnBudget(s.game), c.budget) << c.timeLeft << " " << c.timeoutTurn;
+    }
+}
+
+TEST(TurnDriverTest, DeadlineHoldsBackTheReserve) {
+    for (int32_t timeLeft : {120000, 1000}) {
+        Session s;
+        s.game.timeoutTurn = 10000;
+        s.game.timeLeft = timeLeft;
+        s.play({189, 0, 190, 40, 191, 80, 192});  // o must block at once
+        const int32_t before = platform::clockMs();
+        chooseMove(s.game);
+        const int32_t offset = platform::clockDiff(moveDeadline, before);
+        const int32_t expected = turnBudget(s.game) - ReplyReserveMs;  // 9800, then -34
+        EXPECT_GE(offset, expected);
+        EXPECT_LE(offset, expected + 50);
+    }
+}
+
+struct ReplyCase {
+    const char* name;
+    std::vector<int> moves;
+    int expected;         // -1: any cell
+    bool fastReplyLine;   // "MESSAGE fast reply"
+    bool searchLine;      // "MESSAGE v|s|n"
+};
+
+TEST(TurnDriverTest, FastRepliesForcedMovesAndSearchWriteTheirLines) {
+    const ReplyCase cases[] = {
+        // x: 189..192 (five at 188/193), o: 0, 1, 2, 3 (five at 4), x to move
+        {"own five before blocking", {189, 0, 190, 1, 191, 2, 192, 3}, -1, true, false},
+        // o to move facing x's four closed at 188, o has nothing
+        {"block the five", {189, 188, 190, 0, 191, 399, 192}, 193, true, false},
+        // x has an open three and is to move: the open four is played at once
+        {"own open four", {189, 0, 190, 19, 191, 380}, -1, true, false},
+        // one stone: the opening reply is the analysis' single move and writes nothing
+        {"single forced move", {189}, 190, false, false},
+        {"quiet position searches", {189, 190, 169, 168, 209, 149}, -1, false, true},
+    };
+    const std::regex searchLine("MESSAGE -?[0-9]+\\|-?[0-9]+\\|[0-9]+\n");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Session s;
+        s.play(c.moves);
+        const int cell = chooseMove(s.game);
+        const std::string text = s.take();
+        ASSERT_TRUE(cell >= 0 && cell < CellCount);
+        EXPECT_TRUE(isEmptyByte(s.game.board.cells[cell]));
+        if (c.expected >= 0) {
+            EXPECT_EQ(cell, c.expected);
+        }
+        EXPECT_EQ(text == "MESSAGE fast reply\n", c.fastReplyLine) << text;
+        EXPECT_EQ(std::regex_match(text, searchLine), c.searchLine) << text;
+        if (!c.fastReplyLine && !c.searchLine) {
+            EXPECT_EQ(text, "");
+        }
+        EXPECT_EQ(s.game.board.moveCount, static_cast<int>(c.moves.size()));  // nothing played
+    }
+    // With both fives open, the engine completes its own.
+    Session s;
+    s.play({189, 0, 190, 1, 191, 2, 192, 3});
+    const int own = chooseMove(s.game);
+    EXPECT_TRUE(own == 188 || own == 193) << own;
+}
+
+TEST(TurnDriverTest, OpponentOpeningGivesItTheOStoneAndTheEngineX) {
+    Session s;
+    EXPECT_EQ(s.run("turn 10,10\nend\n"), "9,10\n");
+    EXPECT_EQ(s.game.board.cells[cellAt(10, 10)], StoneO);
+    EXPECT_EQ(s.game.board.cells[cellAt(9, 10)], StoneX);
+    EXPECT_EQ(s.game.moveRecordCount, 2);
+    EXPECT_EQ(s.game.board.sideToMove, 0);
+}
+
+TEST(TurnDriverTest, StartBeginsANewGameAfterAGame) {
+    Session s;
+    s.run("begin\nturn 0,0\nturn 1,0\nturn 2,0\nend\n");
+    ASSERT_EQ(s.game.board.moveCount, 7);
+    EXPECT_EQ(s.run("info timeout_turn 250\nstart 20\nend\n"), "OK\n");
+    EXPECT_EQ(s.game.board.moveCount, 0);
+    EXPECT_EQ(s.game.moveRecordCount, 0);
+    EXPECT_EQ(s.game.board.xThreats.count + s.game.board.oThreats.count, 0);
+    EXPECT_EQ(s.game.board.xScore, 0);
+    EXPECT_EQ(s.game.board.oScore, 0);
+    EXPECT_EQ(s.game.board.savedScore, 0);
+    EXPECT_EQ(s.game.timeoutTurn, 250);
+    for (uint8_t cell : s.game.board.cells) ASSERT_EQ(cell, 0);
+    // The next game's opening turn is an 'o' stone again and the engine answers as 'x'.
+    EXPECT_EQ(s.run("turn 3,3\nend\n"), "4,3\n");
+    EXPECT_EQ(s.game.board.cells[cellAt(3, 3)], StoneO);
+    EXPECT_EQ(s.game.board.cells[cellAt(4, 3)], StoneX);
+    // A size the engine does not play leaves the game alone.
+    s.run("start 15\nend\n");
+    EXPECT_EQ(s.game.board.moveCount, 2);
+}
+
+TEST(TurnDriverTest, BoardReplaysItsLinesAsANewGame) {
+    Session s;
+    s.run("begin\nturn 0,0\nend\n");
+    const std::string text = s.run("board\n10,10,1\n11,11,2\nbad line\n10,10,2\n12,12,3\n20,1,1\n\nDONE\nend\n");
+    std::istringstream lines(text);
+    std::vector<std::string> replies;
+    for (std::string line; std::getline(lines, line);) replies.push_back(line);
+    ASSERT_EQ(replies.size(), 5u) << text;  // three errors, the search line, the move
+    EXPECT_EQ(replies[0].rfind("ERROR Board line bad line skipped", 0), 0u);
+    EXPECT_EQ(replies[1].rfind("ERROR Board line 10,10,2 skipped", 0), 0u);
+    EXPECT_EQ(replies[2].rfind("ERROR Board line 20,1,1 skipped", 0), 0u);
+    const std::vector<int> placed = {cellAt(10, 10), cellAt(11, 11), cellAt(12, 12)};
+    ASSERT_EQ(s.game.moveRecordCount, 4);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(s.game.moveRecord[i], placed[i]);
+    EXPECT_EQ(s.game.board.cells[placed[0]], StoneX);
+    EXPECT_EQ(s.game.board.cells[placed[1]], StoneO);
+    EXPECT_EQ(s.game.board.cells[placed[2]], StoneO);
+    EXPECT_EQ(replies[3].rfind("MESSAGE ", 0), 0u);
+    EXPECT_EQ(cellText(s.game.moveRecord[3]), replies[4]);
+    EXPECT_EQ(s.game.board.moveCount, 4);
+    EXPECT_EQ(s.game.board.lastMove, s.game.moveRecord[3]);
+    EXPECT_TRUE(isXByte(s.game.board.cells[s.game.moveRecord[3]]));
+    EXPECT_EQ(s.game.board.sideToMove, 0);
+    // The old game's stone at 0,0 is gone.
+    EXPECT_EQ(s.game.board.cells[0] & 0xC0, 0);
+}
+
+struct DatabaseSession : Session {
+    ScratchDirectory scratch;
+    DatabaseSession(int rootReplyKey) {
+        experienceDatabase.createFile(ExperienceFilePath);
+        if (rootReplyKey >= 0) {
+            experienceDatabase.rewind();
+            experienceDatabase.findOrAppendChild(rootReplyKey, NodeStats{});
+        }
+        consultEnabled = true;
+    }
+    ~DatabaseSession() {
+        consultEnabled = false;
+        learnEnabled = false;
+        try {
+            experienceDatabase.close();
+        } catch (...) {
+        }
+    }
+};
+
+TEST(TurnDriverTest, BeginTakesAStoredReplyOnlyInsideTheMiddleSquare) {
+    {
+        DatabaseSession s(cellAt(5, 19 - 6));  // the board cell 5,6
+        EXPECT_EQ(s.run("begin\nend\n"), "MESSAGE Doporuceny: " + std::to_string(cellAt(5, 6)) + "\n5,6\n");
+    }
+    {
+        DatabaseSession s(cellAt(1, 19 - 2));  // the board cell 1,2 (41) lies outside 3..16
+        const std::string text = s.run("begin\nend\n");
+        EXPECT_EQ(text.find("Doporuceny"), std::string::npos) << text;
+        EXPECT_NE(text.find("9,9\n"), std::string::npos) << text;
+    }
+}
+
+TEST(TurnDriverTest, DatabaseFailureIsReportedAndTheSearchDecides) {
+    DatabaseSession s(cellAt(5, 13));
+    experienceDatabase.close();  // every later access raises DatabaseError
+    const std::string text = s.run("begin\nturn 10,10\nend\n");
+    EXPECT_NE(text.find("MESSAGE Chyba databaze!\n"), std::string::npos) << text;
+    EXPECT_EQ(s.game.board.moveCount, 3);
+    EXPECT_EQ(text.find("ERROR"), std::string::npos) << text;
+}
+
+}  // namespace
