@@ -4,6 +4,7 @@
 #include <string>
 
 #include "protocol/command_loop.h"
+#include "protocol/scratch_directory.h"
 #include "protocol/session_driver.h"
 
 namespace {
@@ -18,7 +19,6 @@ std::string engineOutput(const std::string& text) {
 
 const std::string Unknown = "ERROR Unknown Command!\n";
 const std::string Mismatch = "ERROR Fatal Error, Protocol Mismatch!\n";
-const std::string NotBuilt = "ERROR Not implemented yet\n";
 const std::string About = std::string(AboutLine) + "\n";
 
 TEST(CommandLoop, RepliesOfWholeRuns) {
@@ -26,11 +26,6 @@ TEST(CommandLoop, RepliesOfWholeRuns) {
     const Case cases[] = {
         {"about\nend\n", About},
         {"ABOUT\nAbout\nend", About + About + Unknown},  // "end" never ended
-        {"turn 10,10\nend\n", NotBuilt},
-        {"TURN 10,10\nend\n", NotBuilt},
-        {"Turn 10 , 10\nend\n", NotBuilt},
-        {"turn\n10,10\nend\n", NotBuilt},
-        {"turn 10,10 about\nend\n", NotBuilt + About},
         {"foo bar\nend\n", Unknown + Unknown},
         {"turns 1,1\nend\n", Unknown + Unknown},
         {"turn 20,0\nabout\n", Mismatch},
@@ -38,8 +33,6 @@ TEST(CommandLoop, RepliesOfWholeRuns) {
         {"turn 10;10\nabout\n", Mismatch},
         {"play 10,x\nabout\n", Mismatch},
         {"zturn x\nabout\n", Mismatch},
-        {"zturn 189\nend\n", NotBuilt},
-        {"zturn 189 about\nend\n", NotBuilt + About},
         {"zturn 400\nabout\nend\n", "ERROR Cell 400 is outside 0..399\n" + About},
         {"zturn -1\nend\n", "ERROR Cell -1 is outside 0..399\n"},
         {"START 20\nend\n", "OK\n"},
@@ -57,15 +50,9 @@ TEST(CommandLoop, RepliesOfWholeRuns) {
         {"INFO timeout_turn 5000 about\nend\n", About},
         {"INFO\nend\n", Unknown},  // "end" is taken as the key
         {"db import\nend\n", ""},
-        {"db readd records\nabout\nend\n", NotBuilt + About},
-        {"db add about\nend\n", NotBuilt},
-        {"db export\ndb create\nend\n", NotBuilt + NotBuilt},
         {"db " + std::string(1100, 'a') + " about\nend\n",
          "ERROR Word longer than 1023 characters ignored\n" + About},
-        {"stats\nbegin\nbest\nend\n", NotBuilt + NotBuilt + NotBuilt},
-        {"problem 7\nend\n", NotBuilt},
         {"problem x\nend\n", "ERROR Problem number expected\n" + Unknown},
-        {"board\n10,10,1\n11,11,2\nDONE\nabout\nend\n", NotBuilt + About},
         {std::string(5000, 'x') + "\nabout\nend\n", Unknown + About},
         {"end\nabout\n", ""},
         {"about\n", About + Unknown},
@@ -76,6 +63,46 @@ TEST(CommandLoop, RepliesOfWholeRuns) {
          "ERROR Cell 9,9 is occupied\nERROR Cell 9,9 is occupied\nERROR Cell 9,9 is occupied\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(engineOutput(c.input), c.output) << c.input.substr(0, 60);
+}
+
+// Whatever these commands answer, they take exactly their arguments: the word
+// behind them is read as the next command.
+TEST(CommandLoop, CommandsConsumeExactlyTheirArguments) {
+    const std::string cases[] = {
+        "turn 10,10",  "TURN 10,10",        "Turn 10 , 10",  "turn\n10,10",  "zturn 189",
+        "begin",       "best",              "problem 7",     "stats",         "moveback",
+        "0move",       "play 3,3",          "info rule 1\n", "info time_left 600",
+        "start 20",    "db import",         "db readd records", "db add about", "db export",
+        "db create",   "board\n10,10,1\n11,11,2\nDONE\n", "board\r\nDONE\r\n",
+    };
+    const std::string quickClock = "INFO timeout_turn 100\nINFO time_left 600\n";
+    for (const auto& input : cases) {
+        ScratchDirectory scratch;
+        SessionDriver session;
+        const std::string output = session.run(quickClock + input + " about\nabout\nend\n");
+        EXPECT_EQ(output.find("ERROR Unknown Command!"), std::string::npos) << input << output;
+        EXPECT_EQ(output.find("Protocol Mismatch"), std::string::npos) << input << output;
+        size_t abouts = 0;
+        for (size_t at = output.find(About); at != std::string::npos; at = output.find(About, at + 1))
+            ++abouts;
+        EXPECT_EQ(abouts, 2u) << input << output;
+        EXPECT_TRUE(output.ends_with(About)) << input << output;
+    }
+}
+
+TEST(CommandLoop, ZturnAnswersLikeTurn) {
+    struct Case { std::string zturn, turn; };
+    const Case cases[] = {{"zturn 189\n", "turn 9,9\n"},
+                          {"zturn 0\n", "turn 0,0\n"},
+                          {"zturn 399\n", "turn 19,19\n"},
+                          {"play 5,5\nzturn 105\n", "play 5,5\nturn 5,5\n"}};
+    for (const auto& c : cases) {
+        SessionDriver byIndex, byPoint;
+        EXPECT_EQ(byIndex.run(c.zturn + "end\n"), byPoint.run(c.turn + "end\n")) << c.zturn;
+        EXPECT_EQ(byIndex.game.moveRecordCount, byPoint.game.moveRecordCount) << c.zturn;
+        for (int cell = 0; cell < CellCount; ++cell)
+            ASSERT_EQ(byIndex.game.board.cells[cell], byPoint.game.board.cells[cell]) << c.zturn;
+    }
 }
 
 TEST(CommandLoop, EveryWayOut) {
@@ -140,28 +167,6 @@ TEST(CommandLoop, PassFlipsTheSideWithoutTouchingTheKey) {
     EXPECT_EQ(game.board.sideToMove, 1);
     EXPECT_EQ(game.board.positionKey, key);
     EXPECT_EQ(game.moveRecordCount, 1);
-}
-
-TEST(CommandLoop, BoardPlacesOwnAndOpponentStones) {
-    SessionDriver session;
-    GameSession& game = session.game;
-    game.board.sideToMove = 0;
-    game.followsKnowledgeBase = true;
-    session.run("play 0,0\n");
-    EXPECT_EQ(session.run("board\r\n10,10,1\r\n 11 , 11 , 2\r\n11,11,1\r\n20,3,1\r\n3,3\r\nDONE\r\nend\n"),
-              NotBuilt);
-    EXPECT_EQ(game.board.cells[0], 0);
-    EXPECT_EQ(game.board.cells[cellAt(10, 10)], StoneX);
-    EXPECT_EQ(game.board.cells[cellAt(11, 11)], StoneO);
-    EXPECT_EQ(game.board.cells[cellAt(3, 3)], 0);
-    EXPECT_EQ(game.board.moveCount, 2);
-    EXPECT_EQ(game.board.sideToMove, 1);
-    EXPECT_FALSE(game.followsKnowledgeBase);
-
-    session.run("board\nDONE\nend\n");
-    for (uint8_t cell : game.board.cells) ASSERT_EQ(cell, 0);
-    EXPECT_EQ(game.board.moveCount, 0);
-    EXPECT_EQ(game.board.xThreats.count + game.board.oThreats.count, 0);
 }
 
 TEST(CommandLoop, BoardInputCutShortEndsTheRun) {

@@ -148,6 +148,38 @@ TEST(GameSession, InRefusesLettersBeyondTheList) {
     EXPECT_EQ(game.board.sideToMove, 0);
 }
 
+TEST(GameSession, BoardInputPlacesOwnAndOpponentStones) {
+    SessionDriver session;
+    GameSession& game = session.game;
+    session.run("play 0,0\n0move\n");
+    struct Case { std::string lines; bool done; std::vector<std::pair<int, uint8_t>> stones; std::string left; };
+    const Case cases[] = {
+        {"\r\n10,10,1\r\n 11 , 11 , 2\r\n11,11,1\r\n20,3,1\r\n3,3\r\nDONE\r\nnext",
+         true, {{cellAt(10, 10), StoneX}, {cellAt(11, 11), StoneO}}, "next"},
+        {"\nDONE\nnext", true, {}, "next"},
+        {"\n  done\n", true, {}, ""},
+        {"\n1,1,1\n" + std::string(3000, '7') + "\nDONE\n", true, {{cellAt(1, 1), StoneX}}, ""},
+        {"\n1,1,1\n2,2,2", false, {{cellAt(1, 1), StoneX}, {cellAt(2, 2), StoneO}}, ""},
+    };
+    for (const auto& c : cases) {
+        std::istringstream stream(c.lines);
+        ProtocolInput input(stream);
+        EXPECT_EQ(game.readBoardInput(input), c.done) << c.lines;
+        std::string left((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(left, c.left) << c.lines;
+        int stones = 0;
+        for (uint8_t cell : game.board.cells) stones += !isEmptyByte(cell);
+        EXPECT_EQ(stones, static_cast<int>(c.stones.size())) << c.lines;
+        EXPECT_EQ(game.board.moveCount, stones) << c.lines;
+        for (auto [cell, stone] : c.stones) EXPECT_EQ(game.board.cells[cell], stone) << c.lines;
+        EXPECT_EQ(game.board.sideToMove, 1) << c.lines;
+        if (c.stones.empty()) {
+            EXPECT_EQ(game.board.xThreats.count + game.board.oThreats.count, 0);
+            EXPECT_EQ(game.board.xScore + game.board.oScore, 0);
+        }
+    }
+}
+
 TEST_F(GameSessionFiles, ReadWritesTheStaticValue) {
     const int four[] = {cellAt(0, 0), cellAt(1, 0), cellAt(2, 0), cellAt(3, 0)};
     writeFile("empty.dat", std::string(400, '-'));
