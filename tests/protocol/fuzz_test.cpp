@@ -181,7 +181,7 @@ TEST(ProtocolFuzz, HarnessSeesTheEnginesLines) {
 }
 
 TEST(ProtocolFuzz, RandomBytes) {
-    for (uint32_t seed = 1; seed <= 6; ++seed) {
+    for (uint32_t seed = 1; seed <= 12; ++seed) {
         Dice dice(seed);
         std::string bytes(500 + dice.below(3000), '\0');
         for (char& c : bytes) c = static_cast<char>(dice.below(256));
@@ -190,7 +190,7 @@ TEST(ProtocolFuzz, RandomBytes) {
 }
 
 TEST(ProtocolFuzz, ProtocolShapedNoise) {
-    for (uint32_t seed = 100; seed < 116; ++seed) {
+    for (uint32_t seed = 100; seed < 140; ++seed) {
         Dice dice(seed);
         std::string input = QuickClock + tokenSoup(dice, 40 + static_cast<int>(dice.below(200)));
         input.resize(input.size() - dice.below(std::min<size_t>(input.size() - QuickClock.size(), 8)));
