@@ -13,6 +13,12 @@
 
 namespace {
 
+std::string exportFileName(int toEnd) {
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%03d", toEnd);
+    return std::string(NodeFilePrefix) + digits + ".bin";
+}
+
 void importRecord(ExperienceDatabase& database, const std::string& path, std::ostream& out) {
     const bool isRec = path.find(".rec") != std::string::npos;
     const bool isPsq = path.find(".psq") != std::string::npos;
@@ -54,12 +60,6 @@ void importBelow(ExperienceDatabase& database, const std::string& path, std::ost
     openDirectories.pop_back();
 }
 
-std::string nodeFileName(int toEnd) {
-    char digits[16];
-    std::snprintf(digits, sizeof digits, "%03d", toEnd);
-    return std::string(NodeFilePrefix) + digits + ".bin";
-}
-
 // Replays one stored line from the empty board, writing every position but
 // the last into the node file of its node's toEnd.
 void exportLine(const std::vector<int>& moves, const std::vector<NodeStats>& stats) {
@@ -72,7 +72,7 @@ void exportLine(const std::vector<int>& moves, const std::vector<NodeStats>& sta
         if (cell < 0 || cell >= CellCount || !isEmptyByte(board.cells[cell])) throw DatabaseError{};
         board.makeMove(cell);
         if (m < length && length - m < 400) {
-            std::FILE* file = std::fopen(nodeFileName(stats[m - 1].toEnd).c_str(), "ab");
+            std::FILE* file = std::fopen(exportFileName(stats[m - 1].toEnd).c_str(), "ab");
             if (!file) continue;  // this one position is lost; the export goes on
             writeBoardImage(board, file);
             std::fclose(file);

@@ -4,6 +4,7 @@
 
 #include "knowledge/experience_database.h"
 
+// Followed by the toEnd value as "%03d.bin".
 constexpr const char* NodeFilePrefix = "tarvo/nodes/node";
 
 // Imports one game record, or every record below a directory, writing one
