@@ -352,6 +352,7 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
         setNumbers(root, level);
     }
     if (root->childCount == 0) {
+        searchIterations = 0;
         analyse(*root->board, 0);
         return resultCount > 0 ? resultCells[0] : -1;
     }
@@ -398,6 +399,7 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
         current = root;
     }
 
+    searchIterations = iterations;
     writeMessage(out, reportLine(nodeCounter, root->pn, root->dn));
     if (platform::clockDiff(platform::clockMs(), start) > 0) {
         const int32_t elapsed = platform::clockDiff(platform::clockMs(), start);

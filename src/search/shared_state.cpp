@@ -3,6 +3,7 @@
 int32_t moveDeadline = 0;
 
 uint32_t idCounter = 0;
+int64_t searchIterations = 0;
 int32_t workByCell[CellCount];
 ProofNumbers numbersByCell[CellCount];
 NodeTable* nodeTable = nullptr;

@@ -42,7 +42,7 @@ inline ProofNode* handBuiltNode(bool orNode, std::initializer_list<Numbers> chil
     ProofNode* node = createNode(nullptr, std::make_unique<Board>());
     if (!orNode) node->flags &= ~OrFlag;
     node->setExpansion(Expanded);
-    node->children = new ProofNode*[children.size()];
+    if (children.size() > 0) node->children = new ProofNode*[children.size()];
     for (const Numbers& n : children) {
         ProofNode* child = createNode(node, std::make_unique<Board>());
         if (orNode) child->flags &= ~OrFlag;

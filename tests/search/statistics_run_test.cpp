@@ -98,7 +98,9 @@ TEST(StatisticsRun, EachPositionGetsTheTurnTime) {
     std::string line;
     ASSERT_TRUE(std::getline(lines, line));
     EXPECT_EQ(line, "Pocitam... 1 z 2, 100%");
-    ASSERT_TRUE(std::getline(lines, line));
+    // A test process above the 80 MiB limit sees its root children cut first.
+    while (std::getline(lines, line) && (line == "MESSAGE Cut root child" || line == "MESSAGE del root child")) {
+    }
     EXPECT_EQ(line.rfind("MESSAGE ", 0), 0u) << line;
     EXPECT_NE(line.find('{'), std::string::npos) << line;
     // With timeout_turn 0 the deadline sits at the margin: one iteration, then the report.
