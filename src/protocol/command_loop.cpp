@@ -4,6 +4,8 @@
 #include <string>
 #include <typeinfo>
 
+#include "knowledge/database_commands.h"
+#include "knowledge/experience_database.h"
 #include "protocol/output.h"
 #include "protocol/problem_runner.h"
 #include "protocol/trace_log.h"
@@ -15,8 +17,17 @@
 
 namespace {
 
-constexpr std::string_view NotImplemented = "ERROR Not implemented yet";
 constexpr std::string_view TraceLogPath = "tarvo/cycletrace.log";
+
+// A database command that fails is reported on one line; the loop goes on.
+template <class Work>
+void guardDatabaseCommand(std::ostream& out, Work work) {
+    try {
+        work();
+    } catch (...) {
+        writeLine(out, "ERROR Database error: the experience file could not be read or written");
+    }
+}
 
 // What escapes the work of a turn is reported and the loop goes on with the
 // game as the failed work left it.
@@ -206,11 +217,18 @@ CommandLoop::Outcome CommandLoop::commandDb() {
     if (word.find("add") != std::string_view::npos) {
         const WordRead path = input.readWord();
         if (path == WordRead::Missing || refuseOverlong(path)) return Outcome::Continue;
-        writeLine(out, NotImplemented);
+        guardDatabaseCommand(out, [&] { addGames(experienceDatabase, std::string(input.wordArgument), out); });
     } else if (word.find("export") != std::string_view::npos) {
-        writeLine(out, NotImplemented);
+        writeLine(out, "This operation can take several minutes, please wait...");
+        guardDatabaseCommand(out, [&] {
+            exportPositions(experienceDatabase);
+            writeLine(out, "Done");
+        });
     } else if (word.find("create") != std::string_view::npos) {
-        writeLine(out, NotImplemented);
+        guardDatabaseCommand(out, [&] {
+            createDatabase(experienceDatabase, ExperienceFilePath);
+            writeLine(out, "Done");
+        });
     }
     return Outcome::Continue;
 }
