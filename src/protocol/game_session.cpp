@@ -4,9 +4,13 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "board/analysis.h"
 #include "board/shared_state.h"
+#include "board/win_test.h"
+#include "knowledge/experience_database.h"
+#include "knowledge/game_records.h"
 #include "protocol/output.h"
 #include "protocol/turn_driver.h"
 #include "search/static_value.h"
@@ -19,6 +23,20 @@ void GameSession::setMemoryBudget(int32_t bytes) {
 void GameSession::playMove(int cell) {
     if (moveRecordCount < CellCount) moveRecord[moveRecordCount++] = cell;
     board.makeMove(cell);
+    if (winTest(board, 0) != 0 && learnEnabled) {
+        std::vector<int32_t> moves(moveRecord, moveRecord + moveRecordCount);
+        const int value = judgeGame(moves);
+        if (value != Unsuitable) saveGame(experienceDatabase, moves, value, out);
+    }
+    if (!followsKnowledgeBase) return;
+    try {
+        if (experienceDatabase.descend(normalise(experienceDatabase.frame, cell)))
+            experienceDatabase.showCurrentNode(out);
+        else
+            followsKnowledgeBase = false;
+    } catch (...) {
+        writeLine(out, "MESSAGE Chyba2 databaze!");
+    }
 }
 
 bool GameSession::stepCandidate(int c) {

@@ -206,6 +206,15 @@ TEST(TurnDriverTest, BeginTakesAStoredReplyOnlyInsideTheMiddleSquare) {
     }
 }
 
+TEST(TurnDriverTest, PlayedMovesAreFollowedDownTheStoredLines) {
+    DatabaseSession s(NormalisedFirstMove);  // every stored game starts on the normalised 189
+    EXPECT_EQ(s.run("begin\nend\n").rfind("MESSAGE Doporuceny: 209\n9,10\n", 0), 0u);
+    EXPECT_TRUE(s.game.followsKnowledgeBase);
+    EXPECT_NE(experienceDatabase.currentOffset, 0);  // the cursor left the root
+    s.run("turn 10,10\nend\n");  // a move the database has never seen
+    EXPECT_FALSE(s.game.followsKnowledgeBase);
+}
+
 TEST(TurnDriverTest, DatabaseFailureIsReportedAndTheSearchDecides) {
     DatabaseSession s(cellAt(5, 13));
     experienceDatabase.close();  // every later access raises DatabaseError
