@@ -162,36 +162,6 @@ TEST_F(DatabaseFixture, MergeLineBuildsAndRecomputesTheLine) {
     EXPECT_EQ(rs[0].stats.ply, 511);
 }
 
-TEST_F(DatabaseFixture, CombineStatsTakesEachPlayersChoice) {
-    struct Case {
-        int ply, outcome, toEnd, childOutcome, childToEnd, resultOutcome, resultToEnd;
-    };
-    const Case cases[] = {
-        {1, 3, 4, 0, 9, 0, 9},  // the second player prefers low classes
-        {1, 0, 4, 0, 2, 0, 2},  // and among equals the shorter line
-        {1, 0, 4, 3, 1, 0, 4},
-        {2, 0, 4, 3, 9, 3, 9},  // the first player high classes
-        {2, 3, 4, 3, 7, 3, 7},  // and the longer line
-        {2, 3, 4, 3, 2, 3, 4},
-    };
-    for (const Case& c : cases) {
-        NodeStats a = stats(c.outcome);
-        a.ply = c.ply;
-        a.toEnd = c.toEnd;
-        a.secondWinsCut = 2;
-        NodeStats child = stats(c.childOutcome);
-        child.toEnd = c.childToEnd;
-        child.secondWinsCut = 3;
-        child.secondWinsWhole = 1;
-        combineStats(a, child);
-        EXPECT_EQ(a.outcome, c.resultOutcome);
-        EXPECT_EQ(a.toEnd, c.resultToEnd);
-        EXPECT_EQ(a.secondWinsCut, 5);
-        EXPECT_EQ(a.secondWinsWhole, 1);
-        EXPECT_EQ(a.ply, c.ply);
-    }
-}
-
 TEST_F(DatabaseFixture, LineEndingAtAnInnerNodeMarksItAsAnEnd) {
     create();
     db.mergeLine({189, 190, 211}, line(3, 3));
@@ -227,27 +197,6 @@ TEST_F(DatabaseFixture, MergeLineRestoresTheCursorAndRefusesBadLines) {
     EXPECT_EQ(readBytes(path), before);
     EXPECT_THROW(db.findOrAppendChild(462, stats(3)), DatabaseError);
     EXPECT_EQ(readBytes(path), before);
-}
-
-TEST_F(DatabaseFixture, FindOrAppendChildLinksNewChildrenLast) {
-    create();
-    db.rewind();
-    EXPECT_FALSE(db.findOrAppendChild(189, stats(3)));
-    EXPECT_EQ(db.currentOffset, 48);
-    for (const int m : {190, 210, 211}) {
-        db.moveTo(48);
-        EXPECT_FALSE(db.findOrAppendChild(m, stats(3)));
-    }
-    db.moveTo(48);
-    EXPECT_TRUE(db.findOrAppendChild(210, stats(0)));
-    EXPECT_EQ(db.currentOffset, 3 * 48);
-    EXPECT_EQ(db.current.stats.outcome, 3);  // an existing child is not rewritten
-    db.moveTo(48);
-    std::vector<int> moves;
-    std::vector<NodeStats> list;
-    EXPECT_EQ(db.listChildren(moves, list), 3);
-    EXPECT_EQ(moves, (std::vector<int>{190, 210, 211}));
-    EXPECT_TRUE(treeIsSound(records()));
 }
 
 TEST_F(DatabaseFixture, ShowCurrentNodeWritesTheStatsLine) {

@@ -87,9 +87,3 @@ TEST(NodeRecord, StatsLine) {
         EXPECT_EQ(statsLine(s), c.line);
     }
 }
-
-TEST(NodeRecord, PliesWrapModulo512) {
-    EXPECT_EQ(wrapPly(-1), 511);
-    EXPECT_EQ(wrapPly(512), 0);
-    EXPECT_EQ(wrapPly(37), 37);
-}
