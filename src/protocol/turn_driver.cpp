@@ -109,11 +109,14 @@ int fastReply(GameSession& game) {
     const ThreatList& other = game.board.opponentThreats();
     const int ownClass = own.count > 0 ? own.classes[own.count - 1] : 18;
     const int otherClass = other.count > 0 ? other.classes[other.count - 1] : 18;
+    // An own open four loses to an opposing five point, so the block comes between.
     int cell = NoMove;
-    if (ownClass == 0 || ownClass == 1)
+    if (ownClass == 0)
         cell = own.cells[own.count - 1];
     else if (otherClass == 0)
         cell = other.cells[other.count - 1];
+    else if (ownClass == 1)
+        cell = own.cells[own.count - 1];
     if (cell != NoMove) {
         trace("fast reply", formatted("own class %d, other class %d, cell %d", ownClass, otherClass, cell).c_str());
         writeLine(game.out, "MESSAGE fast reply");

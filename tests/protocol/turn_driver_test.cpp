@@ -85,6 +85,8 @@ TEST(TurnDriverTest, FastRepliesForcedMovesAndSearchWriteTheirLines) {
         {"block the five", {189, 188, 190, 0, 191, 399, 192}, 193, true, false},
         // x has an open three and is to move: the open four is played at once
         {"own open four", {189, 0, 190, 19, 191, 380}, -1, true, false},
+        // x could make an open four but o threatens five at 4: the block comes first
+        {"block before own open four", {189, 0, 190, 1, 191, 2, 399, 3}, 4, true, false},
         // one stone: the opening reply is the analysis' single move and writes nothing
         {"single forced move", {189}, 190, false, false},
         {"quiet position searches", {189, 190, 169, 168, 209, 149}, -1, false, true},
