@@ -189,7 +189,6 @@ CommandLoop::Outcome CommandLoop::commandBegin() {
 CommandLoop::Outcome CommandLoop::commandEnd() { return Outcome::End; }
 
 CommandLoop::Outcome CommandLoop::commandBoard() {
-    game.followsKnowledgeBase = false;
     if (!game.readBoardInput(input)) return Outcome::Continue;
     const int cell = chooseMove(game);
     if (cell != NoMove) game.playMove(cell);

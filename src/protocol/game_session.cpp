@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -23,14 +24,23 @@ void GameSession::setMemoryBudget(int32_t bytes) {
 void GameSession::playMove(int cell) {
     if (moveRecordCount < CellCount) moveRecord[moveRecordCount++] = cell;
     board.makeMove(cell);
-    if (winTest(board, 0) != 0 && learnEnabled) {
+    if (winTest(board, 0) != 0 && learnEnabled && recordIsGame) {
         std::vector<int32_t> moves(moveRecord, moveRecord + moveRecordCount);
         const int value = judgeGame(moves);
         if (value != Unsuitable) saveGame(experienceDatabase, moves, value, out);
     }
     if (!followsKnowledgeBase) return;
+    int key = 0;
     try {
-        if (experienceDatabase.descend(normalise(experienceDatabase.frame, cell)))
+        key = normalise(experienceDatabase.frame, cell);
+    } catch (...) {
+        // No stored line holds a move that has no key: the game has left them,
+        // and a cursor left behind would offer moves of the wrong depth.
+        followsKnowledgeBase = false;
+        return;
+    }
+    try {
+        if (experienceDatabase.descend(key))
             experienceDatabase.showCurrentNode(out);
         else
             followsKnowledgeBase = false;
@@ -143,6 +153,9 @@ bool GameSession::readBoardInput(ProtocolInput& input) {
     // totals and the database cursor follow the lines in their order.
     board.sideToMove = 1;
     resetGame(*this);
+    for (int i = 1; i < count; ++i)
+        if (sides[i] == sides[i - 1]) recordIsGame = false;
+    if (!recordIsGame) followsKnowledgeBase = false;
     for (int i = 0; i < count; ++i) {
         board.sideToMove = sides[i];
         playMove(cells[i]);
@@ -165,8 +178,11 @@ bool GameSession::readPosition(const char* name) {
     }
 
     std::memset(board.cells, 0, sizeof board.cells);
-    std::ifstream file(name);
-    if (!file) {
+    std::error_code ignored;
+    std::ifstream file;
+    // A directory opens as a stream but holds no marks.
+    if (!std::filesystem::is_directory(name, ignored)) file.open(name);
+    if (!file.is_open()) {
         board.rebuildThreats();
         return false;
     }

@@ -19,6 +19,9 @@ struct GameSession {
     int32_t timeoutTurn = 10000;
     int32_t memoryBudget = 83886080;
     bool followsKnowledgeBase = consultEnabled;
+    // False after a BOARD whose lines do not alternate in colour: the record is
+    // then no game that could be followed in the database or learned from.
+    bool recordIsGame = true;
     std::ostream& out;  // where the game's own reply lines go
 
     explicit GameSession(std::ostream& output) : out(output) {}

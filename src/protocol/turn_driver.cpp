@@ -133,6 +133,7 @@ int32_t turnBudget(const GameSession& game) {
 
 void resetGame(GameSession& game) {
     game.moveRecordCount = 0;
+    game.recordIsGame = true;
     game.board.resetPosition();
     game.board.savedScore = 0;
     game.board.positionKey = PositionKey{};
@@ -154,7 +155,7 @@ int beginGame(GameSession& game) {
 }
 
 int answerMove(GameSession& game, int x, int y) {
-    game.followsKnowledgeBase = consultEnabled;
+    game.followsKnowledgeBase = consultEnabled && game.recordIsGame;
     if (game.board.moveCount == 0) {
         game.board.sideToMove = static_cast<uint8_t>(1 - game.board.sideToMove);
         resetGame(game);

@@ -248,6 +248,7 @@ TEST_F(GameSessionFiles, ReadOfAMissingFileLeavesAnEmptyConsistentBoard) {
     EXPECT_EQ(game.board.xThreats.count + game.board.oThreats.count, 0);
     EXPECT_EQ(game.board.moveCount, 0);
     EXPECT_EQ(game.moveRecordCount, 5);
+    EXPECT_EQ(session.run("read .\nend\n"), "ERROR Cannot open the position file .\n");
     EXPECT_EQ(session.run("read " + std::string(1030, 'n') + "\nend\n"),
               "ERROR Word longer than 1023 characters ignored\n");
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 #include <sstream>
 #include <vector>
@@ -215,6 +216,32 @@ TEST(TurnDriverTest, PlayedMovesAreFollowedDownTheStoredLines) {
     EXPECT_NE(experienceDatabase.currentOffset, 0);  // the cursor left the root
     s.run("turn 10,10\nend\n");  // a move the database has never seen
     EXPECT_FALSE(s.game.followsKnowledgeBase);
+}
+
+TEST(TurnDriverTest, AMoveWithoutAKeyEndsTheFollowing) {
+    DatabaseSession s(NormalisedFirstMove);
+    s.run("start 20\nplay 3,16\nend\n");
+    ASSERT_TRUE(s.game.followsKnowledgeBase);
+    // Offsets 13, 13 from the first move give the key 462, which no line can hold.
+    EXPECT_EQ(s.run("play 16,3\nend\n"), "");
+    EXPECT_FALSE(s.game.followsKnowledgeBase);
+}
+
+TEST(TurnDriverTest, BoardIsFollowedAndLearnedOnlyWhenItsLinesAlternate) {
+    DatabaseSession s(NormalisedFirstMove);
+    learnEnabled = true;
+    s.run("board\n9,9,1\n10,10,2\nDONE\nend\n");
+    EXPECT_NE(experienceDatabase.currentOffset, 0);  // 9,9 was found below the root
+
+    // Two own stones in a row make no game: nothing is followed, even on later turns.
+    s.run("board\n9,9,1\n5,5,1\n10,10,2\nDONE\nturn 12,12\nend\n");
+    EXPECT_EQ(experienceDatabase.currentOffset, 0);
+    EXPECT_FALSE(s.game.followsKnowledgeBase);
+
+    // x completes five on a board given out of turn order: no game is stored.
+    const std::string text = s.run("board\n5,5,1\n6,5,1\n7,5,1\n8,5,1\n5,10,2\n6,10,2\n7,10,2\nDONE\nend\n");
+    EXPECT_EQ(text.find("DB"), std::string::npos) << text;
+    EXPECT_EQ(std::filesystem::file_size(ExperienceFilePath), 2u * RecordSize);
 }
 
 TEST(TurnDriverTest, DatabaseFailureIsReportedAndTheSearchDecides) {
