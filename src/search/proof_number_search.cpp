@@ -117,11 +117,11 @@ ProofNode* createNode(ProofNode* parent, std::unique_ptr<Board> board) {
     return node;
 }
 
-bool expandNode(ProofNode* node, int level) {
+bool expandNode(ProofNode* node, int level, std::ostream& out) {
     if (node->childCount > 0) {
         // Only a run at another level than the graph's tags gets here; the
         // children stay and the node now counts as expanded at this level.
-        writeMessage(std::cout, "ERROR");
+        writeMessage(out, "ERROR");
         node->setTag(level);
         node->setExpansion(Expanded);
         return true;
@@ -345,7 +345,7 @@ int chooseRootMove() {
 int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int level, std::ostream& out) {
     if (root->expansion() == NotExpanded || root->tag() < level) {
         try {
-            expandNode(root, level);
+            expandNode(root, level, out);
         } catch (const std::bad_alloc&) {
             // No room even for the root's children: answer as for a decided root.
         }
@@ -377,7 +377,7 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
             if (current->decided()) current = root;
             try {
                 ProofNode* m = selectMostProving(current, level);
-                expandNode(m, level);
+                expandNode(m, level, out);
                 current = updateAncestors(m, level);
             } catch (const std::bad_alloc&) {
                 memoryOk = false;
@@ -406,9 +406,11 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
         writeMessage(out, std::to_string(static_cast<int64_t>(nodeCounter) * 1000 / (elapsed + 1)) + "/s");
     }
 
-    // The remaining children's work is recorded too, so that the tie-break
-    // compares the work of every root child, not only of the pruned ones.
-    for (int i = 0; i < root->childCount; ++i) recordRootChild(root->children[i]);
+    // Only a pruned child's work is kept; the remaining ones count as 0 there.
+    for (int i = 0; i < root->childCount; ++i) {
+        const ProofNode* child = root->children[i];
+        numbersByCell[child->move] = {child->pn, child->dn};
+    }
     const int choice = chooseRootMove();
     if (choice >= 0) {
         root->pn = numbersByCell[choice].pn;

@@ -57,7 +57,7 @@ inline PositionKey childKey(const Board& board, int cell) {
 ProofNode* createNode(ProofNode* parent, std::unique_ptr<Board> board);
 // False for a dead end. On allocation failure the node is left as it was and
 // std::bad_alloc propagates.
-bool expandNode(ProofNode* node, int level);
+bool expandNode(ProofNode* node, int level, std::ostream& out = std::cout);
 ProofNode* selectMostProving(ProofNode* start, int level);
 void setNumbers(ProofNode* node, int level);
 ProofNode* updateAncestors(ProofNode* node, int level);

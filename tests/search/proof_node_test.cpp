@@ -328,13 +328,27 @@ TEST(ProofNode, ChoosesTheRootMove) {
     }
 }
 
+TEST(ProofNode, RemainingRootChildrenCountNoWorkInTheChoice) {
+    ProofNode* root = handBuiltNode(true, {{0, OO}, {0, OO}});
+    NodeGuard guard{root};
+    root->children[0]->move = 40;
+    root->children[0]->work = 50;
+    root->children[1]->move = 30;
+    root->children[1]->work = 5;
+    root->pn = 0;
+    root->dn = OO;
+    std::ostringstream out;
+    EXPECT_EQ(proofNumberSearch(root, 0, INT64_MAX, 0, out), 30);
+    EXPECT_EQ(workByCell[40], 0);
+}
+
 TEST(ProofNode, ExpandingANodeWithChildrenKeepsThem) {
     ProofNode* node = handBuiltNode(true, {{3, 3}, {4, 4}});
     NodeGuard guard{node};
     node->setTag(5);
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(expandNode(node, 2));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "MESSAGE ERROR\n");
+    std::ostringstream out;
+    EXPECT_TRUE(expandNode(node, 2, out));
+    EXPECT_EQ(out.str(), "MESSAGE ERROR\n");
     EXPECT_EQ(node->childCount, 2);
     EXPECT_EQ(node->tag(), 2);
     EXPECT_EQ(node->expansion(), Expanded);
