@@ -11,10 +11,6 @@ namespace {
 int32_t reserveCells[2 * CellCount];
 int reserveCount = 0;
 
-// Reach-table directions of each line's rays.
-constexpr int BackwardReach[LineCount] = {0, 2, 4, 7};
-constexpr int ForwardReach[LineCount] = {1, 3, 5, 6};
-
 void append(int cell) { resultCells[resultCount++] = cell; }
 
 void add(int cell) {

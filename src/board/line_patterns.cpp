@@ -4,10 +4,6 @@
 
 namespace {
 
-// Reach-table direction of each line's backward and forward ray.
-constexpr int BackwardReach[LineCount] = {0, 2, 4, 7};
-constexpr int ForwardReach[LineCount] = {1, 3, 5, 6};
-
 constexpr int segmentLength(int code) { return std::bit_width(static_cast<unsigned>(code)) - 1; }
 
 // Point i counted from the far backward end.

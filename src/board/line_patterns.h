@@ -19,6 +19,9 @@ constexpr int WeakestListed = 13;  // classes 0..13 are listed
 
 inline constexpr int BackwardStep[LineCount] = {-1, -20, -21, 19};
 inline constexpr int ForwardStep[LineCount] = {1, 20, 21, -19};
+// Reach-table direction (an index into ReachSteps) of each line's rays.
+inline constexpr int BackwardReach[LineCount] = {0, 2, 4, 7};
+inline constexpr int ForwardReach[LineCount] = {1, 3, 5, 6};
 
 // Per threat class. Readers of winDistance and threatDepth map class 2 to 1 first.
 inline constexpr int32_t threatWeight[ClassCount] = {2047, 511, 400, 300, 256, 230, 210,
