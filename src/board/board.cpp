@@ -138,10 +138,8 @@ void Board::clearThreatLists() {
 
 void Board::resetPosition() {
     clearThreatLists();
-    for (auto& byte : cells) {
-        byte &= 0x3F;
-        byte &= static_cast<uint8_t>(~(ListedX | ListedO));
-    }
+    // rebuildThreats clears the listed bits of every cell left empty.
+    for (auto& byte : cells) byte &= 0x3F;
     moveCount = 0;
     lastMove = -1;
     rebuildThreats();

@@ -135,7 +135,6 @@ void resetGame(GameSession& game) {
     game.moveRecordCount = 0;
     game.recordIsGame = true;
     game.board.resetPosition();
-    game.board.savedScore = 0;
     game.board.positionKey = PositionKey{};
     followFromRoot(game);
 }
