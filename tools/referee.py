@@ -42,6 +42,14 @@ class Stats:
         self.replies = 0
         self.worst_reply_ms = 0.0
         self.worst_overshoot_ms = None  # reply time minus the limit in force
+        self.reply_times = []  # ms of every move reply
+
+    def median_reply_ms(self):
+        times = sorted(self.reply_times)
+        if not times:
+            return 0.0
+        middle = len(times) // 2
+        return times[middle] if len(times) % 2 else (times[middle - 1] + times[middle]) / 2
 
     def faults(self):
         return self.illegal + self.crashes + self.late + self.protocol_errors
@@ -73,7 +81,8 @@ class Brain:
         if self.verbose:
             print(f"  -> {self.name}: {line}", file=sys.stderr)
         try:
-            self.process.stdin.write((line + "\n").encode())
+            # Managers end their lines with CR LF.
+            self.process.stdin.write((line + "\r\n").encode())
             self.process.stdin.flush()
         except (BrokenPipeError, OSError):
             raise BrainFailure("crashes", f"{self.name} closed its input")
@@ -220,6 +229,7 @@ class Match:
         self.rng = random.Random(args.seed)
         self.draws = 0
         self.games_played = 0
+        self.moves = []
 
     def limit_for(self, brain_index, time_left):
         turn = self.args.timeout_turn
@@ -243,9 +253,10 @@ class Match:
         brain.send("INFO rule 0")
 
     def play_game(self, number, black, opening):
-        """Returns (winner index or None, board, last move, text)."""
+        """Returns (winner index or None, board, last move, text); the moves played
+        are left in self.moves."""
         board = [[0] * SIZE for _ in range(SIZE)]
-        moves = []  # (x, y, colour) colour 1 black, 2 white
+        moves = self.moves = []  # (x, y, colour) colour 1 black, 2 white
         time_left = [self.args.timeout_match] * 2
         colour_of = {black: 1, 1 - black: 2}
         no_limit = self.args.timeout_match <= 0
@@ -284,6 +295,7 @@ class Match:
                 limit = self.limit_for(to_move, time_left)
                 line, elapsed = brain.reply(started, limit, self.args.grace, "move")
                 brain.stats.replies += 1
+                brain.stats.reply_times.append(elapsed)
                 brain.note_time(elapsed, limit)
                 if not no_limit:
                     time_left[to_move] -= elapsed
@@ -308,6 +320,16 @@ class Match:
                 return to_move, board, last, f"{brain.name} made five at {x},{y}"
             to_move = 1 - to_move
 
+    def record(self, number):
+        """The game as a .psq record: a header naming the board, then x,y,ms lines
+        with the coordinates counted from 0, as the brains' own readers take them."""
+        os.makedirs(self.args.record, exist_ok=True)
+        path = os.path.join(self.args.record, f"game{number:04d}.psq")
+        with open(path, "w") as record:
+            record.write(f"Piskvork {SIZE}x{SIZE}, 0:0, 0\n")
+            for x, y, _ in self.moves:
+                record.write(f"{x},{y},0\n")
+
     def forfeit(self, loser, failure, board, last):
         brain = self.brains[loser]
         setattr(brain.stats, failure.kind, getattr(brain.stats, failure.kind) + 1)
@@ -329,6 +351,8 @@ class Match:
             else:
                 self.brains[winner].stats.wins += 1
                 result = f"{self.brains[winner].name} wins"
+            if self.args.record:
+                self.record(number)
             stones = sum(1 for row in board for v in row if v)
             print(f"game {number}: black {self.brains[black].name}, opening {len(opening)} "
                   f"stones, {stones} stones at the end: {result} ({text})")
@@ -351,8 +375,8 @@ class Match:
             overshoot = "n/a" if s.worst_overshoot_ms is None else f"{s.worst_overshoot_ms:.1f} ms"
             print(f"brain {brain.name}: replies {s.replies}, illegal moves {s.illegal}, "
                   f"crashes {s.crashes}, late replies {s.late}, protocol errors "
-                  f"{s.protocol_errors}, worst reply {s.worst_reply_ms:.1f} ms, "
-                  f"worst overshoot {overshoot}")
+                  f"{s.protocol_errors}, median reply {s.median_reply_ms():.1f} ms, "
+                  f"worst reply {s.worst_reply_ms:.1f} ms, worst overshoot {overshoot}")
         return 1 if any(b.stats.faults() for b in self.brains) else 0
 
 
@@ -383,6 +407,8 @@ def main(argv):
     parser.add_argument("--print-boards", choices=("all", "last", "none"), default="last")
     parser.add_argument("--brain-stderr", default="-", help="file for the brains' stderr")
     parser.add_argument("--verbose", action="store_true", help="log the traffic to stderr")
+    parser.add_argument("--record", metavar="DIR",
+                        help="write every game to DIR/gameNNNN.psq (coordinates from 0)")
     args = parser.parse_args(argv)
     if args.games < 1:
         parser.error("--games must be at least 1")
