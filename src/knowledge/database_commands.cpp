@@ -9,6 +9,7 @@
 #include "board/board.h"
 #include "board/cell.h"
 #include "knowledge/game_records.h"
+#include "platform/data_directory.h"
 #include "platform/directory.h"
 
 namespace {
@@ -72,7 +73,7 @@ void exportLine(const std::vector<int>& moves, const std::vector<NodeStats>& sta
         if (cell < 0 || cell >= CellCount || !isEmptyByte(board.cells[cell])) throw DatabaseError{};
         board.makeMove(cell);
         if (m < length && length - m < 400) {
-            std::FILE* file = std::fopen(exportFileName(stats[m - 1].toEnd).c_str(), "ab");
+            std::FILE* file = std::fopen(platform::dataPath(exportFileName(stats[m - 1].toEnd)).c_str(), "ab");
             if (!file) continue;  // this one position is lost; the export goes on
             writeBoardImage(board, file);
             std::fclose(file);

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "board/cell.h"
+#include "platform/data_directory.h"
 #include "platform/directory.h"
 
 bool consultEnabled = false;
@@ -41,7 +42,7 @@ bool ExperienceDatabase::prepareGame(std::vector<int32_t>& moves) {
 }
 
 ExperienceDatabase::ExperienceDatabase(StartUp) {
-    const bool opened = open(ExperienceFilePath);
+    const bool opened = open(platform::dataPath(ExperienceFilePath));
     consultEnabled = opened;
     learnEnabled = opened;
 }

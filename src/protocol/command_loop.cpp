@@ -6,6 +6,7 @@
 
 #include "knowledge/database_commands.h"
 #include "knowledge/experience_database.h"
+#include "platform/data_directory.h"
 #include "protocol/output.h"
 #include "protocol/problem_runner.h"
 #include "protocol/trace_log.h"
@@ -225,7 +226,7 @@ CommandLoop::Outcome CommandLoop::commandDb() {
         });
     } else if (word.find("create") != std::string_view::npos) {
         guardDatabaseCommand(out, [&] {
-            createDatabase(experienceDatabase, ExperienceFilePath);
+            createDatabase(experienceDatabase, platform::dataPath(ExperienceFilePath));
             writeLine(out, "Done");
         });
     }

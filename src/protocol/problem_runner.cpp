@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/data_directory.h"
 #include "protocol/output.h"
 #include "protocol/turn_driver.h"
 
@@ -19,7 +20,7 @@ void picture(GameSession& game) {
 bool load(GameSession& game, int32_t n, char side) {
     const std::string path = problemPath(n, side);
     game.followsKnowledgeBase = false;
-    if (game.readPosition(path.c_str())) return true;
+    if (game.readPosition(platform::dataPath(path).c_str())) return true;
     writeLine(game.out, "ERROR Cannot open the problem file " + printableText(path));
     return false;
 }

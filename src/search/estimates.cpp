@@ -2,12 +2,13 @@
 
 #include <fstream>
 
+#include "platform/data_directory.h"
 #include "search/shared_state.h"
 
 namespace {
 
-void loadEstimateTable(const char* path, int32_t (&table)[EstimateCount]) {
-    std::ifstream file(path);
+void loadEstimateTable(const char* name, int32_t (&table)[EstimateCount]) {
+    std::ifstream file(platform::dataPath(name));
     if (!file) {
         for (int32_t& entry : table) entry = 1;
         return;

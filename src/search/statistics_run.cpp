@@ -7,6 +7,7 @@
 
 #include "board/board.h"
 #include "platform/clock.h"
+#include "platform/data_directory.h"
 #include "search/proof_number_search.h"
 #include "search/shared_state.h"
 
@@ -56,7 +57,7 @@ void runNodeFile(std::FILE* file, int fileIndex, int fileTotal, int32_t timeoutT
 
 void statisticsRun(int first, int last, int32_t timeoutTurn, std::ostream& out) {
     for (int k = first; k <= last; ++k) {
-        std::FILE* file = std::fopen(nodeFileName(k).c_str(), "rb");
+        std::FILE* file = std::fopen(platform::dataPath(nodeFileName(k)).c_str(), "rb");
         if (!file) continue;
         try {
             runNodeFile(file, k - first + 1, last - first + 1, timeoutTurn, out);
