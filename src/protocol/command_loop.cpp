@@ -1,5 +1,7 @@
 #include "protocol/command_loop.h"
 
+#include <charconv>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <typeinfo>
@@ -47,6 +49,17 @@ void guardTurnWork(std::ostream& out, Work work) {
     }
 }
 
+// The rule is announced once, as a bit field; freestyle is played whatever it says.
+void reportRule(std::ostream& out, const char* restOfLine) {
+    const char* at = restOfLine;
+    while (*at == ' ' || *at == '\t') ++at;
+    int32_t rule = 0;
+    const auto [end, error] = std::from_chars(at, at + std::strlen(at), rule);
+    if (error != std::errc() || end == at || (rule & UnsupportedRules) == 0) return;
+    writeLine(out, "MESSAGE Only freestyle is played: five or more in a row wins, overlines too (rule " +
+                       std::to_string(rule) + " is not followed)");
+}
+
 void writeMove(std::ostream& out, int cell) {
     if (cell == NoMove)
         writeLine(out, "ERROR No empty cell left");
@@ -82,7 +95,8 @@ CommandLoop::Outcome CommandLoop::runCommand(int code) {
         &CommandLoop::commandMoveback, &CommandLoop::commandInfo,  &CommandLoop::commandStart,
         &CommandLoop::commandBegin, &CommandLoop::commandEnd,      &CommandLoop::commandBoard,
         &CommandLoop::commandPlay,  &CommandLoop::commandAbout,    &CommandLoop::commandDb,
-        &CommandLoop::commandStats, &CommandLoop::commandRead,     &CommandLoop::commandPrint};
+        &CommandLoop::commandStats, &CommandLoop::commandRead,     &CommandLoop::commandPrint,
+        &CommandLoop::commandRestart, &CommandLoop::commandTakeback};
     // A command other than "turn" that fails midway is reported; the loop goes on.
     try {
         return (this->*commands[code])();
@@ -160,11 +174,17 @@ CommandLoop::Outcome CommandLoop::commandMoveback() { return Outcome::Continue; 
 CommandLoop::Outcome CommandLoop::commandInfo() {
     const int key = input.matchKeyword(infoKeys, InfoKeyCount);
     if (key < 0) {
+        const bool isRule = std::string_view(input.commandWord) == "rule";
         input.readRestOfLine();
+        if (isRule) reportRule(out, input.restOfLine);
         return Outcome::Continue;
     }
     int32_t value = 0;
-    if (!input.readInteger(value) || value < 0) return Outcome::Mismatch;
+    if (!input.readInteger(value)) return Outcome::Mismatch;
+    // A manager reports an overrun of the match clock as a negative time
+    // left: the engine then answers at once.
+    if (value < 0 && key == 0) value = 0;
+    if (value < 0) return Outcome::Mismatch;
     if (key == 0) game.timeLeft = value;
     if (key == 1) game.timeoutTurn = value;
     if (key == 2) game.setMemoryBudget(value);
@@ -255,6 +275,23 @@ CommandLoop::Outcome CommandLoop::commandRead() {
 CommandLoop::Outcome CommandLoop::commandPrint() {
     printBoard(game.board, out);
     out << '\n' << std::flush;
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandRestart() {
+    startNewGame(game);
+    writeLine(out, "OK");
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandTakeback() {
+    int x = 0, y = 0;
+    if (!input.readCoordinates(x, y)) return Outcome::Mismatch;
+    const int cell = cellAt(x, y);
+    if (game.takeBackLastMove(cell))
+        writeLine(out, "OK");
+    else
+        writeLine(out, "ERROR Cannot take back " + cellText(cell) + ": it is not the last stone of the game");
     return Outcome::Continue;
 }
 

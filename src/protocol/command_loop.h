@@ -7,18 +7,23 @@
 #include "protocol/game_session.h"
 #include "protocol/input.h"
 
-// A word's position in the table is its dispatch code.
-inline constexpr int CommandCount = 18;
+// A word's position in the table is its dispatch code. The last two are the
+// commands Piskvork sends for a new game and for its undo.
+inline constexpr int CommandCount = 20;
 inline constexpr std::string_view commandKeywords[CommandCount] = {
-    "0move", "in",    "problem", "best", "turn", "zturn", "moveback", "info",  "start",
-    "begin", "end",   "board",   "play", "about", "db",   "stats",    "read",  "print"};
+    "0move", "in",    "problem", "best", "turn",  "zturn", "moveback", "info",    "start", "begin",
+    "end",   "board", "play",    "about", "db",   "stats", "read",     "print",   "restart", "takeback"};
 
 inline constexpr int InfoKeyCount = 3;
 inline constexpr std::string_view infoKeys[InfoKeyCount] = {"time_left", "timeout_turn",
                                                             "max_memory"};
 
 inline constexpr std::string_view AboutLine =
-    "name=\"pbrain-tarvo\", version=\"0.1\", author=\"Tarvo developers\", country=\"EU\"";
+    "name=\"pbrain-tarvo\", version=\"0.2\", author=\"Tarvo developers\", country=\"Czech Republic\", "
+    "email=\"pbrain-tarvo@example.org\"";
+
+// INFO rule bits of the games this engine does not play: exactly five, renju, caro.
+inline constexpr int32_t UnsupportedRules = 1 | 4 | 8;
 
 enum class LoopExit { EndCommand, EndOfInput, ProtocolMismatch };
 
@@ -55,6 +60,8 @@ struct CommandLoop {
     Outcome commandStats();
     Outcome commandRead();
     Outcome commandPrint();
+    Outcome commandRestart();
+    Outcome commandTakeback();
 
 private:
     Outcome runCommand(int code);

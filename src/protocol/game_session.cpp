@@ -22,7 +22,10 @@ void GameSession::setMemoryBudget(int32_t bytes) {
 }
 
 void GameSession::playMove(int cell) {
-    if (moveRecordCount < CellCount) moveRecord[moveRecordCount++] = cell;
+    if (moveRecordCount < CellCount) {
+        savedScoreRecord[moveRecordCount] = board.savedScore;
+        moveRecord[moveRecordCount++] = cell;
+    }
     board.makeMove(cell);
     if (winTest(board, 0) != 0 && learnEnabled && recordIsGame) {
         std::vector<int32_t> moves(moveRecord, moveRecord + moveRecordCount);
@@ -47,6 +50,43 @@ void GameSession::playMove(int cell) {
     } catch (...) {
         writeLine(out, "MESSAGE Chyba2 databaze!");
     }
+}
+
+namespace {
+
+// Follows the recorded moves down the database from its root; false when the
+// game leaves the stored lines (or the file fails), as playMove would find.
+bool followRecordFromRoot(GameSession& game) {
+    try {
+        experienceDatabase.rewind();
+        for (int i = 0; i < game.moveRecordCount; ++i)
+            if (!experienceDatabase.descend(normalise(experienceDatabase.frame, game.moveRecord[i]))) return false;
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace
+
+bool GameSession::takeBackLastMove(int cell) {
+    // A record that no longer matches the Board (after "read", "in" or a game
+    // past 400 moves) cannot say which stone came last.
+    if (moveRecordCount == 0 || moveRecordCount != board.moveCount || moveRecord[moveRecordCount - 1] != cell ||
+        isEmptyByte(board.cells[cell]))
+        return false;
+    const uint8_t side = isXByte(board.cells[cell]) ? 1 : 0;
+    --moveRecordCount;
+    board.lastMove = cell;
+    board.takeBack();
+    // The Board's take-back leaves these for the debug step; a game goes on
+    // from the position exactly as it stood.
+    board.sideToMove = side;
+    board.savedScore = savedScoreRecord[moveRecordCount];
+    board.positionKey ^= key(1 - side, cell);
+    board.lastMove = moveRecordCount > 0 ? moveRecord[moveRecordCount - 1] : -1;
+    followsKnowledgeBase = consultEnabled && recordIsGame && followRecordFromRoot(*this);
+    return true;
 }
 
 bool GameSession::stepCandidate(int c) {

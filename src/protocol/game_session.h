@@ -15,6 +15,7 @@ struct GameSession {
     // but no longer recorded.
     int32_t moveRecord[CellCount] = {};
     int32_t moveRecordCount = 0;
+    int32_t savedScoreRecord[CellCount] = {};  // the Board's savedScore before each recorded move
     int32_t timeLeft = 120000;
     int32_t timeoutTurn = 10000;
     int32_t memoryBudget = 83886080;
@@ -29,6 +30,10 @@ struct GameSession {
     void setMemoryBudget(int32_t bytes);
     // The move of the side to move; the cell must be empty.
     void playMove(int cell);
+    // TAKEBACK: undoes the last recorded move when it is the stone on cell, so
+    // that the position, the record and the database cursor are those from
+    // before it. False, with nothing changed, for any other cell.
+    bool takeBackLastMove(int cell);
     // "in": "." takes the last stone back, a letter plays that listed move of
     // the forced-move analysis; then the picture. False (and an ERROR line)
     // for a letter the list does not have.

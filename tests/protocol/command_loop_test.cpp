@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 
@@ -20,6 +22,11 @@ std::string engineOutput(const std::string& text) {
 const std::string Unknown = "ERROR Unknown Command!\n";
 const std::string Mismatch = "ERROR Fatal Error, Protocol Mismatch!\n";
 const std::string About = std::string(AboutLine) + "\n";
+
+std::string ruleMessage(int rule) {
+    return "MESSAGE Only freestyle is played: five or more in a row wins, overlines too (rule " +
+           std::to_string(rule) + " is not followed)\n";
+}
 
 TEST(CommandLoop, RepliesOfWholeRuns) {
     struct Case { std::string input; std::string output; };
@@ -45,7 +52,7 @@ TEST(CommandLoop, RepliesOfWholeRuns) {
         {"moveback\n0move\nend\n", ""},
         {"INFO timeout_turn -1\nabout\n", Mismatch},
         {"INFO time_left x\nabout\n", Mismatch},
-        {"INFO rule 1\nabout\nend\n", About},
+        {"INFO rule 1\nabout\nend\n", ruleMessage(1) + About},
         {"INFO folder\nabout\nend\n", About},
         {"INFO timeout_turn 5000 about\nend\n", About},
         {"INFO\nend\n", Unknown},  // "end" is taken as the key
@@ -74,6 +81,7 @@ TEST(CommandLoop, CommandsConsumeExactlyTheirArguments) {
         "0move",       "play 3,3",          "info rule 1\n", "info time_left 600",
         "start 20",    "db import",         "db readd records", "db add about", "db export",
         "db create",   "board\n10,10,1\n11,11,2\nDONE\n", "board\r\nDONE\r\n",
+        "restart",     "takeback 9,9",      "play 9,9\ntakeback 9,9", "info rule 4\n", "info time_left -50",
     };
     const std::string quickClock = "INFO timeout_turn 100\nINFO time_left 600\n";
     for (const auto& input : cases) {
@@ -133,7 +141,8 @@ TEST(CommandLoop, InfoKeysSetTheSession) {
         {"INFO max_memory 100000000\n", 120000, 10000, 97902848},
         {"INFO time_left 4294967296\n", 2147483647, 10000, 83886080},
         {"INFO max_memory 2147483648\n", 120000, 10000, 2147483647 - 2097152},
-        {"INFO timeout_turn 0\nINFO rule 1 timeout_turn 7\n", 120000, 0, 83886080},
+        {"INFO timeout_turn 0\nINFO rule 2 timeout_turn 7\n", 120000, 0, 83886080},
+        {"INFO time_left -50\n", 0, 10000, 83886080},
     };
     for (const auto& c : cases) {
         SessionDriver session;
@@ -143,6 +152,39 @@ TEST(CommandLoop, InfoKeysSetTheSession) {
         EXPECT_EQ(game.timeoutTurn, c.timeoutTurn) << c.input;
         EXPECT_EQ(game.memoryBudget, c.memoryBudget) << c.input;
     }
+}
+
+// What Piskvork, the Gomocup judge, c-gomoku-cli and the GUI boards send
+// beyond the basic commands, each answered on exactly the lines shown.
+TEST(CommandLoop, ManagerCommands) {
+    struct Case { std::string input; std::string output; };
+    const std::string notLast = "ERROR Cannot take back 10,9: it is not the last stone of the game\n";
+    const Case cases[] = {
+        // A new game as START 20 begins one: the old stones are gone.
+        {"play 9,9\nplay 10,10\nRESTART\nturn 9,9\nend\n", "OK\n10,9\n"},
+        {"RESTART\r\nRESTART\r\nend\r\n", "OK\nOK\n"},
+        {"play 9,9\nplay 10,9\nTAKEBACK 10,9\nTAKEBACK 10,9\nTAKEBACK 9,9\nplay 10,9\nend\n",
+         "OK\n" + notLast + "OK\n"},
+        {"TAKEBACK 10,9\nend\n", notLast},
+        {"TAKEBACK 20,9\nabout\n", Mismatch},
+        // An overrun of the match clock: the reply comes at once, from the analysis.
+        {"INFO time_left -50\nplay 9,9\nplay 10,9\nplay 9,10\nbest\nend\n", "MESSAGE 0|0|0\n9,11\n"},
+        {"INFO rule 0\nINFO rule 2\nINFO RULE\nend\n", ""},
+        {"INFO rule 4\nINFO rule 9\nINFO rule 12 x\nend\n", ruleMessage(4) + ruleMessage(9) + ruleMessage(12)},
+    };
+    for (const auto& c : cases) EXPECT_EQ(engineOutput(c.input), c.output) << c.input;
+}
+
+// Managers show these fields; each must be there as key="value".
+TEST(CommandLoop, AboutLineHasTheManagersFields) {
+    std::map<std::string, std::string> fields;
+    const std::regex pair(R"re(\s*([a-z]+)="([^"]*)"\s*(,|$))re");
+    const std::string line(AboutLine);
+    for (std::sregex_iterator it(line.begin(), line.end(), pair), end; it != end; ++it)
+        fields[(*it)[1]] = (*it)[2];
+    for (const char* key : {"name", "version", "author", "country"}) EXPECT_FALSE(fields[key].empty()) << key;
+    EXPECT_TRUE(!fields["www"].empty() || !fields["email"].empty()) << line;
+    EXPECT_EQ(fields["name"], "pbrain-tarvo");
 }
 
 TEST(CommandLoop, PlayRecordsAndRefusesOccupiedCells) {

@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "protocol/command_loop.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -174,8 +176,7 @@ TEST(ProtocolFuzz, HarnessSeesTheEnginesLines) {
     ASSERT_TRUE(run.finished);
     ASSERT_TRUE(WIFEXITED(run.status));
     EXPECT_EQ(WEXITSTATUS(run.status), 0);
-    EXPECT_EQ(run.output, "ERROR Unknown Command!\nname=\"pbrain-tarvo\", version=\"0.1\", "
-                          "author=\"Tarvo developers\", country=\"EU\"\n");
+    EXPECT_EQ(run.output, "ERROR Unknown Command!\n" + std::string(AboutLine) + "\n");
     for (const char* bad : {"OK ", "10,20", "ERROR", "Done.", "1,2,3", "\x01"})
         EXPECT_FALSE(isWellFormed(bad)) << bad;
 }

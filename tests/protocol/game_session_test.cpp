@@ -4,11 +4,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "protocol/command_loop.h"
+#include "protocol/output.h"
 #include "protocol/session_driver.h"
 
 namespace {
@@ -177,6 +179,45 @@ TEST(GameSession, BoardInputPlacesOwnAndOpponentStones) {
             EXPECT_EQ(game.board.xThreats.count + game.board.oThreats.count, 0);
             EXPECT_EQ(game.board.xScore + game.board.oScore, 0);
         }
+    }
+}
+
+// Piskvork's undo: after TAKEBACK of the last two stones the game is where it
+// was two moves earlier, down to the totals, the key and the side to move.
+TEST(GameSession, TakebackRestoresThePositionBeforeTheMoves) {
+    const std::vector<int> moves = {189, 190, 169, 168, 149, 209, 109, 129, 150, 147};
+    auto playAll = [&moves](size_t n) {
+        std::string text;
+        for (size_t i = 0; i < n; ++i) text += "play " + cellText(moves[i]) + "\n";
+        return text;
+    };
+    for (size_t undo : {1u, 2u, 5u}) {
+        SessionDriver undone, played;
+        std::string takebacks, replies;
+        for (size_t i = 0; i < undo; ++i) {
+            takebacks += "takeback " + cellText(moves[moves.size() - 1 - i]) + "\n";
+            replies += "OK\n";
+        }
+        EXPECT_EQ(undone.run(playAll(moves.size()) + takebacks + "end\n"), replies);
+        played.run(playAll(moves.size() - undo));
+        const Board& a = undone.game.board;
+        const Board& b = played.game.board;
+        for (int c = 0; c < CellCount; ++c) ASSERT_EQ(a.cells[c], b.cells[c]) << undo << " cell " << c;
+        auto entries = [](const ThreatList& list) {
+            std::multiset<std::pair<int, int>> e;
+            for (int i = 0; i < list.count; ++i) e.insert({list.cells[i], list.classes[i]});
+            return e;
+        };
+        EXPECT_EQ(entries(a.xThreats), entries(b.xThreats)) << undo;
+        EXPECT_EQ(entries(a.oThreats), entries(b.oThreats)) << undo;
+        EXPECT_EQ(a.xScore, b.xScore) << undo;
+        EXPECT_EQ(a.oScore, b.oScore) << undo;
+        EXPECT_EQ(a.savedScore, b.savedScore) << undo;
+        EXPECT_EQ(a.moveCount, b.moveCount) << undo;
+        EXPECT_EQ(a.lastMove, b.lastMove) << undo;
+        EXPECT_EQ(a.sideToMove, b.sideToMove) << undo;
+        EXPECT_EQ(a.positionKey, b.positionKey) << undo;
+        ASSERT_EQ(undone.game.moveRecordCount, played.game.moveRecordCount) << undo;
     }
 }
 

@@ -244,6 +244,29 @@ TEST(TurnDriverTest, BoardIsFollowedAndLearnedOnlyWhenItsLinesAlternate) {
     EXPECT_EQ(std::filesystem::file_size(ExperienceFilePath), 2u * RecordSize);
 }
 
+// A stone taken back takes the database cursor back with it, also onto a
+// stored line that the taken-back move had left.
+TEST(TurnDriverTest, TakebackStepsTheFollowingBack) {
+    DatabaseSession s(NormalisedFirstMove);
+    experienceDatabase.rewind();
+    experienceDatabase.findOrAppendChild(NormalisedFirstMove, NodeStats{});
+    const int32_t first = experienceDatabase.currentOffset;
+    experienceDatabase.findOrAppendChild(NormalisedFirstMove + 1, NodeStats{});  // one step right of it
+    const int32_t second = experienceDatabase.currentOffset;
+
+    s.run("start 20\nplay 9,10\nplay 10,10\nplay 12,12\nend\n");
+    ASSERT_FALSE(s.game.followsKnowledgeBase);
+    EXPECT_EQ(s.run("takeback 12,12\nend\n"), "OK\n");
+    EXPECT_TRUE(s.game.followsKnowledgeBase);
+    EXPECT_EQ(experienceDatabase.currentOffset, second);
+    EXPECT_EQ(s.run("takeback 10,10\nend\n"), "OK\n");
+    EXPECT_EQ(experienceDatabase.currentOffset, first);
+    // Played again, the move is followed from the right node with the right frame.
+    s.run("play 10,10\nend\n");
+    EXPECT_TRUE(s.game.followsKnowledgeBase);
+    EXPECT_EQ(experienceDatabase.currentOffset, second);
+}
+
 TEST(TurnDriverTest, DatabaseFailureIsReportedAndTheSearchDecides) {
     DatabaseSession s(cellAt(5, 13));
     experienceDatabase.close();  // every later access raises DatabaseError
