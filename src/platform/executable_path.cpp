@@ -14,12 +14,6 @@ namespace platform {
 
 namespace {
 
-std::string parentOf(const std::string& path) {
-    const size_t slash = path.find_last_of("/\\");
-    if (slash == std::string::npos) return "";
-    return path.substr(0, slash == 0 ? 1 : slash);
-}
-
 #ifdef _WIN32
 // The narrow file functions take the ANSI code page; a name it cannot spell
 // (a user folder in another script) is given by its short 8.3 form instead.
@@ -65,7 +59,10 @@ std::string executableDirectory() {
     char buffer[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     if (length <= 0) return "";
-    return parentOf(std::string(buffer, static_cast<size_t>(length)));
+    const std::string path(buffer, static_cast<size_t>(length));
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return "";
+    return path.substr(0, slash == 0 ? 1 : slash);
 #endif
 }
 
