@@ -12,9 +12,9 @@
 
 namespace platform {
 
+#ifdef _WIN32
 namespace {
 
-#ifdef _WIN32
 // The narrow file functions take the ANSI code page; a name it cannot spell
 // (a user folder in another script) is given by its short 8.3 form instead.
 std::string narrowPath(const std::wstring& wide) {
@@ -35,9 +35,9 @@ std::wstring shortPath(const std::wstring& wide) {
     if (GetShortPathNameW(wide.c_str(), buffer.data(), size) == 0) return L"";
     return buffer.data();
 }
-#endif
 
 }  // namespace
+#endif
 
 std::string executableDirectory() {
 #ifdef _WIN32
