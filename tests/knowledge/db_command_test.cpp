@@ -11,17 +11,7 @@ using namespace knowledge_test;
 namespace {
 
 // Runs the engine in dir on the given input and returns what it wrote.
-std::string runEngine(const TempDir& dir, const std::string& input) {
-    writeText(dir.file("input.txt"), input);
-    const std::string command = "cd '" + dir.path.string() + "' && '" TARVO_EXE "' < input.txt";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return "popen failed";
-    std::string output;
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-    pclose(pipe);
-    return output;
-}
+std::string runEngine(const TempDir& dir, const std::string& input) { return runEngineIn(dir.path, TARVO_EXE, input); }
 
 std::string playLines(const std::vector<int>& moves) {
     std::string text;

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -42,6 +43,19 @@ inline void writeText(const std::string& path, const std::string& text) {
     const std::filesystem::path parent = std::filesystem::path(path).parent_path();
     if (!parent.empty()) std::filesystem::create_directories(parent);
     std::ofstream(path, std::ios::binary) << text;
+}
+
+// Runs an engine executable in workDir on the given input; what it wrote.
+inline std::string runEngineIn(const std::filesystem::path& workDir, const std::string& exe, const std::string& input) {
+    writeText((workDir / "input.txt").string(), input);
+    const std::string command = "cd '" + workDir.string() + "' && '" + exe + "' < input.txt";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return "popen failed";
+    std::string output;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+    pclose(pipe);
+    return output;
 }
 
 inline std::string readBytes(const std::string& path) {

@@ -2,7 +2,6 @@
 // starts it in a folder of its own, as Piskvork does.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 
 #include "knowledge/knowledge_test_support.h"
@@ -11,18 +10,6 @@ using namespace knowledge_test;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string runIn(const fs::path& workDir, const fs::path& exe, const std::string& input) {
-    writeText((workDir / "input.txt").string(), input);
-    const std::string command = "cd '" + workDir.string() + "' && '" + exe.string() + "' < input.txt";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return "popen failed";
-    std::string output;
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-    pclose(pipe);
-    return output;
-}
 
 struct FolderCase {
     const char* name;
@@ -46,12 +33,12 @@ TEST(DataDirectory, WorkingFolderFirstThenTheExecutablesFolder) {
         fs::copy_file(TARVO_EXE, exe);
         // The brain's own folder gets a database holding one game, started there.
         writeText((bin / "game.psq").string(), recordText("Piskvork 20x20, 0:0, 0\n", firstPlayerWin()));
-        runIn(bin, exe, "db create\ndb add game.psq\nend\n");
+        runEngineIn(bin, exe.string(), "db create\ndb add game.psq\nend\n");
         ASSERT_TRUE(fs::exists(bin / "tarvo/experience.bin"));
         fs::create_directories(bin / "tarvo/nodes");
         if (c.workHasDataFolder) fs::create_directories(work / "tarvo");
 
-        const std::string output = runIn(work, exe, "START 20\r\nBEGIN\r\ndb export\r\nEND\r\n");
+        const std::string output = runEngineIn(work, exe.string(), "START 20\r\nBEGIN\r\ndb export\r\nEND\r\n");
         std::string replyLine = "\n";
         replyLine.append(c.reply).append("\n");
         EXPECT_NE(output.find(replyLine), std::string::npos) << output;
