@@ -104,6 +104,10 @@ void climbTo(ExperienceDatabase& database, int32_t parent) {
 }  // namespace
 
 void addGames(ExperienceDatabase& database, const std::string& path, std::ostream& out) {
+    if (platform::fileKind(path) == platform::FileKind::Other) {
+        out << "ERROR " << path << " is not a regular file; not read" << std::endl;
+        return;
+    }
     std::vector<std::filesystem::path> openDirectories;
     importBelow(database, path, out, openDirectories);
 }

@@ -44,6 +44,8 @@ bool ExperienceDatabase::prepareGame(std::vector<int32_t>& moves) {
 }
 
 ExperienceDatabase::ExperienceDatabase(StartUp) {
+    // Also for a database that "db create" makes later in the run.
+    platform::ignoreFileSizeSignal();
     const bool opened = open(platform::dataPath(ExperienceFilePath));
     consultEnabled = opened;
     learnEnabled = opened;

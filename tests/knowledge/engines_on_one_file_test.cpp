@@ -203,13 +203,14 @@ TEST(EnginesOnOneFile, FifosAndDevicesAreRefusedNotRead) {
     ASSERT_EQ(mkfifo(dir.file("games/a.psq").c_str(), 0600), 0);
     std::filesystem::create_symlink("/dev/zero", dir.path / "games/zero.psq");
     writeText(dir.file("games/b.psq"), recordText(Psq, firstPlayerWin()));
-    const std::string output = runEngine(dir, "db add pipe.psq\ndb add games\nread board.txt\nread /dev/zero\n"
-                                              "db check\nend\n");
+    const std::string output = runEngine(dir, "db add pipe.psq\ndb add board.txt\ndb add games\nread board.txt\n"
+                                              "read /dev/zero\ndb check\nend\n");
     std::set<std::string> lines;
     for (size_t start = 0, end; (end = output.find('\n', start)) != std::string::npos; start = end + 1)
         lines.insert(output.substr(start, end - start));
     const std::set<std::string> expected = {
         "ERROR pipe.psq is not a regular file; not read",
+        "ERROR board.txt is not a regular file; not read",
         "ERROR games/a.psq is not a regular file; not read",
         "ERROR games/zero.psq is not a regular file; not read",
         "DEBUG Partie games/b.psq byla uspesne pridana do baze znalosti.",
