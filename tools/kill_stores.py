@@ -4,13 +4,16 @@
 First during "db add" of batches of random games, then during play under the
 referee (one match in the folder, one of its two brains killed each time).
 After every kill the file is checked twice: as the kill left it, and after
-the next store, which must succeed and leave "db check" sound.
+the next store, which must succeed and leave "db check" sound. Last, imports
+under a file-size limit a little above the file's size: the engine must
+report the stores it cannot make and end normally.
 """
 
 import argparse
 import os
 import random
 import re
+import resource
 import shutil
 import signal
 import subprocess
@@ -38,7 +41,8 @@ def write_game(path, rng):
 
 
 class Tally:
-    def __init__(self):
+    def __init__(self, noun="kills"):
+        self.noun = noun
         self.kills = 0
         self.left = {"sound": 0, "interrupted store pending": 0, "torn record": 0, "new orphans": 0,
                      "count faults": 0}
@@ -77,7 +81,7 @@ class Tally:
         return int(found.group(1)) if found else orphans
 
     def report(self, name):
-        print(f"{name}: {self.kills} kills; as left: " + ", ".join(f"{k} {v}" for k, v in self.left.items()) +
+        print(f"{name}: {self.kills} {self.noun}; as left: " + ", ".join(f"{k} {v}" for k, v in self.left.items()) +
               f"; next store succeeded {self.next_store_ok}/{self.kills}; sound after it "
               f"{self.sound_after}/{self.kills}")
         for failure in self.failures[:10]:
@@ -101,6 +105,25 @@ def kill_imports(exe, folder, rng, kills):
         engine.wait()
         orphans = tally.after_kill(exe, folder, rng, orphans)
     return tally
+
+
+def limit_imports(exe, folder, rng, rounds):
+    tally = Tally("limited imports")
+    batch = os.path.join(folder, "batch")
+    path = os.path.join(folder, "tarvo", "experience.bin")
+    orphans, exits, refused = 0, [], 0
+    for _ in range(rounds):
+        shutil.rmtree(batch, ignore_errors=True)
+        os.makedirs(batch)
+        for g in range(20):
+            write_game(os.path.join(batch, f"g{g:03d}.psq"), rng)
+        limit = os.path.getsize(path) + rng.randint(0, 3000)
+        done = subprocess.run([exe], input=b"db add batch\nend\n", cwd=folder, capture_output=True,
+                              preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit)))
+        exits.append(done.returncode)
+        refused += done.stdout.count(b"Saving to DB failed.")
+        orphans = tally.after_kill(exe, folder, rng, orphans)
+    return tally, exits, refused
 
 
 def alive_brains(folder, exe):
@@ -150,6 +173,7 @@ def main():
     parser.add_argument("--referee", default=os.path.join(HERE, "referee.py"))
     parser.add_argument("--kills-add", type=int, default=30)
     parser.add_argument("--kills-play", type=int, default=30)
+    parser.add_argument("--limits", type=int, default=10, help="imports under a file-size limit")
     parser.add_argument("--timeout-turn", type=int, default=20, help="short: stores are a larger share of a game")
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--folder", default="/tmp/tarvo_kill_stores")
@@ -164,8 +188,10 @@ def main():
     imports.report("db add")
     players, games = kill_players(exe, args.folder, rng, args.kills_play, args.referee, args.timeout_turn)
     players.report(f"play ({games} games)")
+    limited, exits, refused = limit_imports(exe, args.folder, rng, args.limits)
+    limited.report(f"file-size limit ({refused} stores refused, exit statuses {sorted(set(exits))})")
     print(run_engine(exe, args.folder, ["db check", "end"]).strip())
-    ok = not imports.failures and not players.failures
+    ok = not imports.failures and not players.failures and not limited.failures and set(exits) == {0}
     print("OK" if ok else "FAILED")
     return 0 if ok else 1
 
