@@ -84,7 +84,24 @@ bool ExperienceDatabase::open(const std::string& path) {
         return false;
     }
     frame = SymmetryFrame{};
+    checkLinksAtStart();
     return true;
+}
+
+// A large file takes a while to read; start-up has that time, a turn has not.
+// The stores then check only what was added since; a file found damaged here
+// is reported by the first store it refuses.
+void ExperienceDatabase::checkLinksAtStart() {
+    constexpr int32_t StartCheckWaitMs = 1000;
+    if (!platform::lockFile(file, platform::LockMode::Shared, StartCheckWaitMs)) return;
+    try {
+        readFileSize();
+        damaged = !linksSoundFrom(0);
+        if (!damaged) checkedRecords = records;
+    } catch (const DatabaseError&) {
+        damaged = false;  // unread: the first store reads it all
+    }
+    platform::unlockFile(file);
 }
 
 void ExperienceDatabase::close() {

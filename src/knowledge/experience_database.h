@@ -87,15 +87,14 @@ public:
     bool findOrAppendChild(int move, const NodeStats& stats);
     void mergeLine(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats);
 
-    // The first store of a process checks every link of the file, and later
-    // ones the records added since; a torn last record is cut off and a store
-    // that another process left unfinished is finished. Raises DatabaseError
-    // when the file fails on the way.
+    // Every link of the file is checked when it is opened (or, failing that,
+    // by the first store), every later store checks the records added since;
+    // a torn last record is cut off and a store that another process left
+    // unfinished is finished. Raises DatabaseError when the file fails on the way.
     StoreStart beginStore(int32_t waitMs);
     void endStore();
     // Records the line that a store is about to write (mergeLine does it).
     void markPendingStore(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats);
-    bool isDamaged() const { return damaged; }
     // One "MESSAGE " line naming the file, for the first refusal only; empty after that.
     std::string damageReport();
 
@@ -126,6 +125,7 @@ private:
     bool beyondRecords(int64_t count);
     void checkLink(int32_t offset);
     bool linksSoundFrom(int32_t first);
+    void checkLinksAtStart();
     void storeLine(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats);
     void finishPendingStore();
     void removePendingStore();
