@@ -235,9 +235,33 @@ void ExperienceDatabase::walkChildren(Visit visit) {
     }
 }
 
+// A read without the lock can meet a record while another process rewrites
+// it, half old and half new; a link torn that way fails the checks. The read
+// is made once more under a shared lock, which waits for the writer to end (or,
+// if the writer takes too long, once more without it).
+template <class Read>
+auto ExperienceDatabase::readSteadily(Read read) {
+    if (storeDepth > 0) return read();  // the store's own lock keeps writers out
+    try {
+        return read();
+    } catch (const DatabaseError&) {
+        requireOpen();
+        struct SharedLock {
+            std::FILE* file;
+            bool held = platform::lockFile(file, platform::LockMode::Shared, ReadRetryWaitMs);
+            ~SharedLock() {
+                if (held) platform::unlockFile(file);
+            }
+        } lock{file};
+        return read();
+    }
+}
+
 void ExperienceDatabase::moveTo(int32_t offset) {
-    current = readRecord(offset);
-    currentOffset = offset;
+    readSteadily([&] {
+        current = readRecord(offset);
+        currentOffset = offset;
+    });
 }
 
 void ExperienceDatabase::rewind() {
@@ -246,32 +270,38 @@ void ExperienceDatabase::rewind() {
 }
 
 bool ExperienceDatabase::descend(int move) {
-    bool found = false;
-    walkChildren([&](int32_t offset, const NodeRecord& child) {
-        if (child.move != move) return false;
-        current = child;
-        currentOffset = offset;
-        found = true;
-        return true;
+    return readSteadily([&] {
+        bool found = false;
+        walkChildren([&](int32_t offset, const NodeRecord& child) {
+            if (child.move != move) return false;
+            current = child;
+            currentOffset = offset;
+            found = true;
+            return true;
+        });
+        return found;
     });
-    return found;
 }
 
 int ExperienceDatabase::listChildren(std::vector<int>& moves, std::vector<NodeStats>& stats) {
-    moves.clear();
-    stats.clear();
-    walkChildren([&](int32_t, const NodeRecord& child) {
-        moves.push_back(child.move);
-        stats.push_back(child.stats);
-        return false;
+    return readSteadily([&] {
+        moves.clear();
+        stats.clear();
+        walkChildren([&](int32_t, const NodeRecord& child) {
+            moves.push_back(child.move);
+            stats.push_back(child.stats);
+            return false;
+        });
+        return int(moves.size());
     });
-    return int(moves.size());
 }
 
 NodeStats ExperienceDatabase::currentStats(int& move) {
-    current = readRecord(currentOffset);
-    move = current.move;
-    return current.stats;
+    return readSteadily([&] {
+        current = readRecord(currentOffset);
+        move = current.move;
+        return current.stats;
+    });
 }
 
 bool ExperienceDatabase::recommend(bool secondToMove, int& move) {

@@ -13,6 +13,9 @@ constexpr const char* ExperienceFilePath = "tarvo/experience.bin";
 
 // How long a store waits for another process's store to end, away from play.
 constexpr int32_t OfflineStoreWaitMs = 5000;
+// How long a read that met a record in the middle of a write waits for the
+// writer before it reads again; it happens during turns.
+constexpr int32_t ReadRetryWaitMs = 50;
 
 // Beside the experience file while a store runs: the line being stored, so
 // that a store cut short is finished by the next one.
@@ -34,10 +37,11 @@ public:
 //
 // Several processes may use one file. A store holds an exclusive lock on it
 // from start to end; reads take no lock but never trust a copy: the current
-// record is read again before its children are walked, and a link past the
-// known end makes the size be read again. A store writes every new record
-// whole before it links it, so a reader (or a process killed at any moment)
-// only ever meets records that are whole or unlinked.
+// record is read again before its children are walked, a link past the known
+// end makes the size be read again, and a read that fails is made again under
+// a shared lock. A store writes every new record whole before it links it, so
+// a reader (or a process killed at any moment) only ever meets records that
+// are whole or unlinked.
 class ExperienceDatabase : public GameStore {
 public:
     struct StartUp {};
@@ -135,6 +139,8 @@ private:
     void flushFile();
     template <class Visit>
     void walkChildren(Visit visit);
+    template <class Read>
+    auto readSteadily(Read read);
 };
 
 void combineStats(NodeStats& accumulator, const NodeStats& child);

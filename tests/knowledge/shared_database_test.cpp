@@ -119,6 +119,39 @@ TEST_F(SharedFixture, AStoreWaitsForTheLockOnlyAsLongAsItMay) {
     std::fclose(other);
 }
 
+// A reader that meets a link half written by another process reads it again
+// once the writer is done.
+TEST_F(SharedFixture, AHalfWrittenLinkIsReadAgainAfterTheWriter) {
+    ExperienceDatabase db;
+    ASSERT_TRUE(db.open(path));
+    store(db, LineA, 3);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t writer = fork();
+    if (writer == 0) {
+        std::FILE* file = std::fopen(path.c_str(), "r+b");
+        platform::lockFile(file, platform::LockMode::Exclusive, 1000);
+        const auto setFirstChild = [&](const char (&bytes)[5]) {
+            std::fseek(file, 8, SEEK_SET);  // the root's firstChild
+            std::fwrite(bytes, 1, 4, file);
+            std::fflush(file);
+        };
+        setFirstChild("\x30\x00\xff\xff");  // the new low bytes beside the old high ones
+        if (write(ready[1], "x", 1) != 1) _exit(1);
+        usleep(30000);
+        setFirstChild("\x30\x00\x00\x00");
+        platform::unlockFile(file);
+        _exit(0);
+    }
+    char signal = 0;
+    ASSERT_EQ(read(ready[0], &signal, 1), 1);
+    db.rewind();
+    EXPECT_TRUE(db.descend(189));
+    waitpid(writer, nullptr, 0);
+    close(ready[0]);
+    close(ready[1]);
+}
+
 // A copy cut at a record boundary keeps links into the missing tail; writing
 // new records there would hang them under the wrong parents.
 TEST_F(SharedFixture, ADamagedFileIsFollowedButNeverWritten) {
