@@ -25,7 +25,8 @@ void GameSession::setMemoryBudget(int32_t bytes) {
 namespace {
 
 // The longest wait for another brain's store during play: it comes out of the
-// time held back for writing the reply, so the reply stays in time.
+// time held back for writing the reply (and is never more than a tenth of the
+// turn), so the reply stays in time whether the search used its time or not.
 constexpr int32_t PlayStoreWaitMs = ReplyReserveMs / 4;
 
 void learnGame(GameSession& game) {
