@@ -8,9 +8,12 @@
 
 #include "board/board.h"
 #include "board/cell.h"
+#include "knowledge/file_check.h"
 #include "knowledge/game_records.h"
 #include "platform/data_directory.h"
 #include "platform/directory.h"
+#include "platform/file_kind.h"
+#include "platform/shared_file.h"
 
 namespace {
 
@@ -24,6 +27,11 @@ void importRecord(ExperienceDatabase& database, const std::string& path, std::os
     const bool isRec = path.find(".rec") != std::string::npos;
     const bool isPsq = path.find(".psq") != std::string::npos;
     if (!isRec && !isPsq) return;
+    // Opening a FIFO or a device would wait for a writer that never comes.
+    if (platform::fileKind(path) == platform::FileKind::Other) {
+        out << "ERROR " << path << " is not a regular file; not read" << std::endl;
+        return;
+    }
     std::vector<int32_t> moves;
     try {
         if (isRec)
@@ -96,6 +104,10 @@ void climbTo(ExperienceDatabase& database, int32_t parent) {
 }  // namespace
 
 void addGames(ExperienceDatabase& database, const std::string& path, std::ostream& out) {
+    if (platform::fileKind(path) == platform::FileKind::Other) {
+        out << "ERROR " << path << " is not a regular file; not read" << std::endl;
+        return;
+    }
     std::vector<std::filesystem::path> openDirectories;
     importBelow(database, path, out, openDirectories);
 }
@@ -108,6 +120,7 @@ void exportPositions(ExperienceDatabase& database) {
     std::vector<int> pathMoves;
     std::vector<NodeStats> pathStats;
     int32_t entered = 0;
+    int32_t records = database.recordCount();  // grows while other processes store
     while (!levels.empty()) {
         ExportLevel& top = levels.back();
         if (top.next < 0) {
@@ -121,7 +134,8 @@ void exportPositions(ExperienceDatabase& database) {
         const int i = top.next--;
         const int32_t parent = top.offset;
         // In a sound tree every record is entered once.
-        if (++entered > database.recordCount() || !database.descend(top.moves[i])) throw DatabaseError{};
+        if (++entered > records && entered > (records = database.recordCount())) throw DatabaseError{};
+        if (!database.descend(top.moves[i])) throw DatabaseError{};
         pathMoves.push_back(top.moves[i]);
         pathStats.push_back(top.stats[i]);
         ExportLevel child;
@@ -140,3 +154,54 @@ void exportPositions(ExperienceDatabase& database) {
 }
 
 void createDatabase(ExperienceDatabase& database, const std::string& path) { database.createFile(path); }
+
+namespace {
+
+constexpr size_t CheckBlock = 4096;  // records read at a time
+
+bool readAllRecords(std::FILE* file, std::vector<NodeRecord>& records, int64_t& tornBytes) {
+    std::vector<uint8_t> bytes(CheckBlock * RecordSize);
+    size_t pending = 0;
+    for (;;) {
+        const size_t read = std::fread(bytes.data() + pending, 1, bytes.size() - pending, file);
+        pending += read;
+        const size_t whole = pending / RecordSize;
+        for (size_t i = 0; i < whole; ++i) records.push_back(decodeRecord(bytes.data() + i * RecordSize));
+        const size_t rest = pending - whole * RecordSize;
+        std::copy(bytes.begin() + long(whole * RecordSize), bytes.begin() + long(pending), bytes.begin());
+        pending = rest;
+        if (read == 0) break;
+    }
+    tornBytes = int64_t(pending);
+    return !std::ferror(file);
+}
+
+}  // namespace
+
+void checkDatabase(const std::string& path, std::ostream& out) {
+    if (platform::fileKind(path) != platform::FileKind::Regular) {
+        out << "ERROR db check: " << path << " is not a regular file" << std::endl;
+        return;
+    }
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        out << "ERROR db check: " << path << " cannot be opened" << std::endl;
+        return;
+    }
+    // A store that runs meanwhile would show a tree in the middle of a change.
+    const bool locked = platform::lockFile(file, platform::LockMode::Shared, OfflineStoreWaitMs);
+    std::vector<NodeRecord> records;
+    int64_t tornBytes = 0;
+    const bool read = readAllRecords(file, records, tornBytes);
+    const bool pending = platform::fileKind(pendingStorePath(path)) == platform::FileKind::Regular;
+    if (locked) platform::unlockFile(file);
+    std::fclose(file);
+    if (!read) {
+        out << "ERROR db check: " << path << " cannot be read" << std::endl;
+        return;
+    }
+    FileCheck check = checkTree(records);
+    check.tornBytes = tornBytes;
+    check.storePending = pending;
+    out << checkReport(path, check) << std::endl;
+}

@@ -17,3 +17,7 @@ void exportPositions(ExperienceDatabase& database);
 
 // Replaces the file at path by one that holds only the root, and opens it.
 void createDatabase(ExperienceDatabase& database, const std::string& path);
+
+// Walks the whole tree of the experience file at path, read under a shared
+// lock, and writes the one line of checkReport.
+void checkDatabase(const std::string& path, std::ostream& out);

@@ -11,6 +11,16 @@
 
 constexpr const char* ExperienceFilePath = "tarvo/experience.bin";
 
+// How long a store waits for another process's store to end, away from play.
+constexpr int32_t OfflineStoreWaitMs = 5000;
+// How long a read that met a record in the middle of a write waits for the
+// writer before it reads again; it happens during turns.
+constexpr int32_t ReadRetryWaitMs = 50;
+
+// Beside the experience file while a store runs: the line being stored, so
+// that a store cut short is finished by the next one.
+std::string pendingStorePath(const std::string& experiencePath);
+
 // Something that can take a game's move list for storing.
 class GameStore {
 public:
@@ -24,9 +34,36 @@ public:
 // being followed. Every failure raises DatabaseError; links read from the
 // file are checked before they are followed, so a damaged file cannot make a
 // walk leave the file or go round for ever.
+//
+// Several processes may use one file. A store holds an exclusive lock on it
+// from start to end; reads take no lock but never trust a copy: the current
+// record is read again before its children are walked, a link past the known
+// end makes the size be read again, and a read that fails is made again under
+// a shared lock. A store writes every new record whole before it links it, so
+// a reader (or a process killed at any moment) only ever meets records that
+// are whole or unlinked.
 class ExperienceDatabase : public GameStore {
 public:
     struct StartUp {};
+
+    enum class StoreStart {
+        Ready,    // the lock is held and the file may be written
+        Busy,     // another process kept its lock for the whole wait
+        Damaged,  // a link points outside the file: this process never writes it
+    };
+
+    // Holds the store lock for one scope; scopes nest within one process.
+    struct StoreLock {
+        ExperienceDatabase& database;
+        StoreStart state;
+        StoreLock(ExperienceDatabase& db, int32_t waitMs) : database(db), state(db.beginStore(waitMs)) {}
+        StoreLock(const StoreLock&) = delete;
+        StoreLock& operator=(const StoreLock&) = delete;
+        ~StoreLock() {
+            if (state == StoreStart::Ready) database.endStore();
+        }
+        bool ready() const { return state == StoreStart::Ready; }
+    };
 
     ExperienceDatabase() = default;
     // The process-wide instance: opens ExperienceFilePath and sets the switches.
@@ -50,14 +87,28 @@ public:
     bool recommend(bool secondToMove, int& move);
     void showCurrentNode(std::ostream& out);
 
+    // Outside a StoreLock both take the lock themselves, waiting OfflineStoreWaitMs.
     bool findOrAppendChild(int move, const NodeStats& stats);
     void mergeLine(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats);
+
+    // Every link of the file is checked when it is opened (or, failing that,
+    // by the first store), every later store checks the records added since;
+    // a torn last record is cut off and a store that another process left
+    // unfinished is finished. Raises DatabaseError when the file fails on the way.
+    StoreStart beginStore(int32_t waitMs);
+    void endStore();
+    // Records the line that a store is about to write (mergeLine does it).
+    void markPendingStore(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats);
+    // One "MESSAGE " line naming the file, for the first refusal only; empty after that.
+    std::string damageReport();
 
     bool prepareGame(std::vector<int32_t>& moves) override;
 
     // Moves the cursor to the record at offset (used by the export's walk up).
     void moveTo(int32_t offset);
-    int32_t recordCount() const { return records; }
+    // The whole records the file holds now.
+    int32_t recordCount();
+    const std::string& path() const { return filePath; }
 
     NodeRecord current;
     int32_t currentOffset = 0;
@@ -65,17 +116,31 @@ public:
 
 private:
     std::FILE* file = nullptr;
-    int32_t records = 0;  // whole records in the file, the bound of every walk
+    int32_t records = 0;  // whole records in the file when last looked, the bound of every walk
+    int64_t tornBytes = 0;  // of a record cut short at the end, when last looked
     std::string filePath;
+    int storeDepth = 0;
+    int32_t checkedRecords = 0;  // the records whose links a store has checked
+    bool damaged = false;
+    bool damageReported = false;
 
     void requireOpen() const;
-    void checkLink(int32_t offset) const;
+    void readFileSize();
+    bool beyondRecords(int64_t count);
+    void checkLink(int32_t offset);
+    bool linksSoundFrom(int32_t first);
+    void checkLinksAtStart();
+    void storeLine(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats);
+    void finishPendingStore();
+    void removePendingStore();
     NodeRecord readRecord(int32_t offset);
     void writeRecord(int32_t offset, const NodeRecord& record);
     int32_t appendRecord(const NodeRecord& record);
     void flushFile();
     template <class Visit>
     void walkChildren(Visit visit);
+    template <class Read>
+    auto readSteadily(Read read);
 };
 
 void combineStats(NodeStats& accumulator, const NodeStats& child);

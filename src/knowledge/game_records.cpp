@@ -150,6 +150,9 @@ bool saveGame(ExperienceDatabase& database, std::vector<int32_t>& moves, int val
         out << "MESSAGE Saved to DB. (" << index << ")" << std::endl;
         return true;
     } catch (...) {
+        // A damaged file is named once; every refused game still says it failed.
+        const std::string damage = database.damageReport();
+        if (!damage.empty()) out << damage << std::endl;
         out << "MESSAGE Saving to DB failed." << std::endl;
         return false;
     }

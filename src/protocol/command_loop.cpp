@@ -9,6 +9,7 @@
 #include "knowledge/database_commands.h"
 #include "knowledge/experience_database.h"
 #include "platform/data_directory.h"
+#include "platform/file_kind.h"
 #include "protocol/output.h"
 #include "protocol/problem_runner.h"
 #include "protocol/trace_log.h"
@@ -249,6 +250,8 @@ CommandLoop::Outcome CommandLoop::commandDb() {
             createDatabase(experienceDatabase, platform::dataPath(ExperienceFilePath));
             writeLine(out, "Done");
         });
+    } else if (word.find("check") != std::string_view::npos) {
+        guardDatabaseCommand(out, [&] { checkDatabase(platform::dataPath(ExperienceFilePath), out); });
     }
     return Outcome::Continue;
 }
@@ -263,6 +266,11 @@ CommandLoop::Outcome CommandLoop::commandStats() {
 CommandLoop::Outcome CommandLoop::commandRead() {
     const WordRead name = input.readWord();
     if (name == WordRead::Missing || refuseOverlong(name)) return Outcome::Continue;
+    if (platform::fileKind(input.wordArgument) == platform::FileKind::Other) {
+        writeLine(out, "ERROR The position file " + printableText(input.wordArgument) +
+                           " is not a regular file; not read");
+        return Outcome::Continue;
+    }
     game.followsKnowledgeBase = false;
     if (game.readPosition(input.wordArgument))
         writeLine(out, std::to_string(scorePosition(game.board)));

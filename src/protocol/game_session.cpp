@@ -1,8 +1,8 @@
 #include "protocol/game_session.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -12,6 +12,7 @@
 #include "board/win_test.h"
 #include "knowledge/experience_database.h"
 #include "knowledge/game_records.h"
+#include "platform/file_kind.h"
 #include "protocol/output.h"
 #include "protocol/turn_driver.h"
 #include "search/static_value.h"
@@ -21,17 +22,44 @@ void GameSession::setMemoryBudget(int32_t bytes) {
     if (memoryBudget < MinimumMemoryBudget) memoryBudget = MinimumMemoryBudget;
 }
 
+namespace {
+
+// The longest wait for another brain's store during play: it comes out of the
+// time held back for writing the reply (and is never more than a tenth of the
+// turn), so the reply stays in time whether the search used its time or not.
+constexpr int32_t PlayStoreWaitMs = ReplyReserveMs / 4;
+
+void learnGame(GameSession& game) {
+    std::vector<int32_t> moves(game.moveRecord, game.moveRecord + game.moveRecordCount);
+    const int value = judgeGame(moves);
+    if (value == Unsuitable) return;
+    try {
+        const ExperienceDatabase::StoreLock lock(experienceDatabase,
+                                                 std::min(PlayStoreWaitMs, turnBudget(game) / 10));
+        if (lock.state == ExperienceDatabase::StoreStart::Busy) {
+            writeLine(game.out, "MESSAGE Learning skipped: another process is storing into " +
+                                    experienceDatabase.path());
+        } else if (lock.state == ExperienceDatabase::StoreStart::Damaged) {
+            learnEnabled = false;
+            const std::string report = experienceDatabase.damageReport();
+            if (!report.empty()) writeLine(game.out, report);
+        } else {
+            saveGame(experienceDatabase, moves, value, game.out);
+        }
+    } catch (...) {
+        writeLine(game.out, "MESSAGE Saving to DB failed.");
+    }
+}
+
+}  // namespace
+
 void GameSession::playMove(int cell) {
     if (moveRecordCount < CellCount) {
         savedScoreRecord[moveRecordCount] = board.savedScore;
         moveRecord[moveRecordCount++] = cell;
     }
     board.makeMove(cell);
-    if (winTest(board, 0) != 0 && learnEnabled && recordIsGame) {
-        std::vector<int32_t> moves(moveRecord, moveRecord + moveRecordCount);
-        const int value = judgeGame(moves);
-        if (value != Unsuitable) saveGame(experienceDatabase, moves, value, out);
-    }
+    if (winTest(board, 0) != 0 && learnEnabled && recordIsGame) learnGame(*this);
     if (!followsKnowledgeBase) return;
     int key = 0;
     try {
@@ -211,17 +239,17 @@ bool GameSession::readPosition(const char* name) {
     board.lastMove = -1;
 
     board.sideToMove = 1;
-    if (std::strcmp(name, "plocha.dat") == 0) {
+    if (std::strcmp(name, "plocha.dat") == 0 && platform::fileKind("tah.dat") == platform::FileKind::Regular) {
         std::ifstream side("tah.dat");
         char mark = 0;
         if (side >> mark && mark == 'o') board.sideToMove = 0;
     }
 
     std::memset(board.cells, 0, sizeof board.cells);
-    std::error_code ignored;
     std::ifstream file;
-    // A directory opens as a stream but holds no marks.
-    if (!std::filesystem::is_directory(name, ignored)) file.open(name);
+    // A directory opens as a stream but holds no marks, and a FIFO or a
+    // device could keep the reader waiting for ever.
+    if (platform::fileKind(name) == platform::FileKind::Regular) file.open(name);
     if (!file.is_open()) {
         board.rebuildThreats();
         return false;

@@ -389,14 +389,15 @@ int storeOnAFullDisk(ExperienceDatabase& db, const std::string& path, size_t siz
 
 TEST_F(DatabaseFixture, AFullDiskLeavesTheTreeLinked) {
     create();
-    db.mergeLine({189, 190, 211}, line(3, 3));
+    // Long enough that the small file naming the pending store fits below the limit.
+    db.mergeLine({189, 190, 211, 231, 232, 233, 234, 235}, line(3, 8));
     const size_t size = readBytes(path).size();
     EXPECT_EXIT(std::exit(storeOnAFullDisk(db, path, size)), ::testing::ExitedWithCode(0), "");
     // The child process's one new record is linked; the next store goes on from it.
     ASSERT_TRUE(db.open(path));
     db.mergeLine({189, 190, 212, 213, 214}, line(0, 5));
     const std::vector<NodeRecord> rs = records();
-    EXPECT_EQ(rs.size(), 7u);
+    EXPECT_EQ(rs.size(), 12u);
     EXPECT_TRUE(treeIsSound(rs));
     EXPECT_EQ(rs[0].stats.secondWinsWhole, 1);
 }
