@@ -5,7 +5,7 @@
 
 #include "board/cell.h"
 #include "board/threat_list.h"
-#include "search/keys.h"
+#include "board/keys.h"
 
 // The position: 400 cell bytes and, kept current on every move, both sides'
 // threat lists, their score totals and the position key.

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "search/keys.h"
+#include "board/keys.h"
 
 struct ProofNode;
 

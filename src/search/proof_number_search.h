@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "board/board.h"
-#include "search/keys.h"
+#include "board/keys.h"
 
 // Proof and disproof numbers: 0 proven or disproven, -1 infinite.
 constexpr int32_t Infinite = -1;
