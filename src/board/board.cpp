@@ -25,55 +25,22 @@ constexpr ReachTables buildReachTables() {
 // The order in which make-move walks the rays around a new stone.
 constexpr int UpdateOrder[8] = {0, 1, 2, 3, 4, 5, 7, 6};
 
-void updateList(ThreatList& list, uint8_t& byte, uint8_t listedBit, int32_t& total, int cell, int threatClass) {
-    if (threatClass > WeakestListed) {
-        if (byte & listedBit) {
-            const int old = list.removeCell(cell);
-            byte &= static_cast<uint8_t>(~listedBit);
-            if (old != -1) total -= threatWeight[old];
-        }
-        return;
-    }
-    if (byte & listedBit) {
-        const int old = list.removeCell(cell);
-        list.insert(cell, threatClass);
-        if (old != threatClass) total += threatWeight[threatClass] - (old == -1 ? 0 : threatWeight[old]);
-    } else {
-        list.insert(cell, threatClass);
-        total += threatWeight[threatClass];
-        byte |= listedBit;
-    }
-}
-
-void dropStoneEntries(Board& board, int cell) {
-    uint8_t& byte = board.cells[cell];
-    if (byte & ListedX) {
-        const int old = board.xThreats.removeCell(cell);
-        byte &= static_cast<uint8_t>(~ListedX);
-        if (old != -1) board.xScore -= threatWeight[old];
-    }
-    if (byte & ListedO) {
-        const int old = board.oThreats.removeCell(cell);
-        byte &= static_cast<uint8_t>(~ListedO);
-        if (old != -1) board.oScore -= threatWeight[old];
-    }
-}
-
 }  // namespace
 
 constexpr ReachTables reachTables = buildReachTables();
 
 bool Board::evaluateCell(int cell) {
     int xClass, oClass;
-    classifyCell(*this, cell, xClass, oClass);
-    updateList(xThreats, cells[cell], ListedX, xScore, cell, xClass);
-    updateList(oThreats, cells[cell], ListedO, oScore, cell, oClass);
+    classifyByWindows(*this, cell, xClass, oClass);
+    xThreats.update(cell, xClass, cells, ListedX, xScore);
+    oThreats.update(cell, oClass, cells, ListedO, oScore);
     return xClass == 0 || oClass == 0;
 }
 
 void Board::makeMove(int cell) {
     savedScore = sideToMove ? xScore : oScore;
     cells[cell] = static_cast<uint8_t>((cells[cell] & 0x3F) | (sideToMove ? StoneX : StoneO));
+    lines.place(cell, sideToMove ? PointX : PointO);
     ++moveCount;
     lastMove = cell;
     updateAround(cell);
@@ -86,17 +53,32 @@ void Board::takeBack() {
     if (lastMove < 0) return;
     const int cell = lastMove;
     cells[cell] &= 0x3F;
+    lines.remove(cell);
     --moveCount;
     lastMove = -1;
     updateAround(cell);
     sideToMove = static_cast<uint8_t>(1 - sideToMove);
 }
 
+// Classifies every cell first and then updates each list once for them all:
+// classes come from the line words alone, so the list updates cannot change
+// them, and the lists end as if each cell had been evaluated in turn.
 bool Board::updateAround(int cell) {
+    CellClass xUpdates[33], oUpdates[33];
+    int n = 0;
+    auto classify = [&](int c) {
+        int xClass, oClass;
+        classifyByWindows(*this, c, xClass, oClass);
+        xUpdates[n] = {static_cast<int16_t>(c), static_cast<int8_t>(xClass)};
+        oUpdates[n] = {static_cast<int16_t>(c), static_cast<int8_t>(oClass)};
+        ++n;
+        return xClass == 0 || oClass == 0;
+    };
     if (isEmptyByte(cells[cell])) {
-        evaluateCell(cell);
-    } else {
-        dropStoneEntries(*this, cell);
+        classify(cell);
+    } else {  // a stone: its entries go
+        xUpdates[n] = oUpdates[n] = {static_cast<int16_t>(cell), static_cast<int8_t>(NoThreat)};
+        ++n;
     }
     bool fivePoint = false;
     for (int d : UpdateOrder) {
@@ -107,7 +89,7 @@ bool Board::updateAround(int cell) {
             p += step;
             const uint8_t v = cells[p];
             if (isEmptyByte(v)) {
-                if (evaluateCell(p)) fivePoint = true;
+                if (classify(p)) fivePoint = true;
             } else if (isXByte(v)) {
                 if (seenO) break;
                 seenX = true;
@@ -117,10 +99,13 @@ bool Board::updateAround(int cell) {
             }
         }
     }
+    xThreats.update(xUpdates, n, cells, ListedX, xScore);
+    oThreats.update(oUpdates, n, cells, ListedO, oScore);
     return fivePoint;
 }
 
 bool Board::rebuildThreats() {
+    lines.rebuild(cells);
     xScore = oScore = savedScore = 0;
     bool fivePoint = false;
     for (int cell = 0; cell < CellCount; ++cell) {
@@ -147,17 +132,22 @@ void Board::resetPosition() {
 
 std::unique_ptr<Board> copyBoard(const Board& source) {
     auto copy = std::make_unique<Board>();
-    std::memcpy(copy->cells, source.cells, sizeof copy->cells);
-    copy->xThreats.copyFrom(source.xThreats);
-    copy->oThreats.copyFrom(source.oThreats);
-    copy->xScore = source.xScore;
-    copy->oScore = source.oScore;
-    copy->savedScore = source.savedScore;
-    copy->lastMove = source.lastMove;
-    copy->moveCount = source.moveCount;
-    copy->sideToMove = source.sideToMove;
-    copy->positionKey = source.positionKey;
+    copyBoard(source, *copy);
     return copy;
+}
+
+void copyBoard(const Board& source, Board& target) {
+    std::memcpy(target.cells, source.cells, sizeof target.cells);
+    target.xThreats.copyFrom(source.xThreats);
+    target.oThreats.copyFrom(source.oThreats);
+    target.xScore = source.xScore;
+    target.oScore = source.oScore;
+    target.savedScore = source.savedScore;
+    target.lastMove = source.lastMove;
+    target.moveCount = source.moveCount;
+    target.sideToMove = source.sideToMove;
+    target.positionKey = source.positionKey;
+    target.lines = source.lines;
 }
 
 namespace {
@@ -209,10 +199,7 @@ void installList(ThreatList& list, const ListImage& image) {
         list.clear();
         return;
     }
-    list.reserveExactly(image.count);
-    std::memcpy(list.cells, image.cells, sizeof(int32_t) * image.count);
-    std::memcpy(list.classes, image.classes, sizeof(int32_t) * image.count);
-    list.count = image.count;
+    list.assign(image.cells, image.classes, image.count);
 }
 
 }  // namespace
@@ -247,5 +234,6 @@ bool readBoardImage(Board& board, std::FILE* file) {
     installList(board.xThreats, *xList);
     installList(board.oThreats, *oList);
     std::memcpy(board.cells, cells, CellCount);
+    board.lines.rebuild(board.cells);
     return true;
 }

@@ -4,8 +4,9 @@
 #include <memory>
 
 #include "board/cell.h"
-#include "board/threat_list.h"
 #include "board/keys.h"
+#include "board/line_words.h"
+#include "board/threat_list.h"
 
 // The position: 400 cell bytes and, kept current on every move, both sides'
 // threat lists, their score totals and the position key.
@@ -20,6 +21,10 @@ struct Board {
     int32_t lastMove = -1;
     uint8_t sideToMove = 1;
     PositionKey positionKey;
+    // The stones again, line by line, for the classification of a cell;
+    // makeMove and takeBack keep them, rebuildThreats and image reading
+    // rebuild them from the cell bytes.
+    LineWords lines;
 
     Board() = default;
     Board(const Board&) = delete;
@@ -41,6 +46,8 @@ struct Board {
 
 // Deep copy; throws std::bad_alloc with nothing left allocated.
 std::unique_ptr<Board> copyBoard(const Board& source);
+// The same copy into an existing Board, without allocating.
+void copyBoard(const Board& source, Board& target);
 
 // Board image: the little-endian serial form used by the node files.
 bool writeBoardImage(const Board& board, std::FILE* file);

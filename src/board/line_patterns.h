@@ -50,6 +50,33 @@ inline int lineDistance(int code) { return patternTables.lineDistance[code]; }
 // segment raises its line distance: a defence point of that line.
 inline int defenceCell(int code, int i) { return patternTables.defenceCell[code][i]; }
 
+// The same classification read from the Board's line words: a window of the
+// eight neighbours on each line names both sides' line classes at once, and
+// the four lines' classes name the threat classes. The Board's own
+// evaluation uses it; classifyCell reads the cell bytes and serves as the
+// reference for boards whose bytes were written directly.
+struct WindowTables {
+    // Window (LineWords::window) -> the line-class ranks (LineClassRanks) of
+    // side 1 in bits 0-2 and of side 0 in bits 3-5.
+    std::array<uint8_t, 1 << 16> lineRanks{};
+    // Four line-class ranks, 3 bits each -> the threat class of the cell.
+    std::array<int8_t, 1 << 12> threatClass{};
+};
+// The line classes in increasing order; a rank is an index into it.
+inline constexpr int LineClassRanks[8] = {0, 1, 11, 12, 13, 16, 17, 18};
+extern const WindowTables windowTables;
+
+inline void classifyByWindows(const Board& board, int cell, int& xClass, int& oClass) {
+    uint32_t xRanks = 0, oRanks = 0;
+    for (int line = 0; line < LineCount; ++line) {
+        const uint32_t ranks = windowTables.lineRanks[board.lines.window(line, cell)];
+        xRanks |= (ranks & 7) << (3 * line);
+        oRanks |= (ranks >> 3) << (3 * line);
+    }
+    xClass = windowTables.threatClass[xRanks];
+    oClass = windowTables.threatClass[oRanks];
+}
+
 // Both sides' stone-form codes of one line through an empty cell, in one pass.
 void lineCodes(const Board& board, int cell, int line, int& x, int& o);
 // The empty-form code of `side` (1 'x', 0 'o') on one line through a cell.

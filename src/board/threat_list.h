@@ -1,27 +1,73 @@
 #pragma once
 #include <cstdint>
 
+#include "board/cell.h"
+
+constexpr int ListedClassCount = 14;  // classes 0..13 are listed
+
+// A cell and a threat class, for a batch of list updates.
+struct CellClass {
+    int16_t cell;
+    int8_t threatClass;
+};
+
 // One side's empty cells where it would make a threat of class 13 or better,
 // ordered so that classes never increase along the arrays: the strongest
-// threat is the last entry. The arrays grow by 5 entries and never shrink.
+// threat is the last entry.
+//
+// The entries live inside the list (an empty cell has at most one entry, so
+// CellCount of them always suffice): a Board copies with one flat copy and no
+// allocation. `capacity` still follows the growth rule of heap arrays (5 on
+// the first insert, 5 more when full, count + 5 on a copy, exactly n when an
+// image needs more), and `cells`/`classes` are null while it is 0, so every
+// reader sees the lists as before.
 struct ThreatList {
     int32_t count = 0;
-    int32_t capacity = 0;  // 0: no arrays allocated
-    int32_t* cells = nullptr;
-    int32_t* classes = nullptr;
+    int32_t capacity = 0;  // 0: no entries held since the last clear
+    int32_t* cells = nullptr;    // cellStore while capacity > 0
+    int32_t* classes = nullptr;  // classStore while capacity > 0
     int32_t cursor = 0;  // owned by whichever reader walks the list
 
-    ThreatList() = default;
+    ThreatList() { clear(); }
     ThreatList(const ThreatList&) = delete;
     ThreatList& operator=(const ThreatList&) = delete;
-    ~ThreatList();
 
     void insert(int cell, int threatClass);
     int removeCell(int cell);  // the removed entry's class, or -1
+    // removeCell and then insert in one pass, with the same resulting order;
+    // the removed entry's class, or -1 when there was none (then it inserts).
+    int replace(int cell, int threatClass);
     bool current(int& cell, int& threatClass) const;
-    void clear();  // frees the arrays, count and capacity 0
-    // Deep copy with capacity count + 5 (0 when the source is empty).
+    void clear();  // count and capacity 0, no arrays
+    // Copy with capacity count + 5 (0 when the source is empty).
     void copyFrom(const ThreatList& source);
-    // Makes room for exactly n entries when the arrays are smaller (image reading).
-    void reserveExactly(int n);
+    // n entries as an image holds them; the arrays grow to exactly n when smaller.
+    void assign(const int32_t* newCells, const int32_t* newClasses, int n);
+
+    // The list update of evaluateCell for one side: the cell's entry follows
+    // its new threat class (removed above 13, removed and inserted again
+    // otherwise, inserted when it had none), keeping the listed bit in `bytes`
+    // (the Board's cell bytes) and the side's score total.
+    void update(int cell, int threatClass, uint8_t* bytes, uint8_t listedBit, int32_t& total);
+    // update for the cells of one Board operation in order, each cell at most
+    // once, with the same result. Touched entries leave their places and go to
+    // the ends of their classes, so the list is laid out again once, class by
+    // class, instead of searched and shifted for every cell.
+    void update(const CellClass* updates, int n, uint8_t* bytes, uint8_t listedBit, int32_t& total);
+
+private:
+    void growTo(int newCapacity);
+    int insertPosition(int threatClass, int skip) const;
+    void recount();
+    bool updateInOnePass(const CellClass* updates, int n, uint8_t* bytes, uint8_t listedBit, int32_t& total);
+
+    // Index of the entries: the class of each listed cell (-1 for none) and
+    // the number of entries per class. Kept by every operation while `indexed`;
+    // a list that holds a cell twice, an unlisted class or classes out of
+    // order (possible only from an image) drops it and is updated entry by entry.
+    bool indexed = true;
+    int16_t perClass[ListedClassCount];
+    int8_t classOf[CellCount];
+    int32_t cellStore[CellCount];
+    int32_t classStore[CellCount];
 };
