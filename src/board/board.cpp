@@ -99,8 +99,8 @@ bool Board::updateAround(int cell) {
             }
         }
     }
-    xThreats.update(xUpdates, n, cells, ListedX, xScore);
-    oThreats.update(oUpdates, n, cells, ListedO, oScore);
+    xThreats.update(xUpdates, n, cells, ListedX, xScore, deferLayout);
+    oThreats.update(oUpdates, n, cells, ListedO, oScore, deferLayout);
     return fivePoint;
 }
 
@@ -168,6 +168,7 @@ bool readInt32(std::FILE* file, int32_t& value) {
 }
 
 bool writeList(std::FILE* file, const ThreatList& list) {
+    list.settle();
     if (!writeInt32(file, list.count)) return false;
     for (int i = 0; i < list.count; ++i)
         if (!writeInt32(file, list.cells[i])) return false;

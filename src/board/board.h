@@ -25,6 +25,10 @@ struct Board {
     // makeMove and takeBack keep them, rebuildThreats and image reading
     // rebuild them from the cell bytes.
     LineWords lines;
+    // Searches that only read the strongest threats of most Boards they play
+    // on set this: makeMove then leaves the lists' new layout to the first
+    // reader that walks them (ThreatList::settle). Not copied.
+    bool deferLayout = false;
 
     Board() = default;
     Board(const Board&) = delete;

@@ -38,6 +38,7 @@ bool isListedClass(int threatClass) { return threatClass >= 0 && threatClass < L
 }  // namespace
 
 void ThreatList::insert(int cell, int threatClass) {
+    settle();
     // More entries than cells cannot arise from a Board; refuse them as a heap
     // array would refuse to grow.
     if (count == CellCount) throw std::bad_alloc();
@@ -58,6 +59,7 @@ void ThreatList::insert(int cell, int threatClass) {
 }
 
 int ThreatList::removeCell(int cell) {
+    settle();
     if (indexed && classOf[cell] == -1) return -1;
     for (int i = count - 1; i >= 0; --i) {
         if (cells[i] != cell) continue;
@@ -75,6 +77,7 @@ int ThreatList::removeCell(int cell) {
 }
 
 int ThreatList::replace(int cell, int threatClass) {
+    settle();
     int i = -1;
     if (!indexed || classOf[cell] != -1) {
         i = count - 1;
@@ -109,6 +112,7 @@ int ThreatList::replace(int cell, int threatClass) {
 }
 
 bool ThreatList::current(int& cell, int& threatClass) const {
+    settle();
     if (cursor < 0 || cursor >= count) return false;
     cell = cells[cursor];
     threatClass = classes[cursor];
@@ -116,6 +120,7 @@ bool ThreatList::current(int& cell, int& threatClass) const {
 }
 
 void ThreatList::clear() {
+    pending = false;
     cells = nullptr;
     classes = nullptr;
     count = 0;
@@ -126,6 +131,8 @@ void ThreatList::clear() {
 }
 
 void ThreatList::copyFrom(const ThreatList& source) {
+    source.settle();
+    pending = false;
     if (source.count == 0) {
         clear();
         return;
@@ -144,6 +151,7 @@ void ThreatList::assign(const int32_t* newCells, const int32_t* newClasses, int 
         clear();
         return;
     }
+    pending = false;
     if (capacity < n) growTo(n);
     std::copy_n(newCells, n, cells);
     std::copy_n(newClasses, n, classes);
@@ -187,113 +195,128 @@ void ThreatList::update(int cell, int threatClass, uint8_t* bytes, uint8_t liste
     }
 }
 
-void ThreatList::update(const CellClass* updates, int n, uint8_t* bytes, uint8_t listedBit, int32_t& total) {
-    if (indexed && updateInOnePass(updates, n, bytes, listedBit, total)) return;
+void ThreatList::update(const CellClass* updates, int n, uint8_t* bytes, uint8_t listedBit, int32_t& total,
+                        bool defer) {
+    settle();
+    if (indexed && n <= MaxBatch && updateInOnePass(updates, n, bytes, listedBit, total)) {
+        if (!defer) settle();
+        return;
+    }
     for (int i = 0; i < n; ++i) update(updates[i].cell, updates[i].threatClass, bytes, listedBit, total);
 }
 
-namespace {
+int ThreatList::strongestClass() const {
+    if (count == 0) return NoThreat;
+    if (!pending) return classes[count - 1];
+    int k = 0;
+    while (perClass[k] == 0) ++k;
+    return k;
+}
 
-// Scratch of the one-pass update; one runs at a time, inside one Board operation.
-struct OnePass {
-    int16_t cell[CellCount];
-    int8_t threatClass[CellCount];  // above 13: the entry only goes
-    int8_t oldClass[CellCount];     // -1: the cell had no entry
-    bool listed[CellCount];
-    int16_t next[CellCount];        // chains of the entries placed in one class
-    bool skip[CellCount] = {};      // by cell: its old entry leaves its place
-    int32_t oldCells[CellCount];
-    int32_t oldClasses[CellCount];
-};
-OnePass pass;
-
-}  // namespace
+bool ThreatList::twoFives() const {
+    if (count < 2) return false;
+    return pending ? perClass[0] >= 2 : classes[count - 1] == 0 && classes[count - 2] == 0;
+}
 
 // False, with nothing changed, when a cell has an entry but no listed bit:
 // evaluating it in turn would list it twice, which only the entry-by-entry
 // update reproduces.
 bool ThreatList::updateInOnePass(const CellClass* updates, int n, uint8_t* bytes, uint8_t listedBit,
                                  int32_t& total) {
-    int ops = 0;
     for (int i = 0; i < n; ++i) {
-        const int cell = updates[i].cell, k = updates[i].threatClass;
-        const bool listed = bytes[cell] & listedBit;
-        if (!listed && k > WeakestListed) continue;  // nothing to do for this side
-        if (!listed && classOf[cell] != -1) return false;
-        pass.cell[ops] = static_cast<int16_t>(cell);
-        pass.threatClass[ops] = static_cast<int8_t>(k);
-        pass.oldClass[ops] = classOf[cell];
-        pass.listed[ops] = listed;
-        ++ops;
+        const int cell = updates[i].cell;
+        if (!(bytes[cell] & listedBit) && updates[i].threatClass <= WeakestListed && classOf[cell] != -1)
+            return false;
     }
-    if (ops == 0) return true;
 
     // Replay the operations on the class counts alone: an insert goes on top
     // of its class, except that a class equal to the weakest present (and
     // weaker than the strongest) goes to index 0, below its class.
-    int16_t oldPerClass[ListedClassCount];
+    oldCount = static_cast<int16_t>(count);
     std::memcpy(oldPerClass, perClass, sizeof perClass);
     uint32_t present = 0;
     for (int k = 0; k < ListedClassCount; ++k)
         if (perClass[k]) present |= 1u << k;
-    int16_t topFirst[ListedClassCount], topLast[ListedClassCount], bottomFirst[ListedClassCount];
-    bool changed[ListedClassCount] = {};
     std::fill(std::begin(topFirst), std::end(topFirst), -1);
     std::fill(std::begin(topLast), std::end(topLast), -1);
     std::fill(std::begin(bottomFirst), std::end(bottomFirst), -1);
-    int newCount = count, newCapacity = capacity;
+    changedClasses = 0;
+    leavingCount = 0;
+    int placed = 0;
+    int newCapacity = capacity;
     auto take = [&](int cell, int k) {
         if (--perClass[k] == 0) present &= ~(1u << k);
-        --newCount;
-        changed[k] = true;
-        pass.skip[cell] = true;
+        --count;
+        changedClasses |= static_cast<uint16_t>(1u << k);
+        leaving[leavingCount++] = static_cast<int16_t>(cell);
         classOf[cell] = -1;
     };
-    auto place = [&](int b, int k) {
-        if (newCount == newCapacity) newCapacity = newCount + 5;
+    auto place = [&](int cell, int k) {
+        if (count == newCapacity) newCapacity = count + 5;
         const int strongest = std::countr_zero(present), weakest = std::bit_width(present) - 1;
-        if (newCount > 0 && k > strongest && k == weakest) {
-            pass.next[b] = bottomFirst[k];
-            bottomFirst[k] = static_cast<int16_t>(b);
+        const int8_t b = static_cast<int8_t>(placed++);
+        placedCell[b] = static_cast<int16_t>(cell);
+        if (count > 0 && k > strongest && k == weakest) {
+            placedNext[b] = bottomFirst[k];
+            bottomFirst[k] = b;
         } else {
-            pass.next[b] = -1;
-            if (topLast[k] < 0) topFirst[k] = static_cast<int16_t>(b); else pass.next[topLast[k]] = static_cast<int16_t>(b);
-            topLast[k] = static_cast<int16_t>(b);
+            placedNext[b] = -1;
+            if (topLast[k] < 0) topFirst[k] = b; else placedNext[topLast[k]] = b;
+            topLast[k] = b;
         }
         ++perClass[k];
         present |= 1u << k;
-        ++newCount;
-        changed[k] = true;
-        classOf[pass.cell[b]] = static_cast<int8_t>(k);
+        ++count;
+        changedClasses |= static_cast<uint16_t>(1u << k);
+        classOf[cell] = static_cast<int8_t>(k);
     };
-    for (int b = 0; b < ops; ++b) {
-        const int cell = pass.cell[b], k = pass.threatClass[b], old = pass.oldClass[b];
-        if (!pass.listed[b]) {
-            place(b, k);
+    for (int i = 0; i < n; ++i) {
+        const int cell = updates[i].cell, k = updates[i].threatClass;
+        uint8_t& byte = bytes[cell];
+        if (!(byte & listedBit)) {
+            if (k > WeakestListed) continue;
+            place(cell, k);
             total += threatWeight[k];
-            bytes[cell] |= listedBit;
+            byte |= listedBit;
             continue;
         }
+        const int old = classOf[cell];
         if (old != -1) take(cell, old);
         if (k > WeakestListed) {
-            bytes[cell] &= static_cast<uint8_t>(~listedBit);
+            byte &= static_cast<uint8_t>(~listedBit);
             if (old != -1) total -= threatWeight[old];
             continue;
         }
-        place(b, k);
+        place(cell, k);
         if (old != k) total += threatWeight[k] - (old == -1 ? 0 : threatWeight[old]);
     }
-
-    // Lay the list out again from the first changed class on, weakest class
-    // first: in each class the entries placed at its bottom (the latest
-    // lowest), the old entries that stay in their old order, then the entries
-    // placed on top in the order they came.
-    int k = WeakestListed, j = 0;
-    for (; k >= 0 && !changed[k]; --k) j += oldPerClass[k];
-    const int oldCount = count;
-    std::copy(cells + j, cells + oldCount, pass.oldCells + j);
-    std::copy(classes + j, classes + oldCount, pass.oldClasses + j);
     if (newCapacity > 0) growTo(newCapacity);
+    pending = changedClasses != 0;
+    return true;
+}
+
+namespace {
+
+// Scratch of a layout; one runs at a time.
+struct LayoutScratch {
+    bool leaving[CellCount] = {};  // by cell: its old entry goes
+    int32_t oldCells[CellCount];
+    int32_t oldClasses[CellCount];
+};
+LayoutScratch scratch;
+
+}  // namespace
+
+// From the first changed class on, weakest class first: in each class the
+// entries placed at its bottom (the latest lowest), the old entries that stay
+// in their old order, then the entries placed on top in the order they came.
+void ThreatList::layOut() const {
+    pending = false;
+    int k = WeakestListed, j = 0;
+    for (; k >= 0 && !(changedClasses >> k & 1); --k) j += oldPerClass[k];
+    std::copy(cells + j, cells + oldCount, scratch.oldCells + j);
+    std::copy(classes + j, classes + oldCount, scratch.oldClasses + j);
+    for (int i = 0; i < leavingCount; ++i) scratch.leaving[leaving[i]] = true;
     int out = j;
     auto emit = [&](int cell, int threatClass) {
         cells[out] = cell;
@@ -302,22 +325,21 @@ bool ThreatList::updateInOnePass(const CellClass* updates, int n, uint8_t* bytes
     };
     for (; k >= 0; --k) {
         const int end = j + oldPerClass[k];
-        if (!changed[k]) {
-            std::copy(pass.oldCells + j, pass.oldCells + end, cells + out);
-            std::copy(pass.oldClasses + j, pass.oldClasses + end, classes + out);
+        if (!(changedClasses >> k & 1)) {
+            std::copy(scratch.oldCells + j, scratch.oldCells + end, cells + out);
+            std::copy(scratch.oldClasses + j, scratch.oldClasses + end, classes + out);
             out += end - j;
             j = end;
             continue;
         }
-        for (int b = bottomFirst[k]; b >= 0; b = pass.next[b]) emit(pass.cell[b], k);
+        for (int b = bottomFirst[k]; b >= 0; b = placedNext[b]) emit(placedCell[b], k);
         for (; j < end; ++j) {
-            if (pass.skip[pass.oldCells[j]])
-                pass.skip[pass.oldCells[j]] = false;
+            bool& leaves = scratch.leaving[scratch.oldCells[j]];
+            if (leaves)
+                leaves = false;
             else
-                emit(pass.oldCells[j], k);
+                emit(scratch.oldCells[j], k);
         }
-        for (int b = topFirst[k]; b >= 0; b = pass.next[b]) emit(pass.cell[b], k);
+        for (int b = topFirst[k]; b >= 0; b = placedNext[b]) emit(placedCell[b], k);
     }
-    count = out;
-    return true;
 }

@@ -4,6 +4,9 @@
 #include "board/cell.h"
 
 constexpr int ListedClassCount = 14;  // classes 0..13 are listed
+// The most cells one Board operation re-evaluates: the cell and four points
+// along each of eight rays.
+constexpr int MaxBatch = 33;
 
 // A cell and a threat class, for a batch of list updates.
 struct CellClass {
@@ -52,14 +55,26 @@ struct ThreatList {
     // update for the cells of one Board operation in order, each cell at most
     // once, with the same result. Touched entries leave their places and go to
     // the ends of their classes, so the list is laid out again once, class by
-    // class, instead of searched and shifted for every cell.
-    void update(const CellClass* updates, int n, uint8_t* bytes, uint8_t listedBit, int32_t& total);
+    // class, instead of searched and shifted for every cell. With `defer` the
+    // new layout waits for settle(): count, the totals and the listed bits are
+    // already new, the arrays are not.
+    void update(const CellClass* updates, int n, uint8_t* bytes, uint8_t listedBit, int32_t& total, bool defer);
+    // Lays out a deferred update; every reader of the arrays needs it first.
+    void settle() const {
+        if (pending) layOut();
+    }
+
+    // Read without settling. The class of the strongest entry, 18 for none.
+    int strongestClass() const;
+    // Whether the two strongest entries are both five points.
+    bool twoFives() const;
 
 private:
     void growTo(int newCapacity);
     int insertPosition(int threatClass, int skip) const;
     void recount();
     bool updateInOnePass(const CellClass* updates, int n, uint8_t* bytes, uint8_t listedBit, int32_t& total);
+    void layOut() const;
 
     // Index of the entries: the class of each listed cell (-1 for none) and
     // the number of entries per class. Kept by every operation while `indexed`;
@@ -68,6 +83,21 @@ private:
     bool indexed = true;
     int16_t perClass[ListedClassCount];
     int8_t classOf[CellCount];
-    int32_t cellStore[CellCount];
-    int32_t classStore[CellCount];
+
+    // A batch update not laid out yet: the arrays still hold the old entries
+    // (oldPerClass of them per class); the cells in `leaving` lose their old
+    // entries, and each class gains chains of entries (indices into placed)
+    // at its bottom (the latest first) and on its top (in the order they came).
+    mutable bool pending = false;
+    int16_t oldCount = 0;
+    int16_t oldPerClass[ListedClassCount];
+    int8_t leavingCount = 0;
+    int16_t leaving[MaxBatch];
+    int16_t placedCell[MaxBatch];
+    int8_t placedNext[MaxBatch];
+    int8_t topFirst[ListedClassCount], topLast[ListedClassCount], bottomFirst[ListedClassCount];
+    uint16_t changedClasses = 0;  // bit k: class k gains or loses entries
+
+    mutable int32_t cellStore[CellCount];
+    mutable int32_t classStore[CellCount];
 };

@@ -7,15 +7,17 @@ int winTest(Board& board, int /*mode*/) {
     ThreatList& opponent = board.opponentThreats();
     const uint8_t moverListed = board.sideToMove ? ListedX : ListedO;
 
+    // Most positions are decided by the strongest entries alone, which a
+    // list answers without laying out a deferred update.
     mover.cursor = mover.count - 1;
-    const int a = mover.count > 0 ? mover.classes[mover.count - 1] : NoThreat;
+    const int a = mover.strongestClass();
     if (a == 0) return 1;
 
     opponent.cursor = opponent.count - 1;
-    const int b = opponent.count > 0 ? opponent.classes[opponent.count - 1] : NoThreat;
+    const int b = opponent.strongestClass();
     if (b == 0) {
         --opponent.cursor;
-        return opponent.cursor >= 0 && opponent.classes[opponent.cursor] == 0 ? -1 : 0;
+        return opponent.twoFives() ? -1 : 0;
     }
 
     if (a > 3) return 0;

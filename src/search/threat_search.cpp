@@ -40,7 +40,10 @@ struct NestingGuard {
 // over like the children a deadline never reaches.
 bool searchChild(const Board& board, int cell, int32_t depth, int32_t bound, int32_t& value) {
     try {
-        if (childNesting == childBoards.size()) childBoards.push_back(std::make_unique<Board>());
+        if (childNesting == childBoards.size()) {
+            childBoards.push_back(std::make_unique<Board>());
+            childBoards.back()->deferLayout = true;  // most children are leaves
+        }
     } catch (const std::bad_alloc&) {
         return false;
     }
