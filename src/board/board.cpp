@@ -1,5 +1,6 @@
 #include "board/board.h"
 
+#include <bit>
 #include <cstring>
 
 #include "board/line_patterns.h"
@@ -22,16 +23,49 @@ constexpr ReachTables buildReachTables() {
     return t;
 }
 
-// The order in which make-move walks the rays around a new stone.
-constexpr int UpdateOrder[8] = {0, 1, 2, 3, 4, 5, 7, 6};
+// The points of a ray that make-move re-evaluates, from four 2-bit points
+// of a line word: the empty points before the first stone of the second
+// colour met (or the edge), as bit i for the point i + 1 steps away.
+// Backward halves of a window hold the far point first, forward halves the near one.
+struct RayTables {
+    uint8_t backward[256];
+    uint8_t forward[256];
+};
+
+constexpr uint8_t rayVisits(uint32_t points, bool farFirst) {
+    uint8_t visits = 0;
+    bool seenX = false, seenO = false;
+    for (int i = 0; i < 4; ++i) {
+        const uint32_t point = (points >> (2 * (farFirst ? 3 - i : i))) & 3;
+        if (point == PointOff || (point == PointX && seenO) || (point == PointO && seenX)) break;
+        if (point == PointEmpty) visits |= static_cast<uint8_t>(1u << i);
+        seenX |= point == PointX;
+        seenO |= point == PointO;
+    }
+    return visits;
+}
+
+constexpr RayTables buildRayTables() {
+    RayTables t{};
+    for (uint32_t points = 0; points < 256; ++points) {
+        t.backward[points] = rayVisits(points, true);
+        t.forward[points] = rayVisits(points, false);
+    }
+    return t;
+}
+
+constexpr RayTables rayTables = buildRayTables();
 
 }  // namespace
 
 constexpr ReachTables reachTables = buildReachTables();
 
+Board::Board() { std::memcpy(ranks, emptyBoardRanks.data(), sizeof ranks); }
+
 bool Board::evaluateCell(int cell) {
     int xClass, oClass;
-    classifyByWindows(*this, cell, xClass, oClass);
+    ranks[cell] = cellRanks(*this, cell);
+    classesOfRanks(ranks[cell], xClass, oClass);
     xThreats.update(cell, xClass, cells, ListedX, xScore);
     oThreats.update(cell, oClass, cells, ListedO, oScore);
     return xClass == 0 || oClass == 0;
@@ -66,37 +100,35 @@ void Board::takeBack() {
 bool Board::updateAround(int cell) {
     CellClass xUpdates[33], oUpdates[33];
     int n = 0;
-    auto classify = [&](int c) {
+    // A cell on a ray sees the stone on that ray's line only.
+    auto classify = [&](int c, uint32_t cellRanks) {
         int xClass, oClass;
-        classifyByWindows(*this, c, xClass, oClass);
+        ranks[c] = cellRanks;
+        classesOfRanks(cellRanks, xClass, oClass);
         xUpdates[n] = {static_cast<int16_t>(c), static_cast<int8_t>(xClass)};
         oUpdates[n] = {static_cast<int16_t>(c), static_cast<int8_t>(oClass)};
         ++n;
         return xClass == 0 || oClass == 0;
     };
     if (isEmptyByte(cells[cell])) {
-        classify(cell);
+        classify(cell, cellRanks(*this, cell));
     } else {  // a stone: its entries go
         xUpdates[n] = oUpdates[n] = {static_cast<int16_t>(cell), static_cast<int8_t>(NoThreat)};
         ++n;
     }
+    // The rays in the order -1, +1, -20, +20, -21, +21, +19, -19: each
+    // line's backward ray, then its forward ray.
     bool fivePoint = false;
-    for (int d : UpdateOrder) {
-        const int step = ReachSteps[d];
-        bool seenX = false, seenO = false;
-        int p = cell;
-        for (int k = reachCount(d, cell); k > 0; --k) {
-            p += step;
-            const uint8_t v = cells[p];
-            if (isEmptyByte(v)) {
-                if (classify(p)) fivePoint = true;
-            } else if (isXByte(v)) {
-                if (seenO) break;
-                seenX = true;
-            } else {
-                if (seenX) break;
-                seenO = true;
-            }
+    for (int line = 0; line < LineCount; ++line) {
+        const uint32_t window = lines.window(line, cell);
+        const uint32_t others = ~(LineRankMask << (3 * line));
+        for (uint32_t visits = rayTables.backward[window & 0xFF]; visits; visits &= visits - 1) {
+            const int c = cell + BackwardStep[line] * (std::countr_zero(visits) + 1);
+            fivePoint |= classify(c, (ranks[c] & others) | lineRanks(*this, line, c));
+        }
+        for (uint32_t visits = rayTables.forward[window >> 8]; visits; visits &= visits - 1) {
+            const int c = cell + ForwardStep[line] * (std::countr_zero(visits) + 1);
+            fivePoint |= classify(c, (ranks[c] & others) | lineRanks(*this, line, c));
         }
     }
     xThreats.update(xUpdates, n, cells, ListedX, xScore, deferLayout);
@@ -147,7 +179,8 @@ void copyBoard(const Board& source, Board& target) {
     target.moveCount = source.moveCount;
     target.sideToMove = source.sideToMove;
     target.positionKey = source.positionKey;
-    target.lines = source.lines;
+    std::memcpy(target.lines.word, source.lines.word, sizeof target.lines.word);
+    std::memcpy(target.ranks, source.ranks, sizeof target.ranks);
 }
 
 namespace {
@@ -236,5 +269,6 @@ bool readBoardImage(Board& board, std::FILE* file) {
     installList(board.oThreats, *oList);
     std::memcpy(board.cells, cells, CellCount);
     board.lines.rebuild(board.cells);
+    for (int cell = 0; cell < CellCount; ++cell) board.ranks[cell] = cellRanks(board, cell);
     return true;
 }

@@ -25,12 +25,15 @@ struct Board {
     // makeMove and takeBack keep them, rebuildThreats and image reading
     // rebuild them from the cell bytes.
     LineWords lines;
+    // The cell ranks (line_patterns.h) of every empty cell, so that a move
+    // re-reads only the line through it; meaningless under a stone.
+    uint32_t ranks[CellCount];
     // Searches that only read the strongest threats of most Boards they play
     // on set this: makeMove then leaves the lists' new layout to the first
     // reader that walks them (ThreatList::settle). Not copied.
     bool deferLayout = false;
 
-    Board() = default;
+    Board();
     Board(const Board&) = delete;
     Board& operator=(const Board&) = delete;
 

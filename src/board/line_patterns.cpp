@@ -264,3 +264,30 @@ void classifyCell(const Board& board, int cell, int& xClass, int& oClass) {
     xClass = pairClass(xa, xb);
     oClass = pairClass(oa, ob);
 }
+
+namespace {
+
+// On the empty board a window holds only empty and off-board points.
+constexpr std::array<uint32_t, CellCount> buildEmptyBoardRanks() {
+    constexpr int forwardX[LineCount] = {1, 0, 1, 1};
+    constexpr int forwardY[LineCount] = {0, 1, 1, -1};
+    std::array<uint32_t, CellCount> ranks{};
+    for (int cell = 0; cell < CellCount; ++cell) {
+        for (int line = 0; line < LineCount; ++line) {
+            uint32_t window = 0;
+            for (int d = 1; d <= 4; ++d) {
+                const bool back = onBoard(cellX(cell) - d * forwardX[line], cellY(cell) - d * forwardY[line]);
+                const bool ahead = onBoard(cellX(cell) + d * forwardX[line], cellY(cell) + d * forwardY[line]);
+                if (!back) window |= PointOff << (2 * (4 - d));
+                if (!ahead) window |= PointOff << (2 * (3 + d));
+            }
+            const uint32_t r = windowTables.lineRanks[window];
+            ranks[cell] |= ((r & 7) | (r & 0x38) << 13) << (3 * line);
+        }
+    }
+    return ranks;
+}
+
+}  // namespace
+
+constexpr std::array<uint32_t, CellCount> emptyBoardRanks = buildEmptyBoardRanks();

@@ -66,16 +66,32 @@ struct WindowTables {
 inline constexpr int LineClassRanks[8] = {0, 1, 11, 12, 13, 16, 17, 18};
 extern const WindowTables windowTables;
 
-inline void classifyByWindows(const Board& board, int cell, int& xClass, int& oClass) {
-    uint32_t xRanks = 0, oRanks = 0;
-    for (int line = 0; line < LineCount; ++line) {
-        const uint32_t ranks = windowTables.lineRanks[board.lines.window(line, cell)];
-        xRanks |= (ranks & 7) << (3 * line);
-        oRanks |= (ranks >> 3) << (3 * line);
-    }
-    xClass = windowTables.threatClass[xRanks];
-    oClass = windowTables.threatClass[oRanks];
+// Cell ranks: the line-class ranks of the four lines through a cell, 3 bits
+// per line in line order, side 1's in bits 0-11 and side 0's in bits 16-27.
+constexpr uint32_t LineRankMask = 7 | 7 << 16;  // of line 0
+
+// The ranks of one line through a cell, in their cell-rank bits.
+inline uint32_t lineRanks(const Board& board, int line, int cell) {
+    const uint32_t ranks = windowTables.lineRanks[board.lines.window(line, cell)];
+    return ((ranks & 7) | (ranks & 0x38) << 13) << (3 * line);
 }
+
+inline uint32_t cellRanks(const Board& board, int cell) {
+    return lineRanks(board, 0, cell) | lineRanks(board, 1, cell) | lineRanks(board, 2, cell) |
+           lineRanks(board, 3, cell);
+}
+
+inline void classesOfRanks(uint32_t ranks, int& xClass, int& oClass) {
+    xClass = windowTables.threatClass[ranks & 0xFFF];
+    oClass = windowTables.threatClass[ranks >> 16];
+}
+
+inline void classifyByWindows(const Board& board, int cell, int& xClass, int& oClass) {
+    classesOfRanks(cellRanks(board, cell), xClass, oClass);
+}
+
+// The cell ranks of every cell of the empty board.
+extern const std::array<uint32_t, CellCount> emptyBoardRanks;
 
 // Both sides' stone-form codes of one line through an empty cell, in one pass.
 void lineCodes(const Board& board, int cell, int line, int& x, int& o);

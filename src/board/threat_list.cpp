@@ -198,9 +198,25 @@ void ThreatList::update(int cell, int threatClass, uint8_t* bytes, uint8_t liste
 void ThreatList::update(const CellClass* updates, int n, uint8_t* bytes, uint8_t listedBit, int32_t& total,
                         bool defer) {
     settle();
-    if (indexed && n <= MaxBatch && updateInOnePass(updates, n, bytes, listedBit, total)) {
-        if (!defer) settle();
-        return;
+    if (indexed && n <= MaxBatch) {
+        // The cells with something to do: listed now or to be listed. An
+        // unlisted cell that has an entry all the same would be listed twice,
+        // which only the entry-by-entry update reproduces.
+        CellClass ops[MaxBatch];
+        int opCount = 0;
+        bool twice = false;
+        for (int i = 0; i < n; ++i) {
+            const bool listed = bytes[updates[i].cell] & listedBit;
+            const bool listable = updates[i].threatClass <= WeakestListed;
+            ops[opCount] = updates[i];
+            opCount += listed | listable;
+            twice |= !listed & listable & (classOf[updates[i].cell] != -1);
+        }
+        if (!twice) {
+            if (opCount > 0) updateInOnePass(ops, opCount, bytes, listedBit, total);
+            if (!defer) settle();
+            return;
+        }
     }
     for (int i = 0; i < n; ++i) update(updates[i].cell, updates[i].threatClass, bytes, listedBit, total);
 }
@@ -218,17 +234,9 @@ bool ThreatList::twoFives() const {
     return pending ? perClass[0] >= 2 : classes[count - 1] == 0 && classes[count - 2] == 0;
 }
 
-// False, with nothing changed, when a cell has an entry but no listed bit:
-// evaluating it in turn would list it twice, which only the entry-by-entry
-// update reproduces.
-bool ThreatList::updateInOnePass(const CellClass* updates, int n, uint8_t* bytes, uint8_t listedBit,
-                                 int32_t& total) {
-    for (int i = 0; i < n; ++i) {
-        const int cell = updates[i].cell;
-        if (!(bytes[cell] & listedBit) && updates[i].threatClass <= WeakestListed && classOf[cell] != -1)
-            return false;
-    }
-
+// The operations are of cells that are listed or become listed, none of
+// them unlisted with an entry.
+void ThreatList::updateInOnePass(const CellClass* ops, int n, uint8_t* bytes, uint8_t listedBit, int32_t& total) {
     // Replay the operations on the class counts alone: an insert goes on top
     // of its class, except that a class equal to the weakest present (and
     // weaker than the strongest) goes to index 0, below its class.
@@ -271,28 +279,16 @@ bool ThreatList::updateInOnePass(const CellClass* updates, int n, uint8_t* bytes
         classOf[cell] = static_cast<int8_t>(k);
     };
     for (int i = 0; i < n; ++i) {
-        const int cell = updates[i].cell, k = updates[i].threatClass;
-        uint8_t& byte = bytes[cell];
-        if (!(byte & listedBit)) {
-            if (k > WeakestListed) continue;
-            place(cell, k);
-            total += threatWeight[k];
-            byte |= listedBit;
-            continue;
-        }
+        const int cell = ops[i].cell, k = ops[i].threatClass;
         const int old = classOf[cell];
         if (old != -1) take(cell, old);
-        if (k > WeakestListed) {
-            byte &= static_cast<uint8_t>(~listedBit);
-            if (old != -1) total -= threatWeight[old];
-            continue;
-        }
-        place(cell, k);
-        if (old != k) total += threatWeight[k] - (old == -1 ? 0 : threatWeight[old]);
+        const bool listable = k <= WeakestListed;
+        if (listable) place(cell, k);
+        total += (listable ? threatWeight[k] : 0) - (old != -1 ? threatWeight[old] : 0);
+        bytes[cell] = static_cast<uint8_t>((bytes[cell] & ~listedBit) | (listable ? listedBit : 0));
     }
     if (newCapacity > 0) growTo(newCapacity);
     pending = changedClasses != 0;
-    return true;
 }
 
 namespace {

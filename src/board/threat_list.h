@@ -73,7 +73,7 @@ private:
     void growTo(int newCapacity);
     int insertPosition(int threatClass, int skip) const;
     void recount();
-    bool updateInOnePass(const CellClass* updates, int n, uint8_t* bytes, uint8_t listedBit, int32_t& total);
+    void updateInOnePass(const CellClass* ops, int n, uint8_t* bytes, uint8_t listedBit, int32_t& total);
     void layOut() const;
 
     // Index of the entries: the class of each listed cell (-1 for none) and
