@@ -98,26 +98,47 @@ void Board::takeBack() {
 // classes come from the line words alone, so the list updates cannot change
 // them, and the lists end as if each cell had been evaluated in turn.
 bool Board::updateAround(int cell) {
-    CellClass xUpdates[33], oUpdates[33];
-    int n = 0;
-    // A cell on a ray sees the stone on that ray's line only.
+    // Per side, the cells with something to do in the list: listed, or now
+    // of a listed class. An unlisted one that has an entry all the same (a
+    // list read from an image can hold one) goes entry by entry instead.
+    struct SideOps {
+        CellClass ops[MaxBatch];
+        int n = 0;
+        bool entryByEntry = false;
+
+        void add(const ThreatList& list, uint8_t byte, uint8_t listedBit, int c, int threatClass) {
+            const bool listed = byte & listedBit;
+            const bool listable = threatClass <= WeakestListed;
+            ops[n] = {static_cast<int16_t>(c), static_cast<int8_t>(threatClass)};
+            n += listed | listable;
+            entryByEntry |= !listed & listable & list.hasEntry(c);
+        }
+        void apply(ThreatList& list, uint8_t* bytes, uint8_t listedBit, int32_t& total, bool defer) const {
+            if (!entryByEntry) {
+                list.update(ops, n, bytes, listedBit, total, defer);
+                return;
+            }
+            for (int i = 0; i < n; ++i) list.update(ops[i].cell, ops[i].threatClass, bytes, listedBit, total);
+        }
+    };
+    SideOps x, o;
     auto classify = [&](int c, uint32_t cellRanks) {
         int xClass, oClass;
         ranks[c] = cellRanks;
         classesOfRanks(cellRanks, xClass, oClass);
-        xUpdates[n] = {static_cast<int16_t>(c), static_cast<int8_t>(xClass)};
-        oUpdates[n] = {static_cast<int16_t>(c), static_cast<int8_t>(oClass)};
-        ++n;
+        x.add(xThreats, cells[c], ListedX, c, xClass);
+        o.add(oThreats, cells[c], ListedO, c, oClass);
         return xClass == 0 || oClass == 0;
     };
     if (isEmptyByte(cells[cell])) {
         classify(cell, cellRanks(*this, cell));
     } else {  // a stone: its entries go
-        xUpdates[n] = oUpdates[n] = {static_cast<int16_t>(cell), static_cast<int8_t>(NoThreat)};
-        ++n;
+        x.add(xThreats, cells[cell], ListedX, cell, NoThreat);
+        o.add(oThreats, cells[cell], ListedO, cell, NoThreat);
     }
     // The rays in the order -1, +1, -20, +20, -21, +21, +19, -19: each
-    // line's backward ray, then its forward ray.
+    // line's backward ray, then its forward ray. A cell on a ray sees the
+    // stone on that ray's line only.
     bool fivePoint = false;
     for (int line = 0; line < LineCount; ++line) {
         const uint32_t window = lines.window(line, cell);
@@ -131,8 +152,8 @@ bool Board::updateAround(int cell) {
             fivePoint |= classify(c, (ranks[c] & others) | lineRanks(*this, line, c));
         }
     }
-    xThreats.update(xUpdates, n, cells, ListedX, xScore, deferLayout);
-    oThreats.update(oUpdates, n, cells, ListedO, oScore, deferLayout);
+    x.apply(xThreats, cells, ListedX, xScore, deferLayout);
+    o.apply(oThreats, cells, ListedO, oScore, deferLayout);
     return fivePoint;
 }
 

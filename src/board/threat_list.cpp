@@ -195,30 +195,36 @@ void ThreatList::update(int cell, int threatClass, uint8_t* bytes, uint8_t liste
     }
 }
 
-void ThreatList::update(const CellClass* updates, int n, uint8_t* bytes, uint8_t listedBit, int32_t& total,
-                        bool defer) {
+void ThreatList::update(const CellClass* ops, int n, uint8_t* bytes, uint8_t listedBit, int32_t& total, bool defer) {
     settle();
-    if (indexed && n <= MaxBatch) {
-        // The cells with something to do: listed now or to be listed. An
-        // unlisted cell that has an entry all the same would be listed twice,
-        // which only the entry-by-entry update reproduces.
-        CellClass ops[MaxBatch];
-        int opCount = 0;
-        bool twice = false;
-        for (int i = 0; i < n; ++i) {
-            const bool listed = bytes[updates[i].cell] & listedBit;
-            const bool listable = updates[i].threatClass <= WeakestListed;
-            ops[opCount] = updates[i];
-            opCount += listed | listable;
-            twice |= !listed & listable & (classOf[updates[i].cell] != -1);
-        }
-        if (!twice) {
-            if (opCount > 0) updateInOnePass(ops, opCount, bytes, listedBit, total);
-            if (!defer) settle();
-            return;
-        }
+    if (n == 0) return;
+    if (!indexed || n > MaxBatch) {
+        for (int i = 0; i < n; ++i) update(ops[i].cell, ops[i].threatClass, bytes, listedBit, total);
+        return;
     }
-    for (int i = 0; i < n; ++i) update(updates[i].cell, updates[i].threatClass, bytes, listedBit, total);
+    // Entries, counts, totals and listed bits change now; the order of the
+    // arrays is worked out by layOut from the operations.
+    oldCount = static_cast<int16_t>(count);
+    oldCapacity = capacity;
+    std::memcpy(oldPerClass, perClass, sizeof perClass);
+    opCount = static_cast<int8_t>(n);
+    int16_t none = 0;  // the count of "no class"
+    for (int i = 0; i < n; ++i) {
+        const int cell = ops[i].cell, k = ops[i].threatClass;
+        const int old = classOf[cell];
+        const bool listable = k <= WeakestListed;
+        --(old >= 0 ? perClass[old] : none);
+        ++(listable ? perClass[k] : none);
+        count += static_cast<int>(listable) - static_cast<int>(old >= 0);
+        total += (listable ? threatWeight[k] : 0) - (old >= 0 ? threatWeight[old] : 0);
+        bytes[cell] = static_cast<uint8_t>((bytes[cell] & ~listedBit) | (listable ? listedBit : 0));
+        classOf[cell] = static_cast<int8_t>(listable ? k : -1);
+        opCell[i] = static_cast<int16_t>(cell);
+        opOld[i] = static_cast<int8_t>(old);
+        opNew[i] = static_cast<int8_t>(listable ? k : -1);
+    }
+    pending = true;
+    if (!defer) settle();
 }
 
 int ThreatList::strongestClass() const {
@@ -234,63 +240,6 @@ bool ThreatList::twoFives() const {
     return pending ? perClass[0] >= 2 : classes[count - 1] == 0 && classes[count - 2] == 0;
 }
 
-// The operations are of cells that are listed or become listed, none of
-// them unlisted with an entry.
-void ThreatList::updateInOnePass(const CellClass* ops, int n, uint8_t* bytes, uint8_t listedBit, int32_t& total) {
-    // Replay the operations on the class counts alone: an insert goes on top
-    // of its class, except that a class equal to the weakest present (and
-    // weaker than the strongest) goes to index 0, below its class.
-    oldCount = static_cast<int16_t>(count);
-    std::memcpy(oldPerClass, perClass, sizeof perClass);
-    uint32_t present = 0;
-    for (int k = 0; k < ListedClassCount; ++k)
-        if (perClass[k]) present |= 1u << k;
-    std::fill(std::begin(topFirst), std::end(topFirst), -1);
-    std::fill(std::begin(topLast), std::end(topLast), -1);
-    std::fill(std::begin(bottomFirst), std::end(bottomFirst), -1);
-    changedClasses = 0;
-    leavingCount = 0;
-    int placed = 0;
-    int newCapacity = capacity;
-    auto take = [&](int cell, int k) {
-        if (--perClass[k] == 0) present &= ~(1u << k);
-        --count;
-        changedClasses |= static_cast<uint16_t>(1u << k);
-        leaving[leavingCount++] = static_cast<int16_t>(cell);
-        classOf[cell] = -1;
-    };
-    auto place = [&](int cell, int k) {
-        if (count == newCapacity) newCapacity = count + 5;
-        const int strongest = std::countr_zero(present), weakest = std::bit_width(present) - 1;
-        const int8_t b = static_cast<int8_t>(placed++);
-        placedCell[b] = static_cast<int16_t>(cell);
-        if (count > 0 && k > strongest && k == weakest) {
-            placedNext[b] = bottomFirst[k];
-            bottomFirst[k] = b;
-        } else {
-            placedNext[b] = -1;
-            if (topLast[k] < 0) topFirst[k] = b; else placedNext[topLast[k]] = b;
-            topLast[k] = b;
-        }
-        ++perClass[k];
-        present |= 1u << k;
-        ++count;
-        changedClasses |= static_cast<uint16_t>(1u << k);
-        classOf[cell] = static_cast<int8_t>(k);
-    };
-    for (int i = 0; i < n; ++i) {
-        const int cell = ops[i].cell, k = ops[i].threatClass;
-        const int old = classOf[cell];
-        if (old != -1) take(cell, old);
-        const bool listable = k <= WeakestListed;
-        if (listable) place(cell, k);
-        total += (listable ? threatWeight[k] : 0) - (old != -1 ? threatWeight[old] : 0);
-        bytes[cell] = static_cast<uint8_t>((bytes[cell] & ~listedBit) | (listable ? listedBit : 0));
-    }
-    if (newCapacity > 0) growTo(newCapacity);
-    pending = changedClasses != 0;
-}
-
 namespace {
 
 // Scratch of a layout; one runs at a time.
@@ -298,21 +247,65 @@ struct LayoutScratch {
     bool leaving[CellCount] = {};  // by cell: its old entry goes
     int32_t oldCells[CellCount];
     int32_t oldClasses[CellCount];
+    int8_t next[MaxBatch];  // chains of the entries placed in one class
 };
 LayoutScratch scratch;
 
 }  // namespace
 
-// From the first changed class on, weakest class first: in each class the
-// entries placed at its bottom (the latest lowest), the old entries that stay
-// in their old order, then the entries placed on top in the order they came.
+// Replays the operations on the class counts to find where each placed entry
+// goes: on top of its class, except that a class equal to the weakest present
+// (and weaker than the strongest) goes to index 0, below its class. Then lays
+// the arrays out again from the first changed class on, weakest class first:
+// in each class the entries placed at its bottom (the latest lowest), the old
+// entries that stay in their old order, then the entries placed on top in the
+// order they came.
 void ThreatList::layOut() const {
     pending = false;
+    int perClassNow[ListedClassCount];
+    uint32_t present = 0;
+    for (int k = 0; k < ListedClassCount; ++k) {
+        perClassNow[k] = oldPerClass[k];
+        if (perClassNow[k]) present |= 1u << k;
+    }
+    int8_t topFirst[ListedClassCount], topLast[ListedClassCount], bottomFirst[ListedClassCount];
+    std::fill(std::begin(topFirst), std::end(topFirst), -1);
+    std::fill(std::begin(topLast), std::end(topLast), -1);
+    std::fill(std::begin(bottomFirst), std::end(bottomFirst), -1);
+    uint32_t changed = 0;
+    int n = oldCount, newCapacity = oldCapacity;
+    for (int b = 0; b < opCount; ++b) {
+        const int old = opOld[b], k = opNew[b];
+        if (old >= 0) {
+            if (--perClassNow[old] == 0) present &= ~(1u << old);
+            --n;
+            changed |= 1u << old;
+            scratch.leaving[opCell[b]] = true;
+        }
+        if (k < 0) continue;
+        if (n == newCapacity) newCapacity = n + 5;
+        const int strongest = std::countr_zero(present), weakest = std::bit_width(present) - 1;
+        if (n > 0 && k > strongest && k == weakest) {
+            scratch.next[b] = bottomFirst[k];
+            bottomFirst[k] = static_cast<int8_t>(b);
+        } else {
+            scratch.next[b] = -1;
+            if (topLast[k] < 0) topFirst[k] = static_cast<int8_t>(b); else scratch.next[topLast[k]] = static_cast<int8_t>(b);
+            topLast[k] = static_cast<int8_t>(b);
+        }
+        ++perClassNow[k];
+        present |= 1u << k;
+        ++n;
+        changed |= 1u << k;
+    }
+    // A deferred layout changes what the list holds no more than settling it
+    // does; the capacity follows the inserts it replays.
+    if (newCapacity > 0) const_cast<ThreatList*>(this)->growTo(newCapacity);
+
     int k = WeakestListed, j = 0;
-    for (; k >= 0 && !(changedClasses >> k & 1); --k) j += oldPerClass[k];
+    for (; k >= 0 && !(changed >> k & 1); --k) j += oldPerClass[k];
     std::copy(cells + j, cells + oldCount, scratch.oldCells + j);
     std::copy(classes + j, classes + oldCount, scratch.oldClasses + j);
-    for (int i = 0; i < leavingCount; ++i) scratch.leaving[leaving[i]] = true;
     int out = j;
     auto emit = [&](int cell, int threatClass) {
         cells[out] = cell;
@@ -321,14 +314,14 @@ void ThreatList::layOut() const {
     };
     for (; k >= 0; --k) {
         const int end = j + oldPerClass[k];
-        if (!(changedClasses >> k & 1)) {
+        if (!(changed >> k & 1)) {
             std::copy(scratch.oldCells + j, scratch.oldCells + end, cells + out);
             std::copy(scratch.oldClasses + j, scratch.oldClasses + end, classes + out);
             out += end - j;
             j = end;
             continue;
         }
-        for (int b = bottomFirst[k]; b >= 0; b = placedNext[b]) emit(placedCell[b], k);
+        for (int b = bottomFirst[k]; b >= 0; b = scratch.next[b]) emit(opCell[b], k);
         for (; j < end; ++j) {
             bool& leaves = scratch.leaving[scratch.oldCells[j]];
             if (leaves)
@@ -336,6 +329,6 @@ void ThreatList::layOut() const {
             else
                 emit(scratch.oldCells[j], k);
         }
-        for (int b = topFirst[k]; b >= 0; b = placedNext[b]) emit(placedCell[b], k);
+        for (int b = topFirst[k]; b >= 0; b = scratch.next[b]) emit(opCell[b], k);
     }
 }

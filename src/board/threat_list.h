@@ -52,13 +52,17 @@ struct ThreatList {
     // otherwise, inserted when it had none), keeping the listed bit in `bytes`
     // (the Board's cell bytes) and the side's score total.
     void update(int cell, int threatClass, uint8_t* bytes, uint8_t listedBit, int32_t& total);
-    // update for the cells of one Board operation in order, each cell at most
-    // once, with the same result. Touched entries leave their places and go to
-    // the ends of their classes, so the list is laid out again once, class by
-    // class, instead of searched and shifted for every cell. With `defer` the
-    // new layout waits for settle(): count, the totals and the listed bits are
-    // already new, the arrays are not.
-    void update(const CellClass* updates, int n, uint8_t* bytes, uint8_t listedBit, int32_t& total, bool defer);
+    // Whether the cell has an entry. A list that lost its index (see
+    // `indexed`) answers true, which sends batches to the entry-by-entry update.
+    bool hasEntry(int cell) const { return !indexed || classOf[cell] != -1; }
+    // update for the cells of one Board operation in order, each cell once,
+    // with the same result, given only the cells with something to do (listed
+    // in `bytes`, or of a listed class) and none unlisted with an entry
+    // (hasEntry). The entries and totals change at once; the arrays are laid
+    // out again once, class by class, instead of searched and shifted for
+    // every cell, and with `defer` only when settle() is called: count, the
+    // totals and the listed bits are new, the arrays are not yet.
+    void update(const CellClass* ops, int n, uint8_t* bytes, uint8_t listedBit, int32_t& total, bool defer);
     // Lays out a deferred update; every reader of the arrays needs it first.
     void settle() const {
         if (pending) layOut();
@@ -73,7 +77,6 @@ private:
     void growTo(int newCapacity);
     int insertPosition(int threatClass, int skip) const;
     void recount();
-    void updateInOnePass(const CellClass* ops, int n, uint8_t* bytes, uint8_t listedBit, int32_t& total);
     void layOut() const;
 
     // Index of the entries: the class of each listed cell (-1 for none) and
@@ -85,18 +88,17 @@ private:
     int8_t classOf[CellCount];
 
     // A batch update not laid out yet: the arrays still hold the old entries
-    // (oldPerClass of them per class); the cells in `leaving` lose their old
-    // entries, and each class gains chains of entries (indices into placed)
-    // at its bottom (the latest first) and on its top (in the order they came).
+    // (oldCount of them, oldPerClass per class, in a list of oldCapacity), and
+    // the operations, each with the class the cell had (-1 for none) and the
+    // class it gets (-1: none).
     mutable bool pending = false;
     int16_t oldCount = 0;
+    int32_t oldCapacity = 0;
     int16_t oldPerClass[ListedClassCount];
-    int8_t leavingCount = 0;
-    int16_t leaving[MaxBatch];
-    int16_t placedCell[MaxBatch];
-    int8_t placedNext[MaxBatch];
-    int8_t topFirst[ListedClassCount], topLast[ListedClassCount], bottomFirst[ListedClassCount];
-    uint16_t changedClasses = 0;  // bit k: class k gains or loses entries
+    int8_t opCount = 0;
+    int16_t opCell[MaxBatch];
+    int8_t opOld[MaxBatch];
+    int8_t opNew[MaxBatch];
 
     mutable int32_t cellStore[CellCount];
     mutable int32_t classStore[CellCount];
