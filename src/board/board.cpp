@@ -83,6 +83,53 @@ void Board::makeMove(int cell) {
     positionKey ^= key(sideToMove, cell);
 }
 
+void Board::makeMove(int cell, MoveUndo& undo) {
+    undo.savedScore = savedScore;
+    undo.xScore = xScore;
+    undo.oScore = oScore;
+    undo.lastMove = lastMove;
+    undo.positionKey = positionKey;
+    undo.sideToMove = sideToMove;
+    undo.cell = static_cast<int16_t>(cell);
+    undo.touched = 0;
+    const bool defer = deferLayout;
+    deferLayout = true;  // a laid-out list could not be put back
+    savedScore = sideToMove ? xScore : oScore;
+    const uint8_t byte = cells[cell];
+    cells[cell] = static_cast<uint8_t>((byte & 0x3F) | (sideToMove ? StoneX : StoneO));
+    lines.place(cell, sideToMove ? PointX : PointO);
+    ++moveCount;
+    lastMove = cell;
+    updateAround(cell, &undo);
+    undo.touchedCell[undo.touched] = static_cast<int16_t>(cell);  // the stone's own byte last
+    undo.touchedByte[undo.touched] = byte;
+    undo.touchedRanks[undo.touched] = ranks[cell];
+    ++undo.touched;
+    deferLayout = defer;
+    undo.xPending = xThreats.isPending();
+    undo.oPending = oThreats.isPending();
+    ++nodeCounter;
+    sideToMove = static_cast<uint8_t>(1 - sideToMove);
+    positionKey ^= key(sideToMove, cell);
+}
+
+void Board::undoMove(const MoveUndo& undo) {
+    if (undo.xPending) xThreats.undoPending();
+    if (undo.oPending) oThreats.undoPending();
+    for (int i = undo.touched - 1; i >= 0; --i) {
+        cells[undo.touchedCell[i]] = undo.touchedByte[i];
+        ranks[undo.touchedCell[i]] = undo.touchedRanks[i];
+    }
+    lines.remove(undo.cell);
+    --moveCount;
+    savedScore = undo.savedScore;
+    xScore = undo.xScore;
+    oScore = undo.oScore;
+    lastMove = undo.lastMove;
+    positionKey = undo.positionKey;
+    sideToMove = undo.sideToMove;
+}
+
 void Board::takeBack() {
     if (lastMove < 0) return;
     const int cell = lastMove;
@@ -97,7 +144,7 @@ void Board::takeBack() {
 // Classifies every cell first and then updates each list once for them all:
 // classes come from the line words alone, so the list updates cannot change
 // them, and the lists end as if each cell had been evaluated in turn.
-bool Board::updateAround(int cell) {
+bool Board::updateAround(int cell, MoveUndo* undo) {
     // Per side, the cells with something to do in the list: listed, or now
     // of a listed class. An unlisted one that has an entry all the same (a
     // list read from an image can hold one) goes entry by entry instead.
@@ -124,6 +171,12 @@ bool Board::updateAround(int cell) {
     SideOps x, o;
     auto classify = [&](int c, uint32_t cellRanks) {
         int xClass, oClass;
+        if (undo) {
+            undo->touchedCell[undo->touched] = static_cast<int16_t>(c);
+            undo->touchedByte[undo->touched] = cells[c];
+            undo->touchedRanks[undo->touched] = ranks[c];
+            ++undo->touched;
+        }
         ranks[c] = cellRanks;
         classesOfRanks(cellRanks, xClass, oClass);
         x.add(xThreats, cells[c], ListedX, c, xClass);

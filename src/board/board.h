@@ -8,6 +8,19 @@
 #include "board/line_words.h"
 #include "board/threat_list.h"
 
+// What Board::makeMove(cell, undo) changes, for undoMove to put back.
+struct MoveUndo {
+    int32_t savedScore, xScore, oScore, lastMove;
+    PositionKey positionKey;
+    uint8_t sideToMove;
+    bool xPending, oPending;
+    int16_t cell;
+    int touched = 0;  // the cells whose byte or ranks the move changes
+    int16_t touchedCell[MaxBatch];
+    uint8_t touchedByte[MaxBatch];
+    uint32_t touchedRanks[MaxBatch];
+};
+
 // The position: 400 cell bytes and, kept current on every move, both sides'
 // threat lists, their score totals and the position key.
 struct Board {
@@ -41,8 +54,15 @@ struct Board {
     ThreatList& opponentThreats() { return sideToMove ? oThreats : xThreats; }
 
     void makeMove(int cell);  // precondition: cell is empty
+    // makeMove, counted as one, that undoMove can take back exactly (cells,
+    // lists in their order, totals, key, all of it) as long as nothing else
+    // changes the Board or walks its lists in between; reading the win test
+    // is fine. Needs canUndoMoves.
+    void makeMove(int cell, MoveUndo& undo);
+    void undoMove(const MoveUndo& undo);
+    bool canUndoMoves() const { return xThreats.hasIndex() && oThreats.hasIndex(); }
     void takeBack();
-    bool updateAround(int cell);
+    bool updateAround(int cell, MoveUndo* undo = nullptr);
     bool rebuildThreats();  // precondition: both lists empty
     void clearThreatLists();
     bool evaluateCell(int cell);

@@ -227,6 +227,13 @@ void ThreatList::update(const CellClass* ops, int n, uint8_t* bytes, uint8_t lis
     if (!defer) settle();
 }
 
+void ThreatList::undoPending() {
+    for (int b = opCount - 1; b >= 0; --b) classOf[opCell[b]] = opOld[b];
+    count = oldCount;
+    std::memcpy(perClass, oldPerClass, sizeof perClass);
+    pending = false;
+}
+
 int ThreatList::strongestClass() const {
     if (count == 0) return NoThreat;
     if (!pending) return classes[count - 1];

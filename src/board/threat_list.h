@@ -52,6 +52,7 @@ struct ThreatList {
     // otherwise, inserted when it had none), keeping the listed bit in `bytes`
     // (the Board's cell bytes) and the side's score total.
     void update(int cell, int threatClass, uint8_t* bytes, uint8_t listedBit, int32_t& total);
+    bool hasIndex() const { return indexed; }
     // Whether the cell has an entry. A list that lost its index (see
     // `indexed`) answers true, which sends batches to the entry-by-entry update.
     bool hasEntry(int cell) const { return !indexed || classOf[cell] != -1; }
@@ -67,6 +68,16 @@ struct ThreatList {
     void settle() const {
         if (pending) layOut();
     }
+
+    // Whether a deferred update waits for its layout.
+    bool isPending() const { return pending; }
+    // Takes back the update that waits for its layout: the entries and
+    // counts are as before it; the caller restores totals and listed bits.
+    void undoPending();
+    // Calls visit(cell, class) for every entry once, in no particular order,
+    // without settling.
+    template <class Visit>
+    void forEachEntry(Visit visit) const;
 
     // Read without settling. The class of the strongest entry, 18 for none.
     int strongestClass() const;
@@ -103,3 +114,18 @@ private:
     mutable int32_t cellStore[CellCount];
     mutable int32_t classStore[CellCount];
 };
+
+template <class Visit>
+void ThreatList::forEachEntry(Visit visit) const {
+    if (!pending) {
+        for (int i = count - 1; i >= 0; --i) visit(cells[i], classes[i]);
+        return;
+    }
+    // The old entries of the updated cells are gone; their new ones follow.
+    uint64_t updated[(CellCount + 63) / 64] = {};
+    for (int b = 0; b < opCount; ++b) updated[opCell[b] >> 6] |= uint64_t{1} << (opCell[b] & 63);
+    for (int i = 0; i < oldCount; ++i)
+        if (!(updated[cells[i] >> 6] >> (cells[i] & 63) & 1)) visit(cells[i], classes[i]);
+    for (int b = 0; b < opCount; ++b)
+        if (opNew[b] >= 0) visit(opCell[b], opNew[b]);
+}

@@ -29,8 +29,7 @@ int winTest(Board& board, int /*mode*/) {
     int minDistance = 18;
     int tolerableFours = 0;
     bool dangerousFour = false;
-    int cell, threatClass;
-    while (opponent.current(cell, threatClass) && threatClass <= WeakestListed) {
+    auto count = [&](int cell, int threatClass) {
         const int k = readClass(threatClass);
         const int d = winDistance[k];
         if (d < minDistance) minDistance = d;
@@ -38,7 +37,18 @@ int winTest(Board& board, int /*mode*/) {
             if (k == 12 && !(board.cells[cell] & moverListed)) ++tolerableFours;
             else dangerousFour = true;
         }
-        --opponent.cursor;
+    };
+    if (opponent.isPending()) {
+        // Every entry of a list waiting for its layout is listed (0..13), so
+        // the walk would take them all; the outcome does not depend on their order.
+        opponent.forEachEntry(count);
+        opponent.cursor = -1;
+    } else {
+        int cell, threatClass;
+        while (opponent.current(cell, threatClass) && threatClass <= WeakestListed) {
+            count(cell, threatClass);
+            --opponent.cursor;
+        }
     }
     if (minDistance > 1) return 1;
     return !dangerousFour && tolerableFours < 2 ? 1 : 0;

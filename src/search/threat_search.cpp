@@ -38,7 +38,16 @@ struct NestingGuard {
 
 // A child that cannot be built for want of memory gets no value: it is passed
 // over like the children a deadline never reaches.
-bool searchChild(const Board& board, int cell, int32_t depth, int32_t bound, int32_t& value) {
+bool searchChild(Board& board, int cell, int32_t depth, int32_t bound, int32_t& value) {
+    int32_t scratch = 0;
+    if (depth - 1 < 1 && board.canUndoMoves()) {
+        // A child at depth 0 only reads its static value: play it here and take it back.
+        MoveUndo undo;
+        board.makeMove(cell, undo);
+        value = -search(scratch, board, depth - 1, -bound);
+        board.undoMove(undo);
+        return true;
+    }
     try {
         if (childNesting == childBoards.size()) {
             childBoards.push_back(std::make_unique<Board>());
@@ -51,7 +60,6 @@ bool searchChild(const Board& board, int cell, int32_t depth, int32_t bound, int
     NestingGuard nested;
     copyBoard(board, copy);
     copy.makeMove(cell);
-    int32_t scratch = 0;
     value = -search(scratch, copy, depth - 1, -bound);
     return true;
 }
