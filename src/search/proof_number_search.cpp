@@ -101,14 +101,17 @@ std::string reportLine(int32_t nodes, int32_t pn, int32_t dn) {
     return std::to_string(nodes) + "{" + numberText(pn) + "," + numberText(dn) + "}";
 }
 
-ProofNode* createNode(ProofNode* parent, std::unique_ptr<Board> board) {
+ProofNode* createNode(ProofNode* parent, std::unique_ptr<Board> board) { return createNode(parent, *board); }
+
+ProofNode* createNode(ProofNode* parent, const Board& board) {
+    PackedBoardPtr packed = packBoard(board);
     ProofNode* node = new ProofNode;
     node->depth = parent ? static_cast<int16_t>(parent->depth + 1) : 0;
     node->stamp = idCounter + 1;
     idCounter += 2;
-    node->key = board->positionKey;
-    node->move = static_cast<int16_t>(board->lastMove);
-    node->board = std::move(board);
+    node->key = board.positionKey;
+    node->move = static_cast<int16_t>(board.lastMove);
+    node->board = std::move(packed);
     if (parent) {
         node->onlyParent = parent;
         node->parentCount = 1;
@@ -126,7 +129,10 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
         node->setExpansion(Expanded);
         return true;
     }
-    const int r = analyse(*node->board, level);
+    // One node is expanded at a time: its Board and its children's are scratch.
+    static Board position, childBoard;
+    unpackBoard(*node->board, position);
+    const int r = analyse(position, level);
     if (r != 0) {
         setDecided(node, r);
         return true;
@@ -144,17 +150,17 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
     try {
         node->children = new ProofNode*[count];
         for (int i = 0; i < count; ++i) {
-            const PositionKey k = childKey(*node->board, cells[i]);
+            const PositionKey k = childKey(position, cells[i]);
             ProofNode* shared = nodeTable ? nodeTable->find(k) : nullptr;
             if (shared && shared->parentCount < MaxParents) {
                 addParent(shared, node);
                 node->children[node->childCount++] = shared;
                 continue;
             }
-            std::unique_ptr<Board> b = copyBoard(*node->board);
-            b->makeMove(cells[i]);
-            const int rChild = winTest(*b, level);
-            ProofNode* child = createNode(node, std::move(b));
+            copyBoard(position, childBoard);
+            childBoard.makeMove(cells[i]);
+            const int rChild = winTest(childBoard, level);
+            ProofNode* child = createNode(node, childBoard);
             child->key = k;
             node->children[node->childCount++] = child;
             if (node->parentCount > 0 && nodeTable) nodeTable->insert(child);
@@ -353,7 +359,9 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
     }
     if (root->childCount == 0) {
         searchIterations = 0;
-        analyse(*root->board, 0);
+        Board position;
+        unpackBoard(*root->board, position);
+        analyse(position, 0);
         return resultCount > 0 ? resultCells[0] : -1;
     }
     std::fill(workByCell, workByCell + CellCount, -1);

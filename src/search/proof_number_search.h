@@ -5,6 +5,7 @@
 
 #include "board/board.h"
 #include "board/keys.h"
+#include "board/packed_board.h"
 
 // Proof and disproof numbers: 0 proven or disproven, -1 infinite.
 constexpr int32_t Infinite = -1;
@@ -27,7 +28,7 @@ struct ProofNode {
     uint32_t stamp = 0;
     PositionKey key;
     uint32_t flags = OrFlag;
-    std::unique_ptr<Board> board;
+    PackedBoardPtr board;  // unpacked only to expand the node
     ProofNode* onlyParent = nullptr;     // while parentCount is 1
     ProofNode** parentArray = nullptr;   // while parentCount is 2 or more
     ProofNode** children = nullptr;
@@ -55,6 +56,8 @@ inline PositionKey childKey(const Board& board, int cell) {
 
 // Throws std::bad_alloc; the board is then destroyed with the failed node.
 ProofNode* createNode(ProofNode* parent, std::unique_ptr<Board> board);
+// The same for a Board that stays the caller's; the node keeps it packed.
+ProofNode* createNode(ProofNode* parent, const Board& board);
 // False for a dead end. On allocation failure the node is left as it was and
 // std::bad_alloc propagates.
 bool expandNode(ProofNode* node, int level, std::ostream& out = std::cout);

@@ -1,0 +1,40 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+
+#include "board/board.h"
+
+// A Board stored compactly, for positions that are kept in great numbers and
+// searched from seldom (the nodes of the proof-number search): the stones at
+// two bits a cell, each list entry in two bytes, the totals and the key.
+// Lines, cell ranks and listed bits are worked out again when it is unpacked.
+// Cell bytes that do not follow from stones and entries, or entries that do
+// not fit two bytes (only a board image could hold such), are kept as they are.
+struct PackedBoard {
+    PositionKey positionKey;
+    int32_t xScore;
+    int32_t oScore;
+    int32_t savedScore;
+    int32_t moveCount;
+    int32_t lastMove;
+    uint16_t xCount;
+    uint16_t oCount;
+    uint8_t sideToMove;
+    bool rawCells;    // 400 cell bytes instead of 100 bytes of stones
+    bool wideEntries; // entries as int32 cell and class instead of 16 bits
+
+    // The stones or cell bytes, then the entries of xThreats and oThreats.
+    const uint8_t* payload() const { return reinterpret_cast<const uint8_t*>(this + 1); }
+    uint8_t* payload() { return reinterpret_cast<uint8_t*>(this + 1); }
+};
+
+struct PackedBoardDelete {
+    void operator()(PackedBoard* board) const;
+};
+using PackedBoardPtr = std::unique_ptr<PackedBoard, PackedBoardDelete>;
+
+// Throws std::bad_alloc. Lays out the lists of `board` if they wait for it.
+PackedBoardPtr packBoard(const Board& board);
+// Makes `board` the packed position again: cells, lists in their order,
+// totals, move count, last move, side to move and key.
+void unpackBoard(const PackedBoard& packed, Board& board);
