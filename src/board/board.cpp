@@ -198,11 +198,11 @@ bool Board::updateAround(int cell, MoveUndo* undo) {
         const uint32_t others = ~(LineRankMask << (3 * line));
         for (uint32_t visits = rayTables.backward[window & 0xFF]; visits; visits &= visits - 1) {
             const int c = cell + BackwardStep[line] * (std::countr_zero(visits) + 1);
-            fivePoint |= classify(c, (ranks[c] & others) | lineRanks(*this, line, c));
+            fivePoint |= classify(c, ranksKnown ? (ranks[c] & others) | lineRanks(*this, line, c) : cellRanks(*this, c));
         }
         for (uint32_t visits = rayTables.forward[window >> 8]; visits; visits &= visits - 1) {
             const int c = cell + ForwardStep[line] * (std::countr_zero(visits) + 1);
-            fivePoint |= classify(c, (ranks[c] & others) | lineRanks(*this, line, c));
+            fivePoint |= classify(c, ranksKnown ? (ranks[c] & others) | lineRanks(*this, line, c) : cellRanks(*this, c));
         }
     }
     x.apply(xThreats, cells, ListedX, xScore, deferLayout);
@@ -219,6 +219,7 @@ bool Board::rebuildThreats() {
         cells[cell] &= static_cast<uint8_t>(~(ListedX | ListedO));
         if (evaluateCell(cell)) fivePoint = true;
     }
+    ranksKnown = true;  // evaluateCell ranked every empty cell
     return fivePoint;
 }
 
@@ -254,7 +255,8 @@ void copyBoard(const Board& source, Board& target) {
     target.sideToMove = source.sideToMove;
     target.positionKey = source.positionKey;
     std::memcpy(target.lines.word, source.lines.word, sizeof target.lines.word);
-    std::memcpy(target.ranks, source.ranks, sizeof target.ranks);
+    target.ranksKnown = source.ranksKnown;
+    if (source.ranksKnown) std::memcpy(target.ranks, source.ranks, sizeof target.ranks);
 }
 
 namespace {
@@ -344,5 +346,6 @@ bool readBoardImage(Board& board, std::FILE* file) {
     std::memcpy(board.cells, cells, CellCount);
     board.lines.rebuild(board.cells);
     for (int cell = 0; cell < CellCount; ++cell) board.ranks[cell] = cellRanks(board, cell);
+    board.ranksKnown = true;
     return true;
 }

@@ -39,8 +39,11 @@ struct Board {
     // rebuild them from the cell bytes.
     LineWords lines;
     // The cell ranks (line_patterns.h) of every empty cell, so that a move
-    // re-reads only the line through it; meaningless under a stone.
+    // re-reads only the line through it; meaningless under a stone, and
+    // everywhere while ranksKnown is false (a Board unpacked for one
+    // expansion goes without them; its moves read all four lines).
     uint32_t ranks[CellCount];
+    bool ranksKnown = true;
     // Searches that only read the strongest threats of most Boards they play
     // on set this: makeMove then leaves the lists' new layout to the first
     // reader that walks them (ThreatList::settle). Not copied.

@@ -8,32 +8,68 @@
 namespace {
 
 constexpr int StoneBytes = CellCount / 4;
+constexpr uint64_t EachByte = 0x0101010101010101ull;
 
 // Which cells have an entry in a list, one bit a cell.
 struct CellSet {
     uint64_t bits[(CellCount + 63) / 64] = {};
-    void add(int cell) { bits[cell >> 6] |= uint64_t{1} << (cell & 63); }
-    bool has(int cell) const { return bits[cell >> 6] >> (cell & 63) & 1; }
+    bool add(int cell) {  // false when it was there already
+        const uint64_t bit = uint64_t{1} << (cell & 63);
+        const bool fresh = !(bits[cell >> 6] & bit);
+        bits[cell >> 6] |= bit;
+        return fresh;
+    }
 };
 
-CellSet entriesOf(const ThreatList& list) {
-    CellSet set;
-    for (int i = 0; i < list.count; ++i)
-        if (list.cells[i] >= 0 && list.cells[i] < CellCount) set.add(list.cells[i]);
-    return set;
+uint64_t load64(const uint8_t* p) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
 }
 
-// The byte a cell has when it holds only what stones and entries say.
-uint8_t derivedByte(uint32_t stone, int cell, const CellSet& x, const CellSet& o) {
-    if (stone == PointX) return StoneX;
-    if (stone == PointO) return StoneO;
-    return static_cast<uint8_t>((x.has(cell) ? ListedX : 0) | (o.has(cell) ? ListedO : 0));
+// Whether every entry of the list is listed once, on a cell that carries the
+// listed bit; listedBits is how many cells carry it.
+bool entriesMatchBits(const ThreatList& list, const uint8_t* cells, uint8_t listedBit, int listedBits) {
+    if (list.count != listedBits) return false;
+    CellSet seen;
+    for (int i = 0; i < list.count; ++i) {
+        const int cell = list.cells[i];
+        if (cell < 0 || cell >= CellCount || !(cells[cell] & listedBit) || !seen.add(cell)) return false;
+    }
+    return true;
 }
 
-uint32_t stoneOf(uint8_t byte) {
-    if (isEmptyByte(byte)) return PointEmpty;
-    return isXByte(byte) ? PointX : PointO;
+// Whether the cell bytes follow from stones and entries alone: a stone is
+// 0x40 or 0x80 and nothing else, an empty point holds exactly the listed bits
+// of its entries, and the low four bits are clear everywhere.
+bool cellsFollowFromStones(const Board& board) {
+    uint64_t bad = 0;
+    int listedX = 0, listedO = 0;
+    for (int i = 0; i < CellCount; i += 8) {
+        const uint64_t w = load64(board.cells + i);
+        const uint64_t stone = (w | w << 1) & (0x80 * EachByte);
+        const uint64_t listed = (w << 2 | w << 3) & (0x80 * EachByte);
+        bad |= (w & 0x0F * EachByte) | (stone & listed) | (w & w << 1 & (0x80 * EachByte));
+        listedX += static_cast<int>(((w >> 4) & EachByte) * EachByte >> 56);  // bytes summed in the top byte
+        listedO += static_cast<int>(((w >> 5) & EachByte) * EachByte >> 56);
+    }
+    return bad == 0 && entriesMatchBits(board.xThreats, board.cells, ListedX, listedX) &&
+           entriesMatchBits(board.oThreats, board.cells, ListedO, listedO);
 }
+
+// Four stone bytes by their packed byte: each two bits 0 empty, 1 'o', 2 'x'.
+struct StoneTable {
+    uint32_t bytes[256];
+};
+
+constexpr StoneTable buildStoneTable() {
+    StoneTable t{};
+    for (uint32_t packed = 0; packed < 256; ++packed)
+        for (int i = 0; i < 4; ++i) t.bytes[packed] |= ((packed >> (2 * i)) & 3) << 6 << (8 * i);
+    return t;
+}
+
+constexpr StoneTable stoneTable = buildStoneTable();
 
 bool entriesFit(const ThreatList& list) {
     for (int i = 0; i < list.count; ++i)
@@ -86,10 +122,7 @@ PackedBoardPtr packBoard(const Board& board) {
     const ThreatList& os = board.oThreats;
     xs.settle();
     os.settle();
-    const CellSet xSet = entriesOf(xs), oSet = entriesOf(os);
-    bool rawCells = false;
-    for (int cell = 0; cell < CellCount && !rawCells; ++cell)
-        rawCells = board.cells[cell] != derivedByte(stoneOf(board.cells[cell]), cell, xSet, oSet);
+    const bool rawCells = !cellsFollowFromStones(board);
     const bool wide = !entriesFit(xs) || !entriesFit(os);
     const size_t size = sizeof(PackedBoard) + (rawCells ? CellCount : StoneBytes) +
                         static_cast<size_t>(xs.count + os.count) * (wide ? 8 : 2);
@@ -112,8 +145,10 @@ PackedBoardPtr packBoard(const Board& board) {
         out += CellCount;
     } else {
         for (int i = 0; i < StoneBytes; ++i) {
-            const uint8_t* c = board.cells + 4 * i;
-            out[i] = static_cast<uint8_t>(stoneOf(c[0]) | stoneOf(c[1]) << 2 | stoneOf(c[2]) << 4 | stoneOf(c[3]) << 6);
+            uint32_t four;
+            std::memcpy(&four, board.cells + 4 * i, 4);
+            const uint32_t t = four >> 6 & 0x03030303;
+            out[i] = static_cast<uint8_t>(t | t >> 6 | t >> 12 | t >> 18);
         }
         out += StoneBytes;
     }
@@ -134,9 +169,9 @@ void unpackBoard(const PackedBoard& packed, Board& board) {
     if (packed.rawCells) {
         std::memcpy(board.cells, stones, CellCount);
     } else {
-        const CellSet xSet = entriesOf(board.xThreats), oSet = entriesOf(board.oThreats);
-        for (int cell = 0; cell < CellCount; ++cell)
-            board.cells[cell] = derivedByte(stones[cell >> 2] >> (2 * (cell & 3)) & 3, cell, xSet, oSet);
+        for (int i = 0; i < StoneBytes; ++i) std::memcpy(board.cells + 4 * i, &stoneTable.bytes[stones[i]], 4);
+        for (int i = 0; i < board.xThreats.count; ++i) board.cells[board.xThreats.cells[i]] |= ListedX;
+        for (int i = 0; i < board.oThreats.count; ++i) board.cells[board.oThreats.cells[i]] |= ListedO;
     }
     board.xScore = packed.xScore;
     board.oScore = packed.oScore;
@@ -146,6 +181,5 @@ void unpackBoard(const PackedBoard& packed, Board& board) {
     board.sideToMove = packed.sideToMove;
     board.positionKey = packed.positionKey;
     board.lines.rebuild(board.cells);
-    for (int cell = 0; cell < CellCount; ++cell)
-        if (isEmptyByte(board.cells[cell])) board.ranks[cell] = cellRanks(board, cell);
+    board.ranksKnown = false;  // ranking 400 cells would cost more than the expansion's moves save
 }

@@ -329,12 +329,13 @@ void ThreatList::layOut() const {
             continue;
         }
         for (int b = bottomFirst[k]; b >= 0; b = scratch.next[b]) emit(opCell[b], k);
-        for (; j < end; ++j) {
-            bool& leaves = scratch.leaving[scratch.oldCells[j]];
-            if (leaves)
-                leaves = false;
-            else
-                emit(scratch.oldCells[j], k);
+        for (; j < end; ++j) {  // written either way, kept only if it stays
+            const int32_t cell = scratch.oldCells[j];
+            const bool leaves = scratch.leaving[cell];
+            scratch.leaving[cell] = false;
+            cells[out] = cell;
+            classes[out] = k;
+            out += !leaves;
         }
         for (int b = topFirst[k]; b >= 0; b = scratch.next[b]) emit(opCell[b], k);
     }

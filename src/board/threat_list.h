@@ -111,8 +111,9 @@ private:
     int8_t opOld[MaxBatch];
     int8_t opNew[MaxBatch];
 
-    mutable int32_t cellStore[CellCount];
-    mutable int32_t classStore[CellCount];
+    // One spare entry: a layout writes each old entry before it knows whether it stays.
+    mutable int32_t cellStore[CellCount + 1];
+    mutable int32_t classStore[CellCount + 1];
 };
 
 template <class Visit>
