@@ -42,10 +42,15 @@ void LineWords::clear() { std::memcpy(word, linePlaces.emptyWords, sizeof word);
 
 void LineWords::rebuild(const uint8_t* cells) {
     clear();
-    for (int cell = 0; cell < CellCount; ++cell) {
-        if (isXByte(cells[cell]))
-            place(cell, PointX);
-        else if (isOByte(cells[cell]))
-            place(cell, PointO);
+    for (int i = 0; i < CellCount; i += 8) {
+        uint64_t eight;
+        std::memcpy(&eight, cells + i, 8);
+        if (!(eight & 0xC0C0C0C0C0C0C0C0ull)) continue;  // eight empty points
+        for (int cell = i; cell < i + 8; ++cell) {
+            if (isXByte(cells[cell]))
+                place(cell, PointX);
+            else if (isOByte(cells[cell]))
+                place(cell, PointO);
+        }
     }
 }

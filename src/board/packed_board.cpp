@@ -27,9 +27,18 @@ uint64_t load64(const uint8_t* p) {
     return w;
 }
 
-// Whether every entry of the list is listed once, on a cell that carries the
-// listed bit; listedBits is how many cells carry it.
-bool entriesMatchBits(const ThreatList& list, const uint8_t* cells, uint8_t listedBit, int listedBits) {
+// A list's entries in their order, laid out or not.
+struct ListEntries {
+    int count;
+    int32_t cells[CellCount + 1];
+    int32_t classes[CellCount + 1];
+
+    explicit ListEntries(const ThreatList& list) : count(list.count) { list.orderedEntries(cells, classes); }
+};
+
+// Whether every entry is listed once, on a cell that carries the listed bit;
+// listedBits is how many cells carry it.
+bool entriesMatchBits(const ListEntries& list, const uint8_t* cells, uint8_t listedBit, int listedBits) {
     if (list.count != listedBits) return false;
     CellSet seen;
     for (int i = 0; i < list.count; ++i) {
@@ -42,19 +51,19 @@ bool entriesMatchBits(const ThreatList& list, const uint8_t* cells, uint8_t list
 // Whether the cell bytes follow from stones and entries alone: a stone is
 // 0x40 or 0x80 and nothing else, an empty point holds exactly the listed bits
 // of its entries, and the low four bits are clear everywhere.
-bool cellsFollowFromStones(const Board& board) {
-    uint64_t bad = 0;
-    int listedX = 0, listedO = 0;
+bool cellsFollowFromStones(const Board& board, const ListEntries& xs, const ListEntries& os) {
+    uint64_t bad = 0, xBits = 0, oBits = 0;  // per byte lane: counts of listed bits (at most 50)
     for (int i = 0; i < CellCount; i += 8) {
         const uint64_t w = load64(board.cells + i);
-        const uint64_t stone = (w | w << 1) & (0x80 * EachByte);
-        const uint64_t listed = (w << 2 | w << 3) & (0x80 * EachByte);
-        bad |= (w & 0x0F * EachByte) | (stone & listed) | (w & w << 1 & (0x80 * EachByte));
-        listedX += static_cast<int>(((w >> 4) & EachByte) * EachByte >> 56);  // bytes summed in the top byte
-        listedO += static_cast<int>(((w >> 5) & EachByte) * EachByte >> 56);
+        const uint64_t stone = w | w << 1;    // bit 7: a stone bit
+        const uint64_t listed = w << 2 | w << 3;  // bit 7: a listed bit
+        bad |= (w & 0x0F * EachByte) | (((stone & listed) | (w & w << 1)) & (0x80 * EachByte));
+        xBits += w >> 4 & EachByte;
+        oBits += w >> 5 & EachByte;
     }
-    return bad == 0 && entriesMatchBits(board.xThreats, board.cells, ListedX, listedX) &&
-           entriesMatchBits(board.oThreats, board.cells, ListedO, listedO);
+    const int listedX = static_cast<int>(xBits * EachByte >> 56), listedO = static_cast<int>(oBits * EachByte >> 56);
+    return bad == 0 && entriesMatchBits(xs, board.cells, ListedX, listedX) &&
+           entriesMatchBits(os, board.cells, ListedO, listedO);
 }
 
 // Four stone bytes by their packed byte: each two bits 0 empty, 1 'o', 2 'x'.
@@ -71,14 +80,14 @@ constexpr StoneTable buildStoneTable() {
 
 constexpr StoneTable stoneTable = buildStoneTable();
 
-bool entriesFit(const ThreatList& list) {
+bool entriesFit(const ListEntries& list) {
     for (int i = 0; i < list.count; ++i)
         if (list.cells[i] < 0 || list.cells[i] >= CellCount || list.classes[i] < 0 || list.classes[i] > 15)
             return false;
     return true;
 }
 
-uint8_t* putEntries(uint8_t* out, const ThreatList& list, bool wide) {
+uint8_t* putEntries(uint8_t* out, const ListEntries& list, bool wide) {
     for (int i = 0; i < list.count; ++i) {
         if (wide) {
             std::memcpy(out, &list.cells[i], 4);
@@ -117,13 +126,10 @@ void PackedBoardDelete::operator()(PackedBoard* board) const {
     ::operator delete(board);
 }
 
-PackedBoardPtr packBoard(const Board& board) {
-    const ThreatList& xs = board.xThreats;
-    const ThreatList& os = board.oThreats;
-    xs.settle();
-    os.settle();
-    const bool rawCells = !cellsFollowFromStones(board);
-    const bool wide = !entriesFit(xs) || !entriesFit(os);
+PackedBoardPtr packBoard(const Board& board, bool playedFromCompact) {
+    const ListEntries xs(board.xThreats), os(board.oThreats);
+    const bool rawCells = !playedFromCompact && !cellsFollowFromStones(board, xs, os);
+    const bool wide = !playedFromCompact && (!entriesFit(xs) || !entriesFit(os));
     const size_t size = sizeof(PackedBoard) + (rawCells ? CellCount : StoneBytes) +
                         static_cast<size_t>(xs.count + os.count) * (wide ? 8 : 2);
     PackedBoard* packed = new (::operator new(size)) PackedBoard;

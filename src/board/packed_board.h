@@ -33,8 +33,12 @@ struct PackedBoardDelete {
 };
 using PackedBoardPtr = std::unique_ptr<PackedBoard, PackedBoardDelete>;
 
-// Throws std::bad_alloc. Lays out the lists of `board` if they wait for it.
-PackedBoardPtr packBoard(const Board& board);
+// Throws std::bad_alloc. Reads lists that wait for their layout in the order
+// it will give them, without laying them out.
+// playedFromCompact: the Board was unpacked from a PackedBoard without raw
+// cells or wide entries and has changed by makeMove only since, so its cells
+// and entries keep that form, which need not be checked again.
+PackedBoardPtr packBoard(const Board& board, bool playedFromCompact = false);
 // Makes `board` the packed position again: cells, lists in their order,
 // totals, move count, last move, side to move and key.
 void unpackBoard(const PackedBoard& packed, Board& board);

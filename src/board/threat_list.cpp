@@ -252,9 +252,9 @@ namespace {
 // Scratch of a layout; one runs at a time.
 struct LayoutScratch {
     bool leaving[CellCount] = {};  // by cell: its old entry goes
-    int32_t oldCells[CellCount];
-    int32_t oldClasses[CellCount];
     int8_t next[MaxBatch];  // chains of the entries placed in one class
+    int32_t cells[CellCount + 1];
+    int32_t classes[CellCount + 1];
 };
 LayoutScratch scratch;
 
@@ -262,13 +262,16 @@ LayoutScratch scratch;
 
 // Replays the operations on the class counts to find where each placed entry
 // goes: on top of its class, except that a class equal to the weakest present
-// (and weaker than the strongest) goes to index 0, below its class. Then lays
-// the arrays out again from the first changed class on, weakest class first:
-// in each class the entries placed at its bottom (the latest lowest), the old
-// entries that stay in their old order, then the entries placed on top in the
-// order they came.
-void ThreatList::layOut() const {
-    pending = false;
+// (and weaker than the strongest) goes to index 0, below its class. Then
+// writes the list class by class, weakest first: in each class the entries
+// placed at its bottom (the latest lowest), the old entries that stay in
+// their old order, then the entries placed on top in the order they came.
+int ThreatList::orderedEntries(int32_t* outCells, int32_t* outClasses) const {
+    if (!pending) {
+        std::copy(cells, cells + count, outCells);
+        std::copy(classes, classes + count, outClasses);
+        return capacity;
+    }
     int perClassNow[ListedClassCount];
     uint32_t present = 0;
     for (int k = 0; k < ListedClassCount; ++k) {
@@ -305,38 +308,42 @@ void ThreatList::layOut() const {
         ++n;
         changed |= 1u << k;
     }
-    // A deferred layout changes what the list holds no more than settling it
-    // does; the capacity follows the inserts it replays.
-    if (newCapacity > 0) const_cast<ThreatList*>(this)->growTo(newCapacity);
 
-    int k = WeakestListed, j = 0;
-    for (; k >= 0 && !(changed >> k & 1); --k) j += oldPerClass[k];
-    std::copy(cells + j, cells + oldCount, scratch.oldCells + j);
-    std::copy(classes + j, classes + oldCount, scratch.oldClasses + j);
-    int out = j;
+    int out = 0, j = 0;
     auto emit = [&](int cell, int threatClass) {
-        cells[out] = cell;
-        classes[out] = threatClass;
+        outCells[out] = cell;
+        outClasses[out] = threatClass;
         ++out;
     };
-    for (; k >= 0; --k) {
+    for (int k = WeakestListed; k >= 0; --k) {
         const int end = j + oldPerClass[k];
         if (!(changed >> k & 1)) {
-            std::copy(scratch.oldCells + j, scratch.oldCells + end, cells + out);
-            std::copy(scratch.oldClasses + j, scratch.oldClasses + end, classes + out);
+            std::copy(cells + j, cells + end, outCells + out);
+            std::copy(classes + j, classes + end, outClasses + out);
             out += end - j;
             j = end;
             continue;
         }
         for (int b = bottomFirst[k]; b >= 0; b = scratch.next[b]) emit(opCell[b], k);
         for (; j < end; ++j) {  // written either way, kept only if it stays
-            const int32_t cell = scratch.oldCells[j];
+            const int32_t cell = cells[j];
             const bool leaves = scratch.leaving[cell];
             scratch.leaving[cell] = false;
-            cells[out] = cell;
-            classes[out] = k;
+            outCells[out] = cell;
+            outClasses[out] = k;
             out += !leaves;
         }
         for (int b = topFirst[k]; b >= 0; b = scratch.next[b]) emit(opCell[b], k);
     }
+    return newCapacity;
+}
+
+void ThreatList::layOut() const {
+    const int newCapacity = orderedEntries(scratch.cells, scratch.classes);
+    pending = false;
+    // Laying out changes what readers see of the list no more than the update
+    // did; the capacity follows the inserts it replayed.
+    if (newCapacity > 0) const_cast<ThreatList*>(this)->growTo(newCapacity);
+    std::copy(scratch.cells, scratch.cells + count, cells);
+    std::copy(scratch.classes, scratch.classes + count, classes);
 }

@@ -69,6 +69,9 @@ struct ThreatList {
         if (pending) layOut();
     }
 
+    // Writes the count entries in their order, laid out or not (the arrays
+    // need room for one more); returns the capacity the list has once laid out.
+    int orderedEntries(int32_t* outCells, int32_t* outClasses) const;
     // Whether a deferred update waits for its layout.
     bool isPending() const { return pending; }
     // Takes back the update that waits for its layout: the entries and

@@ -103,8 +103,8 @@ std::string reportLine(int32_t nodes, int32_t pn, int32_t dn) {
 
 ProofNode* createNode(ProofNode* parent, std::unique_ptr<Board> board) { return createNode(parent, *board); }
 
-ProofNode* createNode(ProofNode* parent, const Board& board) {
-    PackedBoardPtr packed = packBoard(board);
+ProofNode* createNode(ProofNode* parent, const Board& board, bool playedFromCompact) {
+    PackedBoardPtr packed = packBoard(board, playedFromCompact);
     ProofNode* node = new ProofNode;
     node->depth = parent ? static_cast<int16_t>(parent->depth + 1) : 0;
     node->stamp = idCounter + 1;
@@ -132,6 +132,7 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
     // One node is expanded at a time: its Board and its children's are scratch.
     static Board position, childBoard;
     unpackBoard(*node->board, position);
+    const bool compact = !node->board->rawCells && !node->board->wideEntries;
     const int r = analyse(position, level);
     if (r != 0) {
         setDecided(node, r);
@@ -157,10 +158,27 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
                 node->children[node->childCount++] = shared;
                 continue;
             }
-            copyBoard(position, childBoard);
-            childBoard.makeMove(cells[i]);
-            const int rChild = winTest(childBoard, level);
-            ProofNode* child = createNode(node, childBoard);
+            // The child's position is packed straight from the move played
+            // on the node's, which is then taken back.
+            ProofNode* child;
+            int rChild;
+            if (position.canUndoMoves()) {
+                MoveUndo undo;
+                position.makeMove(cells[i], undo);
+                rChild = winTest(position, level);
+                try {
+                    child = createNode(node, position, compact);
+                } catch (...) {
+                    position.undoMove(undo);
+                    throw;
+                }
+                position.undoMove(undo);
+            } else {
+                copyBoard(position, childBoard);
+                childBoard.makeMove(cells[i]);
+                rChild = winTest(childBoard, level);
+                child = createNode(node, childBoard, compact);
+            }
             child->key = k;
             node->children[node->childCount++] = child;
             if (node->parentCount > 0 && nodeTable) nodeTable->insert(child);
