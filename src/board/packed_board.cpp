@@ -126,23 +126,75 @@ void PackedBoardDelete::operator()(PackedBoard* board) const {
     ::operator delete(board);
 }
 
-PackedBoardPtr packBoard(const Board& board, bool playedFromCompact) {
-    const ListEntries xs(board.xThreats), os(board.oThreats);
-    const bool rawCells = !playedFromCompact && !cellsFollowFromStones(board, xs, os);
-    const bool wide = !playedFromCompact && (!entriesFit(xs) || !entriesFit(os));
-    const size_t size = sizeof(PackedBoard) + (rawCells ? CellCount : StoneBytes) +
-                        static_cast<size_t>(xs.count + os.count) * (wide ? 8 : 2);
-    PackedBoard* packed = new (::operator new(size)) PackedBoard;
-    PackedBoardPtr owner(packed);
+namespace {
+
+constexpr int NoEntryClass = 15;  // an update that removes the entry
+
+uint16_t entry16(int cell, int threatClass) { return static_cast<uint16_t>(cell | threatClass << 9); }
+
+// Entries as laid out, then the updates since, two bytes each.
+uint8_t* putDelta(uint8_t* out, const ThreatList& list) {
+    for (int i = 0; i < list.laidOutCount(); ++i) {
+        const uint16_t e = entry16(list.cells[i], list.classes[i]);
+        std::memcpy(out, &e, 2);
+        out += 2;
+    }
+    for (int i = 0; i < list.pendingUpdates(); ++i) {
+        const CellClass u = list.pendingUpdate(i);
+        const uint16_t e = entry16(u.cell, u.threatClass > WeakestListed ? NoEntryClass : u.threatClass);
+        std::memcpy(out, &e, 2);
+        out += 2;
+    }
+    return out;
+}
+
+void packStones(const uint8_t* cells, uint8_t* out) {
+    for (int i = 0; i < StoneBytes; ++i) {
+        uint32_t four;
+        std::memcpy(&four, cells + 4 * i, 4);
+        const uint32_t t = four >> 6 & 0x03030303;
+        out[i] = static_cast<uint8_t>(t | t >> 6 | t >> 12 | t >> 18);
+    }
+}
+
+PackedBoard* newPackedBoard(const Board& board, size_t payload) {
+    PackedBoard* packed = new (::operator new(sizeof(PackedBoard) + payload)) PackedBoard;
     packed->positionKey = board.positionKey;
     packed->xScore = board.xScore;
     packed->oScore = board.oScore;
     packed->savedScore = board.savedScore;
     packed->moveCount = board.moveCount;
     packed->lastMove = board.lastMove;
+    packed->sideToMove = board.sideToMove;
+    packed->xUpdates = packed->oUpdates = 0;
+    return packed;
+}
+
+}  // namespace
+
+PackedBoardPtr packBoard(const Board& board, bool playedFromCompact) {
+    const ThreatList& xl = board.xThreats;
+    const ThreatList& ol = board.oThreats;
+    if (playedFromCompact) {
+        const size_t entries = xl.laidOutCount() + xl.pendingUpdates() + ol.laidOutCount() + ol.pendingUpdates();
+        PackedBoardPtr packed(newPackedBoard(board, StoneBytes + 2 * entries));
+        packed->xCount = static_cast<uint16_t>(xl.laidOutCount());
+        packed->oCount = static_cast<uint16_t>(ol.laidOutCount());
+        packed->xUpdates = static_cast<uint8_t>(xl.pendingUpdates());
+        packed->oUpdates = static_cast<uint8_t>(ol.pendingUpdates());
+        packed->rawCells = packed->wideEntries = false;
+        uint8_t* out = packed->payload();
+        packStones(board.cells, out);
+        putDelta(putDelta(out + StoneBytes, xl), ol);
+        return packed;
+    }
+    const ListEntries xs(xl), os(ol);
+    const bool rawCells = !cellsFollowFromStones(board, xs, os);
+    const bool wide = !entriesFit(xs) || !entriesFit(os);
+    PackedBoardPtr packed(newPackedBoard(board, (rawCells ? CellCount : StoneBytes) +
+                                                    static_cast<size_t>(xs.count + os.count) * (wide ? 8 : 2)));
     packed->xCount = static_cast<uint16_t>(xs.count);
     packed->oCount = static_cast<uint16_t>(os.count);
-    packed->sideToMove = board.sideToMove;
     packed->rawCells = rawCells;
     packed->wideEntries = wide;
     uint8_t* out = packed->payload();
@@ -150,35 +202,56 @@ PackedBoardPtr packBoard(const Board& board, bool playedFromCompact) {
         std::memcpy(out, board.cells, CellCount);
         out += CellCount;
     } else {
-        for (int i = 0; i < StoneBytes; ++i) {
-            uint32_t four;
-            std::memcpy(&four, board.cells + 4 * i, 4);
-            const uint32_t t = four >> 6 & 0x03030303;
-            out[i] = static_cast<uint8_t>(t | t >> 6 | t >> 12 | t >> 18);
-        }
+        packStones(board.cells, out);
         out += StoneBytes;
     }
     out = putEntries(out, xs, wide);
     putEntries(out, os, wide);
-    return owner;
+    return packed;
 }
+
+namespace {
+
+// Reads a list's entries and updates: assigns the entries, listing their
+// cells in `bytes` unless the cells were read raw, and returns the updates.
+const uint8_t* takeList(const uint8_t* in, int n, int updates, bool wide, bool rawCells, ThreatList& list,
+                        uint8_t* bytes, uint8_t listedBit, CellClass* pending) {
+    static int32_t cells[CellCount], classes[CellCount];  // one unpacking at a time
+    in = takeEntries(in, n, wide, cells, classes);
+    list.assign(cells, classes, n);
+    if (!rawCells)
+        for (int i = 0; i < n; ++i) bytes[cells[i]] |= listedBit;
+    for (int i = 0; i < updates; ++i) {
+        uint16_t e;
+        std::memcpy(&e, in, 2);
+        in += 2;
+        const int k = e >> 9;
+        pending[i] = {static_cast<int16_t>(e & 511), static_cast<int8_t>(k == NoEntryClass ? NoListedClass : k)};
+    }
+    return in;
+}
+
+}  // namespace
 
 void unpackBoard(const PackedBoard& packed, Board& board) {
     const uint8_t* in = packed.payload();
-    const uint8_t* stones = in;
-    in += packed.rawCells ? CellCount : StoneBytes;
-    int32_t cells[CellCount], classes[CellCount];
-    in = takeEntries(in, packed.xCount, packed.wideEntries, cells, classes);
-    board.xThreats.assign(cells, classes, packed.xCount);
-    takeEntries(in, packed.oCount, packed.wideEntries, cells, classes);
-    board.oThreats.assign(cells, classes, packed.oCount);
     if (packed.rawCells) {
-        std::memcpy(board.cells, stones, CellCount);
+        std::memcpy(board.cells, in, CellCount);
+        in += CellCount;
     } else {
-        for (int i = 0; i < StoneBytes; ++i) std::memcpy(board.cells + 4 * i, &stoneTable.bytes[stones[i]], 4);
-        for (int i = 0; i < board.xThreats.count; ++i) board.cells[board.xThreats.cells[i]] |= ListedX;
-        for (int i = 0; i < board.oThreats.count; ++i) board.cells[board.oThreats.cells[i]] |= ListedO;
+        for (int i = 0; i < StoneBytes; ++i) std::memcpy(board.cells + 4 * i, &stoneTable.bytes[in[i]], 4);
+        in += StoneBytes;
     }
+    CellClass xPending[MaxBatch], oPending[MaxBatch];
+    in = takeList(in, packed.xCount, packed.xUpdates, packed.wideEntries, packed.rawCells, board.xThreats,
+                  board.cells, ListedX, xPending);
+    takeList(in, packed.oCount, packed.oUpdates, packed.wideEntries, packed.rawCells, board.oThreats, board.cells,
+             ListedO, oPending);
+    // The updates set the listed bits and entries of their cells again; the
+    // totals are the packed ones.
+    int32_t total = 0;
+    board.xThreats.update(xPending, packed.xUpdates, board.cells, ListedX, total, false);
+    board.oThreats.update(oPending, packed.oUpdates, board.cells, ListedO, total, false);
     board.xScore = packed.xScore;
     board.oScore = packed.oScore;
     board.savedScore = packed.savedScore;

@@ -10,6 +10,9 @@
 // Lines, cell ranks and listed bits are worked out again when it is unpacked.
 // Cell bytes that do not follow from stones and entries, or entries that do
 // not fit two bytes (only a board image could hold such), are kept as they are.
+// A list whose last update waits for its layout is kept as the entries before
+// it and the update, so that only the positions that are unpacked pay for
+// the layout.
 struct PackedBoard {
     PositionKey positionKey;
     int32_t xScore;
@@ -17,13 +20,16 @@ struct PackedBoard {
     int32_t savedScore;
     int32_t moveCount;
     int32_t lastMove;
-    uint16_t xCount;
+    uint16_t xCount;  // entries as laid out
     uint16_t oCount;
+    uint8_t xUpdates;  // the updates since, as cell and class entries (class 15: none)
+    uint8_t oUpdates;
     uint8_t sideToMove;
     bool rawCells;    // 400 cell bytes instead of 100 bytes of stones
     bool wideEntries; // entries as int32 cell and class instead of 16 bits
 
-    // The stones or cell bytes, then the entries of xThreats and oThreats.
+    // The stones or cell bytes, then the entries and updates of xThreats,
+    // then those of oThreats.
     const uint8_t* payload() const { return reinterpret_cast<const uint8_t*>(this + 1); }
     uint8_t* payload() { return reinterpret_cast<uint8_t*>(this + 1); }
 };

@@ -4,6 +4,7 @@
 #include "board/cell.h"
 
 constexpr int ListedClassCount = 14;  // classes 0..13 are listed
+constexpr int NoListedClass = 18;     // the class of a cell without an entry
 // The most cells one Board operation re-evaluates: the cell and four points
 // along each of eight rays.
 constexpr int MaxBatch = 33;
@@ -74,6 +75,14 @@ struct ThreatList {
     int orderedEntries(int32_t* outCells, int32_t* outClasses) const;
     // Whether a deferred update waits for its layout.
     bool isPending() const { return pending; }
+    // The list as the entries it was last laid out with (the first
+    // laidOutCount() entries of the arrays) and the updates since, which
+    // update() applies again to those entries to give the same list.
+    int laidOutCount() const { return pending ? oldCount : count; }
+    int pendingUpdates() const { return pending ? opCount : 0; }
+    CellClass pendingUpdate(int i) const {
+        return {opCell[i], static_cast<int8_t>(opNew[i] < 0 ? NoListedClass : opNew[i])};
+    }
     // Takes back the update that waits for its layout: the entries and
     // counts are as before it; the caller restores totals and listed bits.
     void undoPending();
