@@ -60,11 +60,28 @@ constexpr RayTables rayTables = buildRayTables();
 
 constexpr ReachTables reachTables = buildReachTables();
 
-Board::Board() { std::memcpy(ranks, emptyBoardRanks.data(), sizeof ranks); }
+Board::Board() {
+    std::memcpy(ranks, emptyBoardRanks.data(), sizeof ranks);
+    knowAllRanks();
+}
+
+void Board::forgetRanks() { std::fill(std::begin(rankKnown), std::end(rankKnown), 0); }
+
+void Board::knowAllRanks() {
+    std::fill(std::begin(rankKnown), std::end(rankKnown), ~uint64_t{0});
+    rankKnown[CellCount / 64] = (uint64_t{1} << (CellCount % 64)) - 1;
+}
+
+void Board::rankAround(int cell) {
+    for (int d = 0; d < 8; ++d) {
+        for (int k = 1, p = cell + ReachSteps[d]; k <= reachCount(d, cell); ++k, p += ReachSteps[d])
+            if (!isRankKnown(p) && isEmptyByte(cells[p])) setRanks(p, cellRanks(*this, p));
+    }
+}
 
 bool Board::evaluateCell(int cell) {
     int xClass, oClass;
-    ranks[cell] = cellRanks(*this, cell);
+    setRanks(cell, cellRanks(*this, cell));
     classesOfRanks(ranks[cell], xClass, oClass);
     xThreats.update(cell, xClass, cells, ListedX, xScore);
     oThreats.update(cell, oClass, cells, ListedO, oScore);
@@ -92,6 +109,7 @@ void Board::makeMove(int cell, MoveUndo& undo) {
     undo.sideToMove = sideToMove;
     undo.cell = static_cast<int16_t>(cell);
     undo.touched = 0;
+    std::memcpy(undo.rankKnown, rankKnown, sizeof rankKnown);
     const bool defer = deferLayout;
     deferLayout = true;  // a laid-out list could not be put back
     savedScore = sideToMove ? xScore : oScore;
@@ -120,6 +138,7 @@ void Board::undoMove(const MoveUndo& undo) {
         cells[undo.touchedCell[i]] = undo.touchedByte[i];
         ranks[undo.touchedCell[i]] = undo.touchedRanks[i];
     }
+    std::memcpy(rankKnown, undo.rankKnown, sizeof rankKnown);
     lines.remove(undo.cell);
     --moveCount;
     savedScore = undo.savedScore;
@@ -177,7 +196,7 @@ bool Board::updateAround(int cell, MoveUndo* undo) {
             undo->touchedRanks[undo->touched] = ranks[c];
             ++undo->touched;
         }
-        ranks[c] = cellRanks;
+        setRanks(c, cellRanks);
         classesOfRanks(cellRanks, xClass, oClass);
         x.add(xThreats, cells[c], ListedX, c, xClass);
         o.add(oThreats, cells[c], ListedO, c, oClass);
@@ -198,11 +217,11 @@ bool Board::updateAround(int cell, MoveUndo* undo) {
         const uint32_t others = ~(LineRankMask << (3 * line));
         for (uint32_t visits = rayTables.backward[window & 0xFF]; visits; visits &= visits - 1) {
             const int c = cell + BackwardStep[line] * (std::countr_zero(visits) + 1);
-            fivePoint |= classify(c, ranksKnown ? (ranks[c] & others) | lineRanks(*this, line, c) : cellRanks(*this, c));
+            fivePoint |= classify(c, isRankKnown(c) ? (ranks[c] & others) | lineRanks(*this, line, c) : cellRanks(*this, c));
         }
         for (uint32_t visits = rayTables.forward[window >> 8]; visits; visits &= visits - 1) {
             const int c = cell + ForwardStep[line] * (std::countr_zero(visits) + 1);
-            fivePoint |= classify(c, ranksKnown ? (ranks[c] & others) | lineRanks(*this, line, c) : cellRanks(*this, c));
+            fivePoint |= classify(c, isRankKnown(c) ? (ranks[c] & others) | lineRanks(*this, line, c) : cellRanks(*this, c));
         }
     }
     x.apply(xThreats, cells, ListedX, xScore, deferLayout);
@@ -219,7 +238,6 @@ bool Board::rebuildThreats() {
         cells[cell] &= static_cast<uint8_t>(~(ListedX | ListedO));
         if (evaluateCell(cell)) fivePoint = true;
     }
-    ranksKnown = true;  // evaluateCell ranked every empty cell
     return fivePoint;
 }
 
@@ -255,8 +273,8 @@ void copyBoard(const Board& source, Board& target) {
     target.sideToMove = source.sideToMove;
     target.positionKey = source.positionKey;
     std::memcpy(target.lines.word, source.lines.word, sizeof target.lines.word);
-    target.ranksKnown = source.ranksKnown;
-    if (source.ranksKnown) std::memcpy(target.ranks, source.ranks, sizeof target.ranks);
+    std::memcpy(target.rankKnown, source.rankKnown, sizeof target.rankKnown);
+    std::memcpy(target.ranks, source.ranks, sizeof target.ranks);
 }
 
 namespace {
@@ -346,6 +364,6 @@ bool readBoardImage(Board& board, std::FILE* file) {
     std::memcpy(board.cells, cells, CellCount);
     board.lines.rebuild(board.cells);
     for (int cell = 0; cell < CellCount; ++cell) board.ranks[cell] = cellRanks(board, cell);
-    board.ranksKnown = true;
+    board.knowAllRanks();
     return true;
 }

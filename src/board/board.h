@@ -15,6 +15,7 @@ struct MoveUndo {
     uint8_t sideToMove;
     bool xPending, oPending;
     int16_t cell;
+    uint64_t rankKnown[(CellCount + 63) / 64];
     int touched = 0;  // the cells whose byte or ranks the move changes
     int16_t touchedCell[MaxBatch];
     uint8_t touchedByte[MaxBatch];
@@ -38,12 +39,12 @@ struct Board {
     // makeMove and takeBack keep them, rebuildThreats and image reading
     // rebuild them from the cell bytes.
     LineWords lines;
-    // The cell ranks (line_patterns.h) of every empty cell, so that a move
-    // re-reads only the line through it; meaningless under a stone, and
-    // everywhere while ranksKnown is false (a Board unpacked for one
-    // expansion goes without them; its moves read all four lines).
+    // The cell ranks (line_patterns.h) of the empty cells, so that a move
+    // re-reads only the line through a cell; meaningless under a stone and
+    // where the cell's bit in rankKnown is clear (a Board unpacked for one
+    // expansion ranks only the cells its moves reach, see rankAround).
     uint32_t ranks[CellCount];
-    bool ranksKnown = true;
+    uint64_t rankKnown[(CellCount + 63) / 64];
     // Searches that only read the strongest threats of most Boards they play
     // on set this: makeMove then leaves the lists' new layout to the first
     // reader that walks them (ThreatList::settle). Not copied.
@@ -69,6 +70,16 @@ struct Board {
     bool rebuildThreats();  // precondition: both lists empty
     void clearThreatLists();
     bool evaluateCell(int cell);
+    // Ranks the empty cells that a move on `cell` re-evaluates (four points
+    // along each of its lines), where they are not known yet.
+    void rankAround(int cell);
+    bool isRankKnown(int cell) const { return rankKnown[cell >> 6] >> (cell & 63) & 1; }
+    void setRanks(int cell, uint32_t cellRanks) {
+        ranks[cell] = cellRanks;
+        rankKnown[cell >> 6] |= uint64_t{1} << (cell & 63);
+    }
+    void forgetRanks();
+    void knowAllRanks();
     // Empties the board the way a new game does: lists cleared, stones and
     // listed bits gone, totals rebuilt; sideToMove and positionKey stay.
     void resetPosition();

@@ -260,5 +260,5 @@ void unpackBoard(const PackedBoard& packed, Board& board) {
     board.sideToMove = packed.sideToMove;
     board.positionKey = packed.positionKey;
     board.lines.rebuild(board.cells);
-    board.ranksKnown = false;  // ranking 400 cells would cost more than the expansion's moves save
+    board.forgetRanks();  // ranking 400 cells would cost more than the expansion's moves save
 }

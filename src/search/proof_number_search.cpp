@@ -148,6 +148,8 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
     const int count = std::min<int>(resultCount, MaxChildren);
     int32_t cells[MaxChildren];
     std::copy(resultCells, resultCells + count, cells);
+    // The children's moves share most of the cells they re-evaluate.
+    for (int i = 0; i < count; ++i) position.rankAround(cells[i]);
     try {
         node->children = new ProofNode*[count];
         for (int i = 0; i < count; ++i) {
