@@ -73,9 +73,16 @@ void Board::knowAllRanks() {
 }
 
 void Board::rankAround(int cell) {
-    for (int d = 0; d < 8; ++d) {
-        for (int k = 1, p = cell + ReachSteps[d]; k <= reachCount(d, cell); ++k, p += ReachSteps[d])
-            if (!isRankKnown(p) && isEmptyByte(cells[p])) setRanks(p, cellRanks(*this, p));
+    for (int line = 0; line < LineCount; ++line) {
+        const uint32_t window = lines.window(line, cell);
+        for (uint32_t visits = rayTables.backward[window & 0xFF]; visits; visits &= visits - 1) {
+            const int c = cell + BackwardStep[line] * (std::countr_zero(visits) + 1);
+            if (!isRankKnown(c)) setRanks(c, cellRanks(*this, c));
+        }
+        for (uint32_t visits = rayTables.forward[window >> 8]; visits; visits &= visits - 1) {
+            const int c = cell + ForwardStep[line] * (std::countr_zero(visits) + 1);
+            if (!isRankKnown(c)) setRanks(c, cellRanks(*this, c));
+        }
     }
 }
 

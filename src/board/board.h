@@ -70,8 +70,8 @@ struct Board {
     bool rebuildThreats();  // precondition: both lists empty
     void clearThreatLists();
     bool evaluateCell(int cell);
-    // Ranks the empty cells that a move on `cell` re-evaluates (four points
-    // along each of its lines), where they are not known yet.
+    // Ranks the empty cells that a move on `cell` re-evaluates, where they
+    // are not known yet.
     void rankAround(int cell);
     bool isRankKnown(int cell) const { return rankKnown[cell >> 6] >> (cell & 63) & 1; }
     void setRanks(int cell, uint32_t cellRanks) {
