@@ -72,20 +72,6 @@ void Board::knowAllRanks() {
     rankKnown[CellCount / 64] = (uint64_t{1} << (CellCount % 64)) - 1;
 }
 
-void Board::rankAround(int cell) {
-    for (int line = 0; line < LineCount; ++line) {
-        const uint32_t window = lines.window(line, cell);
-        for (uint32_t visits = rayTables.backward[window & 0xFF]; visits; visits &= visits - 1) {
-            const int c = cell + BackwardStep[line] * (std::countr_zero(visits) + 1);
-            if (!isRankKnown(c)) setRanks(c, cellRanks(*this, c));
-        }
-        for (uint32_t visits = rayTables.forward[window >> 8]; visits; visits &= visits - 1) {
-            const int c = cell + ForwardStep[line] * (std::countr_zero(visits) + 1);
-            if (!isRankKnown(c)) setRanks(c, cellRanks(*this, c));
-        }
-    }
-}
-
 bool Board::evaluateCell(int cell) {
     int xClass, oClass;
     setRanks(cell, cellRanks(*this, cell));

@@ -42,7 +42,8 @@ struct Board {
     // The cell ranks (line_patterns.h) of the empty cells, so that a move
     // re-reads only the line through a cell; meaningless under a stone and
     // where the cell's bit in rankKnown is clear (a Board unpacked for one
-    // expansion ranks only the cells its moves reach, see rankAround).
+    // expansion does without: ranking its cells would cost more than the
+    // few moves played on it save). A move ranks the cells it re-evaluates.
     uint32_t ranks[CellCount];
     uint64_t rankKnown[(CellCount + 63) / 64];
     // Searches that only read the strongest threats of most Boards they play
@@ -70,9 +71,6 @@ struct Board {
     bool rebuildThreats();  // precondition: both lists empty
     void clearThreatLists();
     bool evaluateCell(int cell);
-    // Ranks the empty cells that a move on `cell` re-evaluates, where they
-    // are not known yet.
-    void rankAround(int cell);
     bool isRankKnown(int cell) const { return rankKnown[cell >> 6] >> (cell & 63) & 1; }
     void setRanks(int cell, uint32_t cellRanks) {
         ranks[cell] = cellRanks;

@@ -29,11 +29,14 @@ uint64_t load64(const uint8_t* p) {
 
 // A list's entries in their order, laid out or not.
 struct ListEntries {
-    int count;
+    int count = 0;
     int32_t cells[CellCount + 1];
     int32_t classes[CellCount + 1];
 
-    explicit ListEntries(const ThreatList& list) : count(list.count) { list.orderedEntries(cells, classes); }
+    void read(const ThreatList& list) {
+        count = list.count;
+        list.orderedEntries(cells, classes);
+    }
 };
 
 // Whether every entry is listed once, on a cell that carries the listed bit;
@@ -132,18 +135,15 @@ constexpr int NoEntryClass = 15;  // an update that removes the entry
 
 uint16_t entry16(int cell, int threatClass) { return static_cast<uint16_t>(cell | threatClass << 9); }
 
-// Entries as laid out, then the updates since, two bytes each.
-uint8_t* putDelta(uint8_t* out, const ThreatList& list) {
-    for (int i = 0; i < list.laidOutCount(); ++i) {
-        const uint16_t e = entry16(list.cells[i], list.classes[i]);
-        std::memcpy(out, &e, 2);
-        out += 2;
-    }
+// Entries as laid out, then the updates since, two bytes each (the payload
+// keeps them two-byte aligned).
+uint16_t* putDelta(uint16_t* out, const ThreatList& list) {
+    const int n = list.laidOutCount();
+    for (int i = 0; i < n; ++i) out[i] = entry16(list.cells[i], list.classes[i]);
+    out += n;
     for (int i = 0; i < list.pendingUpdates(); ++i) {
         const CellClass u = list.pendingUpdate(i);
-        const uint16_t e = entry16(u.cell, u.threatClass > WeakestListed ? NoEntryClass : u.threatClass);
-        std::memcpy(out, &e, 2);
-        out += 2;
+        *out++ = entry16(u.cell, u.threatClass > WeakestListed ? NoEntryClass : u.threatClass);
     }
     return out;
 }
@@ -157,57 +157,79 @@ void packStones(const uint8_t* cells, uint8_t* out) {
     }
 }
 
-PackedBoard* newPackedBoard(const Board& board, size_t payload) {
-    PackedBoard* packed = new (::operator new(sizeof(PackedBoard) + payload)) PackedBoard;
-    packed->positionKey = board.positionKey;
-    packed->xScore = board.xScore;
-    packed->oScore = board.oScore;
-    packed->savedScore = board.savedScore;
-    packed->moveCount = board.moveCount;
-    packed->lastMove = board.lastMove;
-    packed->sideToMove = board.sideToMove;
-    packed->xUpdates = packed->oUpdates = 0;
-    return packed;
+void packHeader(PackedBoard& packed, const Board& board) {
+    packed.positionKey = board.positionKey;
+    packed.xScore = board.xScore;
+    packed.oScore = board.oScore;
+    packed.savedScore = board.savedScore;
+    packed.moveCount = board.moveCount;
+    packed.lastMove = board.lastMove;
+    packed.sideToMove = board.sideToMove;
+    packed.xUpdates = packed.oUpdates = 0;
 }
+
+// The lists of the plan in progress, when they are packed in their order.
+ListEntries planned[2];
 
 }  // namespace
 
-PackedBoardPtr packBoard(const Board& board, bool playedFromCompact) {
+size_t planPacking(const Board& board, bool playedFromCompact, PackPlan& plan) {
     const ThreatList& xl = board.xThreats;
     const ThreatList& ol = board.oThreats;
-    if (playedFromCompact) {
+    plan.delta = playedFromCompact;
+    if (plan.delta) {
+        plan.rawCells = plan.wideEntries = false;
         const size_t entries = xl.laidOutCount() + xl.pendingUpdates() + ol.laidOutCount() + ol.pendingUpdates();
-        PackedBoardPtr packed(newPackedBoard(board, StoneBytes + 2 * entries));
+        return sizeof(PackedBoard) + StoneBytes + 2 * entries;
+    }
+    ListEntries& xs = planned[0];
+    ListEntries& os = planned[1];
+    xs.read(xl);
+    os.read(ol);
+    plan.rawCells = !cellsFollowFromStones(board, xs, os);
+    plan.wideEntries = !entriesFit(xs) || !entriesFit(os);
+    return sizeof(PackedBoard) + (plan.rawCells ? CellCount : StoneBytes) +
+           static_cast<size_t>(xs.count + os.count) * (plan.wideEntries ? 8 : 2);
+}
+
+PackedBoard* packInto(void* memory, const Board& board, const PackPlan& plan) {
+    PackedBoard* packed = new (memory) PackedBoard;
+    packHeader(*packed, board);
+    packed->rawCells = plan.rawCells;
+    packed->wideEntries = plan.wideEntries;
+    uint8_t* out = packed->payload();
+    if (plan.delta) {
+        const ThreatList& xl = board.xThreats;
+        const ThreatList& ol = board.oThreats;
         packed->xCount = static_cast<uint16_t>(xl.laidOutCount());
         packed->oCount = static_cast<uint16_t>(ol.laidOutCount());
         packed->xUpdates = static_cast<uint8_t>(xl.pendingUpdates());
         packed->oUpdates = static_cast<uint8_t>(ol.pendingUpdates());
-        packed->rawCells = packed->wideEntries = false;
-        uint8_t* out = packed->payload();
         packStones(board.cells, out);
-        putDelta(putDelta(out + StoneBytes, xl), ol);
+        static_assert(sizeof(PackedBoard) % 2 == 0 && StoneBytes % 2 == 0);
+        putDelta(putDelta(reinterpret_cast<uint16_t*>(out + StoneBytes), xl), ol);
         return packed;
     }
-    const ListEntries xs(xl), os(ol);
-    const bool rawCells = !cellsFollowFromStones(board, xs, os);
-    const bool wide = !entriesFit(xs) || !entriesFit(os);
-    PackedBoardPtr packed(newPackedBoard(board, (rawCells ? CellCount : StoneBytes) +
-                                                    static_cast<size_t>(xs.count + os.count) * (wide ? 8 : 2)));
+    const ListEntries& xs = planned[0];
+    const ListEntries& os = planned[1];
     packed->xCount = static_cast<uint16_t>(xs.count);
     packed->oCount = static_cast<uint16_t>(os.count);
-    packed->rawCells = rawCells;
-    packed->wideEntries = wide;
-    uint8_t* out = packed->payload();
-    if (rawCells) {
+    if (plan.rawCells) {
         std::memcpy(out, board.cells, CellCount);
         out += CellCount;
     } else {
         packStones(board.cells, out);
         out += StoneBytes;
     }
-    out = putEntries(out, xs, wide);
-    putEntries(out, os, wide);
+    out = putEntries(out, xs, plan.wideEntries);
+    putEntries(out, os, plan.wideEntries);
     return packed;
+}
+
+PackedBoardPtr packBoard(const Board& board, bool playedFromCompact) {
+    PackPlan plan;
+    const size_t size = planPacking(board, playedFromCompact, plan);
+    return PackedBoardPtr(packInto(::operator new(size), board, plan));
 }
 
 namespace {

@@ -45,6 +45,17 @@ using PackedBoardPtr = std::unique_ptr<PackedBoard, PackedBoardDelete>;
 // cells or wide entries and has changed by makeMove only since, so its cells
 // and entries keep that form, which need not be checked again.
 PackedBoardPtr packBoard(const Board& board, bool playedFromCompact = false);
+
+// packBoard in two steps, for a PackedBoard placed in memory of the caller's
+// (aligned for 8 bytes): the size it takes, then the packing, with nothing
+// changed on the Board in between. One plan at a time.
+struct PackPlan {
+    bool delta;
+    bool rawCells;
+    bool wideEntries;
+};
+size_t planPacking(const Board& board, bool playedFromCompact, PackPlan& plan);
+PackedBoard* packInto(void* memory, const Board& board, const PackPlan& plan);
 // Makes `board` the packed position again: cells, lists in their order,
 // totals, move count, last move, side to move and key.
 void unpackBoard(const PackedBoard& packed, Board& board);

@@ -104,14 +104,18 @@ std::string reportLine(int32_t nodes, int32_t pn, int32_t dn) {
 ProofNode* createNode(ProofNode* parent, std::unique_ptr<Board> board) { return createNode(parent, *board); }
 
 ProofNode* createNode(ProofNode* parent, const Board& board, bool playedFromCompact) {
-    PackedBoardPtr packed = packBoard(board, playedFromCompact);
-    ProofNode* node = new ProofNode;
+    // The node and its packed Board are one allocation.
+    PackPlan plan;
+    const size_t size = planPacking(board, playedFromCompact, plan);
+    static_assert(sizeof(ProofNode) % alignof(PackedBoard) == 0);
+    void* memory = ::operator new(sizeof(ProofNode) + size);
+    ProofNode* node = new (memory) ProofNode;
+    node->board = packInto(static_cast<char*>(memory) + sizeof(ProofNode), board, plan);
     node->depth = parent ? static_cast<int16_t>(parent->depth + 1) : 0;
     node->stamp = idCounter + 1;
     idCounter += 2;
     node->key = board.positionKey;
     node->move = static_cast<int16_t>(board.lastMove);
-    node->board = std::move(packed);
     if (parent) {
         node->onlyParent = parent;
         node->parentCount = 1;
@@ -148,8 +152,6 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
     const int count = std::min<int>(resultCount, MaxChildren);
     int32_t cells[MaxChildren];
     std::copy(resultCells, resultCells + count, cells);
-    // The children's moves share most of the cells they re-evaluate.
-    for (int i = 0; i < count; ++i) position.rankAround(cells[i]);
     try {
         node->children = new ProofNode*[count];
         for (int i = 0; i < count; ++i) {
@@ -286,10 +288,10 @@ ProofNode* updateAncestors(ProofNode* node, int level) {
 
 void deleteNode(ProofNode* node) {
     if (nodeTable) nodeTable->remove(node);
-    node->board.reset();
     deleteChildren(node);
     delete[] node->parentArray;
-    delete node;
+    node->~ProofNode();
+    ::operator delete(node);
 }
 
 void deleteChildren(ProofNode* node) {

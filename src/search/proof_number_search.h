@@ -28,7 +28,7 @@ struct ProofNode {
     uint32_t stamp = 0;
     PositionKey key;
     uint32_t flags = OrFlag;
-    PackedBoardPtr board;  // unpacked only to expand the node
+    PackedBoard* board = nullptr;  // in the node's own allocation; unpacked only to expand the node
     ProofNode* onlyParent = nullptr;     // while parentCount is 1
     ProofNode** parentArray = nullptr;   // while parentCount is 2 or more
     ProofNode** children = nullptr;
@@ -54,7 +54,7 @@ inline PositionKey childKey(const Board& board, int cell) {
     return board.positionKey ^ key(1 - board.sideToMove, cell);
 }
 
-// Throws std::bad_alloc; the board is then destroyed with the failed node.
+// Throws std::bad_alloc with nothing allocated.
 ProofNode* createNode(ProofNode* parent, std::unique_ptr<Board> board);
 // The same for a Board that stays the caller's; the node keeps it packed
 // (packBoard, with playedFromCompact).
