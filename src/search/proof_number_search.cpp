@@ -152,10 +152,13 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
     const int count = std::min<int>(resultCount, MaxChildren);
     int32_t cells[MaxChildren];
     std::copy(resultCells, resultCells + count, cells);
+    PositionKey keys[MaxChildren];
+    for (int i = 0; i < count; ++i) keys[i] = childKey(position, cells[i]);
+    if (nodeTable) nodeTable->preload(keys, count);
     try {
         node->children = new ProofNode*[count];
         for (int i = 0; i < count; ++i) {
-            const PositionKey k = childKey(position, cells[i]);
+            const PositionKey k = keys[i];
             ProofNode* shared = nodeTable ? nodeTable->find(k) : nullptr;
             if (shared && shared->parentCount < MaxParents) {
                 addParent(shared, node);
