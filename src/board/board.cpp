@@ -115,6 +115,7 @@ void Board::makeMove(int cell, MoveUndo& undo) {
     undo.touchedCell[undo.touched] = static_cast<int16_t>(cell);  // the stone's own byte last
     undo.touchedByte[undo.touched] = byte;
     undo.touchedRanks[undo.touched] = ranks[cell];
+    undo.touchedLine[undo.touched] = -1;
     ++undo.touched;
     deferLayout = defer;
     undo.xPending = xThreats.isPending();
@@ -127,12 +128,19 @@ void Board::makeMove(int cell, MoveUndo& undo) {
 void Board::undoMove(const MoveUndo& undo) {
     if (undo.xPending) xThreats.undoPending();
     if (undo.oPending) oThreats.undoPending();
-    for (int i = undo.touched - 1; i >= 0; --i) {
-        cells[undo.touchedCell[i]] = undo.touchedByte[i];
-        ranks[undo.touchedCell[i]] = undo.touchedRanks[i];
-    }
-    std::memcpy(rankKnown, undo.rankKnown, sizeof rankKnown);
     lines.remove(undo.cell);
+    std::memcpy(rankKnown, undo.rankKnown, sizeof rankKnown);
+    for (int i = undo.touched - 1; i >= 0; --i) {
+        const int c = undo.touchedCell[i];
+        cells[c] = undo.touchedByte[i];
+        if (isRankKnown(c)) {
+            ranks[c] = undo.touchedRanks[i];
+        } else if (const int line = undo.touchedLine[i]; line >= 0) {
+            // Ranked afresh by the move: without the stone only its line
+            // differs, and the next move near here finds the cell ranked.
+            setRanks(c, (ranks[c] & ~(LineRankMask << (3 * line))) | lineRanks(*this, line, c));
+        }
+    }
     --moveCount;
     savedScore = undo.savedScore;
     xScore = undo.xScore;
@@ -181,12 +189,13 @@ bool Board::updateAround(int cell, MoveUndo* undo) {
         }
     };
     SideOps x, o;
-    auto classify = [&](int c, uint32_t cellRanks) {
+    auto classify = [&](int c, int line, uint32_t cellRanks) {
         int xClass, oClass;
         if (undo) {
             undo->touchedCell[undo->touched] = static_cast<int16_t>(c);
             undo->touchedByte[undo->touched] = cells[c];
             undo->touchedRanks[undo->touched] = ranks[c];
+            undo->touchedLine[undo->touched] = static_cast<int8_t>(line);
             ++undo->touched;
         }
         setRanks(c, cellRanks);
@@ -196,7 +205,7 @@ bool Board::updateAround(int cell, MoveUndo* undo) {
         return xClass == 0 || oClass == 0;
     };
     if (isEmptyByte(cells[cell])) {
-        classify(cell, cellRanks(*this, cell));
+        classify(cell, -1, cellRanks(*this, cell));
     } else {  // a stone: its entries go
         x.add(xThreats, cells[cell], ListedX, cell, NoThreat);
         o.add(oThreats, cells[cell], ListedO, cell, NoThreat);
@@ -210,11 +219,11 @@ bool Board::updateAround(int cell, MoveUndo* undo) {
         const uint32_t others = ~(LineRankMask << (3 * line));
         for (uint32_t visits = rayTables.backward[window & 0xFF]; visits; visits &= visits - 1) {
             const int c = cell + BackwardStep[line] * (std::countr_zero(visits) + 1);
-            fivePoint |= classify(c, isRankKnown(c) ? (ranks[c] & others) | lineRanks(*this, line, c) : cellRanks(*this, c));
+            fivePoint |= classify(c, line, isRankKnown(c) ? (ranks[c] & others) | lineRanks(*this, line, c) : cellRanks(*this, c));
         }
         for (uint32_t visits = rayTables.forward[window >> 8]; visits; visits &= visits - 1) {
             const int c = cell + ForwardStep[line] * (std::countr_zero(visits) + 1);
-            fivePoint |= classify(c, isRankKnown(c) ? (ranks[c] & others) | lineRanks(*this, line, c) : cellRanks(*this, c));
+            fivePoint |= classify(c, line, isRankKnown(c) ? (ranks[c] & others) | lineRanks(*this, line, c) : cellRanks(*this, c));
         }
     }
     x.apply(xThreats, cells, ListedX, xScore, deferLayout);

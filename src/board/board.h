@@ -20,6 +20,7 @@ struct MoveUndo {
     int16_t touchedCell[MaxBatch];
     uint8_t touchedByte[MaxBatch];
     uint32_t touchedRanks[MaxBatch];
+    int8_t touchedLine[MaxBatch];  // the line through the move, -1 for the move's own cell
 };
 
 // The position: 400 cell bytes and, kept current on every move, both sides'
