@@ -1,5 +1,6 @@
 #include "board/packed_board.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -35,7 +36,11 @@ struct ListEntries {
 
     void read(const ThreatList& list) {
         count = list.count;
-        list.orderedEntries(cells, classes);
+        int from;
+        list.orderedEntries(cells, classes, from);
+        if (from < 0) from = count;
+        std::copy(list.cells, list.cells + from, cells);
+        std::copy(list.classes, list.classes + from, classes);
     }
 };
 

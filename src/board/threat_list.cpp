@@ -266,12 +266,12 @@ LayoutScratch scratch;
 // writes the list class by class, weakest first: in each class the entries
 // placed at its bottom (the latest lowest), the old entries that stay in
 // their old order, then the entries placed on top in the order they came.
-int ThreatList::orderedEntries(int32_t* outCells, int32_t* outClasses) const {
+int ThreatList::orderedEntries(int32_t* outCells, int32_t* outClasses, int& from) const {
     if (!pending) {
-        std::copy(cells, cells + count, outCells);
-        std::copy(classes, classes + count, outClasses);
+        from = count;
         return capacity;
     }
+    from = -1;
     int perClassNow[ListedClassCount];
     uint32_t present = 0;
     for (int k = 0; k < ListedClassCount; ++k) {
@@ -309,41 +309,54 @@ int ThreatList::orderedEntries(int32_t* outCells, int32_t* outClasses) const {
         changed |= 1u << k;
     }
 
-    int out = 0, j = 0;
+    // Old entries of the classes that did not change keep their order, in
+    // runs copied whole; the first run stays where it is (from).
+    int out = 0, j = 0, start = 0;
+    auto copyRun = [&](int end) {
+        if (out == 0 && j == 0) {
+            out = j = end;  // the unchanged start of the list
+            return;
+        }
+        for (; j < end; ++j, ++out) {
+            outCells[out] = cells[j];
+            outClasses[out] = classes[j];
+        }
+    };
     auto emit = [&](int cell, int threatClass) {
         outCells[out] = cell;
         outClasses[out] = threatClass;
         ++out;
     };
     for (int k = WeakestListed; k >= 0; --k) {
-        const int end = j + oldPerClass[k];
-        if (!(changed >> k & 1)) {
-            std::copy(cells + j, cells + end, outCells + out);
-            std::copy(classes + j, classes + end, outClasses + out);
-            out += end - j;
-            j = end;
-            continue;
+        const int end = start + oldPerClass[k];
+        if (changed >> k & 1) {
+            copyRun(start);
+            if (from < 0) from = out;
+            for (int b = bottomFirst[k]; b >= 0; b = scratch.next[b]) emit(opCell[b], k);
+            for (; j < end; ++j) {  // written either way, kept only if it stays
+                const int32_t cell = cells[j];
+                const bool leaves = scratch.leaving[cell];
+                scratch.leaving[cell] = false;
+                outCells[out] = cell;
+                outClasses[out] = k;
+                out += !leaves;
+            }
+            for (int b = topFirst[k]; b >= 0; b = scratch.next[b]) emit(opCell[b], k);
         }
-        for (int b = bottomFirst[k]; b >= 0; b = scratch.next[b]) emit(opCell[b], k);
-        for (; j < end; ++j) {  // written either way, kept only if it stays
-            const int32_t cell = cells[j];
-            const bool leaves = scratch.leaving[cell];
-            scratch.leaving[cell] = false;
-            outCells[out] = cell;
-            outClasses[out] = k;
-            out += !leaves;
-        }
-        for (int b = topFirst[k]; b >= 0; b = scratch.next[b]) emit(opCell[b], k);
+        start = end;
     }
+    copyRun(oldCount);
     return newCapacity;
 }
 
 void ThreatList::layOut() const {
-    const int newCapacity = orderedEntries(scratch.cells, scratch.classes);
+    int from;
+    const int newCapacity = orderedEntries(scratch.cells, scratch.classes, from);
     pending = false;
     // Laying out changes what readers see of the list no more than the update
     // did; the capacity follows the inserts it replayed.
     if (newCapacity > 0) const_cast<ThreatList*>(this)->growTo(newCapacity);
-    std::copy(scratch.cells, scratch.cells + count, cells);
-    std::copy(scratch.classes, scratch.classes + count, classes);
+    if (from < 0) return;  // nothing moved
+    std::copy(scratch.cells + from, scratch.cells + count, cells + from);
+    std::copy(scratch.classes + from, scratch.classes + count, classes + from);
 }

@@ -70,9 +70,11 @@ struct ThreatList {
         if (pending) layOut();
     }
 
-    // Writes the count entries in their order, laid out or not (the arrays
-    // need room for one more); returns the capacity the list has once laid out.
-    int orderedEntries(int32_t* outCells, int32_t* outClasses) const;
+    // Writes the count entries in their order, laid out or not, from index
+    // `from` on: the entries before it are those of the arrays (all of them
+    // for a list laid out, none changed when from is -1). The out arrays need
+    // room for one entry more. Returns the capacity the list has once laid out.
+    int orderedEntries(int32_t* outCells, int32_t* outClasses, int& from) const;
     // Whether a deferred update waits for its layout.
     bool isPending() const { return pending; }
     // The list as the entries it was last laid out with (the first
