@@ -198,14 +198,16 @@ bool Board::updateAround(int cell, MoveUndo* undo) {
             undo->touchedLine[undo->touched] = static_cast<int8_t>(line);
             ++undo->touched;
         }
-        setRanks(c, cellRanks);
+        ranks[c] = cellRanks;
         classesOfRanks(cellRanks, xClass, oClass);
-        x.add(xThreats, cells[c], ListedX, c, xClass);
-        o.add(oThreats, cells[c], ListedO, c, oClass);
-        return xClass == 0 || oClass == 0;
+        const uint8_t byte = cells[c];
+        x.add(xThreats, byte, ListedX, c, xClass);
+        o.add(oThreats, byte, ListedO, c, oClass);
+        return (xClass == 0) | (oClass == 0);
     };
     if (isEmptyByte(cells[cell])) {
-        classify(cell, -1, cellRanks(*this, cell));
+        setRanks(cell, cellRanks(*this, cell));
+        classify(cell, -1, ranks[cell]);
     } else {  // a stone: its entries go
         x.add(xThreats, cells[cell], ListedX, cell, NoThreat);
         o.add(oThreats, cells[cell], ListedO, cell, NoThreat);
@@ -214,16 +216,24 @@ bool Board::updateAround(int cell, MoveUndo* undo) {
     // line's backward ray, then its forward ray. A cell on a ray sees the
     // stone on that ray's line only.
     bool fivePoint = false;
+    // The cells of a ray share the stone's line word.
     for (int line = 0; line < LineCount; ++line) {
-        const uint32_t window = lines.window(line, cell);
+        const LinePlace& place = linePlaces.place[line][cell];
+        const uint64_t lineWord = lines.word[place.word];
+        const uint32_t window = LineWords::windowAt(lineWord, place.shift);
         const uint32_t others = ~(LineRankMask << (3 * line));
+        auto visit = [&](int c, int shift) {
+            if (!isRankKnown(c)) setRanks(c, cellRanks(*this, c));
+            const uint32_t r = (ranks[c] & others) | windowRanks(LineWords::windowAt(lineWord, shift), line);
+            fivePoint |= classify(c, line, r);
+        };
         for (uint32_t visits = rayTables.backward[window & 0xFF]; visits; visits &= visits - 1) {
-            const int c = cell + BackwardStep[line] * (std::countr_zero(visits) + 1);
-            fivePoint |= classify(c, line, isRankKnown(c) ? (ranks[c] & others) | lineRanks(*this, line, c) : cellRanks(*this, c));
+            const int steps = std::countr_zero(visits) + 1;
+            visit(cell + BackwardStep[line] * steps, place.shift - 2 * steps);
         }
         for (uint32_t visits = rayTables.forward[window >> 8]; visits; visits &= visits - 1) {
-            const int c = cell + ForwardStep[line] * (std::countr_zero(visits) + 1);
-            fivePoint |= classify(c, line, isRankKnown(c) ? (ranks[c] & others) | lineRanks(*this, line, c) : cellRanks(*this, c));
+            const int steps = std::countr_zero(visits) + 1;
+            visit(cell + ForwardStep[line] * steps, place.shift + 2 * steps);
         }
     }
     x.apply(xThreats, cells, ListedX, xScore, deferLayout);

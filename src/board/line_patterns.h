@@ -71,9 +71,14 @@ extern const WindowTables windowTables;
 constexpr uint32_t LineRankMask = 7 | 7 << 16;  // of line 0
 
 // The ranks of one line through a cell, in their cell-rank bits.
-inline uint32_t lineRanks(const Board& board, int line, int cell) {
-    const uint32_t ranks = windowTables.lineRanks[board.lines.window(line, cell)];
+// The ranks of a window, in the cell-rank bits of the line.
+inline uint32_t windowRanks(uint32_t window, int line) {
+    const uint32_t ranks = windowTables.lineRanks[window];
     return ((ranks & 7) | (ranks & 0x38) << 13) << (3 * line);
+}
+
+inline uint32_t lineRanks(const Board& board, int line, int cell) {
+    return windowRanks(board.lines.window(line, cell), line);
 }
 
 inline uint32_t cellRanks(const Board& board, int cell) {

@@ -52,7 +52,11 @@ struct LineWords {
     // (near end first) in bits 8-15.
     uint32_t window(int line, int cell) const {
         const LinePlace& p = linePlaces.place[line][cell];
-        const uint64_t w = word[p.word] >> p.shift;
+        return windowAt(word[p.word], p.shift);
+    }
+    // The window of the cell whose window starts at this shift of a line word.
+    static uint32_t windowAt(uint64_t lineWord, int shift) {
+        const uint64_t w = lineWord >> shift;
         return static_cast<uint32_t>((w & 0xFF) | ((w >> 2) & 0xFF00));
     }
 };
