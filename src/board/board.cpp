@@ -374,6 +374,8 @@ bool readBoardImage(Board& board, std::FILE* file) {
     installList(board.xThreats, *xList);
     installList(board.oThreats, *oList);
     std::memcpy(board.cells, cells, CellCount);
+    board.xThreats.checkListedBits(board.cells, ListedX);
+    board.oThreats.checkListedBits(board.cells, ListedO);
     board.lines.rebuild(board.cells);
     for (int cell = 0; cell < CellCount; ++cell) board.ranks[cell] = cellRanks(board, cell);
     board.knowAllRanks();

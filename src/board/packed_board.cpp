@@ -279,6 +279,10 @@ void unpackBoard(const PackedBoard& packed, Board& board) {
     int32_t total = 0;
     board.xThreats.update(xPending, packed.xUpdates, board.cells, ListedX, total, false);
     board.oThreats.update(oPending, packed.oUpdates, board.cells, ListedO, total, false);
+    if (packed.rawCells) {
+        board.xThreats.checkListedBits(board.cells, ListedX);
+        board.oThreats.checkListedBits(board.cells, ListedO);
+    }
     board.xScore = packed.xScore;
     board.oScore = packed.oScore;
     board.savedScore = packed.savedScore;

@@ -227,6 +227,11 @@ void ThreatList::update(const CellClass* ops, int n, uint8_t* bytes, uint8_t lis
     if (!defer) settle();
 }
 
+void ThreatList::checkListedBits(const uint8_t* bytes, uint8_t listedBit) {
+    for (int i = 0; i < count && indexed; ++i)
+        if (!(bytes[cells[i]] & listedBit)) indexed = false;
+}
+
 void ThreatList::undoPending() {
     for (int b = opCount - 1; b >= 0; --b) classOf[opCell[b]] = opOld[b];
     count = oldCount;

@@ -65,6 +65,11 @@ struct ThreatList {
     // every cell, and with `defer` only when settle() is called: count, the
     // totals and the listed bits are new, the arrays are not yet.
     void update(const CellClass* ops, int n, uint8_t* bytes, uint8_t listedBit, int32_t& total, bool defer);
+    // Drops the index of a list that has an entry on a cell without its
+    // listed bit (only an image can hold one): its updates then go entry by
+    // entry, as such a cell needs, and never wait for a layout, so that a
+    // move on the Board can always be taken back.
+    void checkListedBits(const uint8_t* bytes, uint8_t listedBit);
     // Lays out a deferred update; every reader of the arrays needs it first.
     void settle() const {
         if (pending) layOut();
