@@ -223,8 +223,16 @@ bool Board::updateAround(int cell, MoveUndo* undo) {
         const uint32_t window = LineWords::windowAt(lineWord, place.shift);
         const uint32_t others = ~(LineRankMask << (3 * line));
         auto visit = [&](int c, int shift) {
-            if (!isRankKnown(c)) setRanks(c, cellRanks(*this, c));
-            const uint32_t r = (ranks[c] & others) | windowRanks(LineWords::windowAt(lineWord, shift), line);
+            const uint32_t onLine = windowRanks(LineWords::windowAt(lineWord, shift), line);
+            uint32_t r;
+            if (isRankKnown(c)) {
+                r = (ranks[c] & others) | onLine;
+            } else {
+                r = onLine;
+                for (int other = 0; other < LineCount; ++other)
+                    if (other != line) r |= lineRanks(*this, other, c);
+                rankKnown[c >> 6] |= uint64_t{1} << (c & 63);
+            }
             fivePoint |= classify(c, line, r);
         };
         for (uint32_t visits = rayTables.backward[window & 0xFF]; visits; visits &= visits - 1) {
