@@ -218,7 +218,7 @@ bool Board::updateAround(int cell, MoveUndo* undo) {
     bool fivePoint = false;
     // The cells of a ray share the stone's line word.
     for (int line = 0; line < LineCount; ++line) {
-        const LinePlace& place = linePlaces.place[line][cell];
+        const LinePlace& place = linePlaces.place[cell][line];
         const uint64_t lineWord = lines.word[place.word];
         const uint32_t window = LineWords::windowAt(lineWord, place.shift);
         const uint32_t others = ~(LineRankMask << (3 * line));

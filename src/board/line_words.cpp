@@ -27,7 +27,7 @@ constexpr LinePlaces buildLinePlaces() {
         for (int cell = 0; cell < CellCount; ++cell) {
             int word = 0, position = 0;
             lineOf(line, cell, word, position);
-            t.place[line][cell] = {static_cast<uint8_t>(word), static_cast<uint8_t>(2 * position)};
+            t.place[cell][line] = {static_cast<uint8_t>(word), static_cast<uint8_t>(2 * position)};
             t.emptyWords[word] &= ~(PointOff << (2 * (position + 4)));
         }
     }

@@ -21,7 +21,7 @@ struct LinePlace {
 };
 
 struct LinePlaces {
-    LinePlace place[4][CellCount];  // lines in the order horizontal, vertical, diagonal, anti-diagonal
+    LinePlace place[CellCount][4];  // by cell, then line (horizontal, vertical, diagonal, anti-diagonal)
     uint64_t emptyWords[LineWordCount];
 };
 extern const LinePlaces linePlaces;
@@ -37,13 +37,13 @@ struct LineWords {
 
     void place(int cell, uint64_t point) {
         for (int line = 0; line < 4; ++line) {
-            const LinePlace& p = linePlaces.place[line][cell];
+            const LinePlace& p = linePlaces.place[cell][line];
             word[p.word] |= point << (p.shift + 8);
         }
     }
     void remove(int cell) {
         for (int line = 0; line < 4; ++line) {
-            const LinePlace& p = linePlaces.place[line][cell];
+            const LinePlace& p = linePlaces.place[cell][line];
             word[p.word] &= ~(PointOff << (p.shift + 8));
         }
     }
@@ -51,7 +51,7 @@ struct LineWords {
     // backward points (far end first) in bits 0-7, the four forward points
     // (near end first) in bits 8-15.
     uint32_t window(int line, int cell) const {
-        const LinePlace& p = linePlaces.place[line][cell];
+        const LinePlace& p = linePlaces.place[cell][line];
         return windowAt(word[p.word], p.shift);
     }
     // The window of the cell whose window starts at this shift of a line word.

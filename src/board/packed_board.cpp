@@ -178,11 +178,11 @@ ListEntries planned[2];
 
 }  // namespace
 
-size_t planPacking(const Board& board, bool playedFromCompact, PackPlan& plan) {
+size_t planPacking(const Board& board, const PackedBoard* playedFrom, PackPlan& plan) {
     const ThreatList& xl = board.xThreats;
     const ThreatList& ol = board.oThreats;
-    plan.delta = playedFromCompact;
-    if (plan.delta) {
+    plan.playedFrom = playedFrom && !playedFrom->rawCells && !playedFrom->wideEntries ? playedFrom : nullptr;
+    if (plan.playedFrom) {
         plan.rawCells = plan.wideEntries = false;
         const size_t entries = xl.laidOutCount() + xl.pendingUpdates() + ol.laidOutCount() + ol.pendingUpdates();
         return sizeof(PackedBoard) + StoneBytes + 2 * entries;
@@ -203,14 +203,18 @@ PackedBoard* packInto(void* memory, const Board& board, const PackPlan& plan) {
     packed->rawCells = plan.rawCells;
     packed->wideEntries = plan.wideEntries;
     uint8_t* out = packed->payload();
-    if (plan.delta) {
+    if (plan.playedFrom) {
         const ThreatList& xl = board.xThreats;
         const ThreatList& ol = board.oThreats;
         packed->xCount = static_cast<uint16_t>(xl.laidOutCount());
         packed->oCount = static_cast<uint16_t>(ol.laidOutCount());
         packed->xUpdates = static_cast<uint8_t>(xl.pendingUpdates());
         packed->oUpdates = static_cast<uint8_t>(ol.pendingUpdates());
-        packStones(board.cells, out);
+        // The stones are those the Board was unpacked from, and the move.
+        std::memcpy(out, plan.playedFrom->payload(), StoneBytes);
+        const int move = board.lastMove;
+        const uint32_t stone = board.sideToMove ? StoneO >> 6 : StoneX >> 6;  // the side that moved
+        out[move >> 2] = static_cast<uint8_t>(out[move >> 2] | stone << (2 * (move & 3)));
         static_assert(sizeof(PackedBoard) % 2 == 0 && StoneBytes % 2 == 0);
         putDelta(putDelta(reinterpret_cast<uint16_t*>(out + StoneBytes), xl), ol);
         return packed;
@@ -231,9 +235,9 @@ PackedBoard* packInto(void* memory, const Board& board, const PackPlan& plan) {
     return packed;
 }
 
-PackedBoardPtr packBoard(const Board& board, bool playedFromCompact) {
+PackedBoardPtr packBoard(const Board& board, const PackedBoard* playedFrom) {
     PackPlan plan;
-    const size_t size = planPacking(board, playedFromCompact, plan);
+    const size_t size = planPacking(board, playedFrom, plan);
     return PackedBoardPtr(packInto(::operator new(size), board, plan));
 }
 

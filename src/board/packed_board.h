@@ -41,20 +41,20 @@ using PackedBoardPtr = std::unique_ptr<PackedBoard, PackedBoardDelete>;
 
 // Throws std::bad_alloc. Reads lists that wait for their layout in the order
 // it will give them, without laying them out.
-// playedFromCompact: the Board was unpacked from a PackedBoard without raw
-// cells or wide entries and has changed by makeMove only since, so its cells
-// and entries keep that form, which need not be checked again.
-PackedBoardPtr packBoard(const Board& board, bool playedFromCompact = false);
+// playedFrom: a PackedBoard without raw cells or wide entries that the Board
+// was unpacked from, one makeMove ago: its cells and entries keep that form,
+// which need not be checked again, and its stones are those plus the move.
+PackedBoardPtr packBoard(const Board& board, const PackedBoard* playedFrom = nullptr);
 
 // packBoard in two steps, for a PackedBoard placed in memory of the caller's
 // (aligned for 8 bytes): the size it takes, then the packing, with nothing
 // changed on the Board in between. One plan at a time.
 struct PackPlan {
-    bool delta;
+    const PackedBoard* playedFrom;  // null unless the cells and entries need no check
     bool rawCells;
     bool wideEntries;
 };
-size_t planPacking(const Board& board, bool playedFromCompact, PackPlan& plan);
+size_t planPacking(const Board& board, const PackedBoard* playedFrom, PackPlan& plan);
 PackedBoard* packInto(void* memory, const Board& board, const PackPlan& plan);
 // Makes `board` the packed position again: cells, lists in their order,
 // totals, move count, last move, side to move and key.

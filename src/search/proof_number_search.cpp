@@ -103,10 +103,10 @@ std::string reportLine(int32_t nodes, int32_t pn, int32_t dn) {
 
 ProofNode* createNode(ProofNode* parent, std::unique_ptr<Board> board) { return createNode(parent, *board); }
 
-ProofNode* createNode(ProofNode* parent, const Board& board, bool playedFromCompact) {
+ProofNode* createNode(ProofNode* parent, const Board& board, const PackedBoard* playedFrom) {
     // The node and its packed Board are one allocation.
     PackPlan plan;
-    const size_t size = planPacking(board, playedFromCompact, plan);
+    const size_t size = planPacking(board, playedFrom, plan);
     static_assert(sizeof(ProofNode) % alignof(PackedBoard) == 0);
     void* memory = ::operator new(sizeof(ProofNode) + size);
     ProofNode* node = new (memory) ProofNode;
@@ -136,7 +136,6 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
     // One node is expanded at a time: its Board and its children's are scratch.
     static Board position, childBoard;
     unpackBoard(*node->board, position);
-    const bool compact = !node->board->rawCells && !node->board->wideEntries;
     const int r = analyse(position, level);
     if (r != 0) {
         setDecided(node, r);
@@ -174,7 +173,7 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
                 position.makeMove(cells[i], undo);
                 rChild = winTest(position, level);
                 try {
-                    child = createNode(node, position, compact);
+                    child = createNode(node, position, node->board);
                 } catch (...) {
                     position.undoMove(undo);
                     throw;
@@ -184,7 +183,7 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
                 copyBoard(position, childBoard);
                 childBoard.makeMove(cells[i]);
                 rChild = winTest(childBoard, level);
-                child = createNode(node, childBoard, compact);
+                child = createNode(node, childBoard, node->board);
             }
             child->key = k;
             node->children[node->childCount++] = child;

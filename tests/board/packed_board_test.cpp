@@ -51,7 +51,7 @@ TEST(PackedBoard, MovesPlayedOnAnUnpackedBoardPackAsTheirChildren) {
             const int cell = randomMove(position, rng);
             MoveUndo undo;
             position.makeMove(cell, undo);
-            const PackedBoardPtr child = packBoard(position, true);
+            const PackedBoardPtr child = packBoard(position, packed.get());
             position.undoMove(undo);
             auto expected = copyBoard(game);
             expected->makeMove(cell);
