@@ -166,26 +166,14 @@ void Board::takeBack() {
 // them, and the lists end as if each cell had been evaluated in turn.
 bool Board::updateAround(int cell, MoveUndo* undo) {
     // Per side, the cells with something to do in the list: listed, or now
-    // of a listed class. An unlisted one that has an entry all the same (a
-    // list read from an image can hold one) goes entry by entry instead.
+    // of a listed class.
     struct SideOps {
         CellClass ops[MaxBatch];
         int n = 0;
-        bool entryByEntry = false;
 
-        void add(const ThreatList& list, uint8_t byte, uint8_t listedBit, int c, int threatClass) {
-            const bool listed = byte & listedBit;
-            const bool listable = threatClass <= WeakestListed;
+        void add(uint8_t byte, uint8_t listedBit, int c, int threatClass) {
             ops[n] = {static_cast<int16_t>(c), static_cast<int8_t>(threatClass)};
-            n += listed | listable;
-            entryByEntry |= !listed & listable & list.hasEntry(c);
-        }
-        void apply(ThreatList& list, uint8_t* bytes, uint8_t listedBit, int32_t& total, bool defer) const {
-            if (!entryByEntry) {
-                list.update(ops, n, bytes, listedBit, total, defer);
-                return;
-            }
-            for (int i = 0; i < n; ++i) list.update(ops[i].cell, ops[i].threatClass, bytes, listedBit, total);
+            n += (byte & listedBit) != 0 || threatClass <= WeakestListed;
         }
     };
     SideOps x, o;
@@ -201,16 +189,16 @@ bool Board::updateAround(int cell, MoveUndo* undo) {
         ranks[c] = cellRanks;
         classesOfRanks(cellRanks, xClass, oClass);
         const uint8_t byte = cells[c];
-        x.add(xThreats, byte, ListedX, c, xClass);
-        o.add(oThreats, byte, ListedO, c, oClass);
+        x.add(byte, ListedX, c, xClass);
+        o.add(byte, ListedO, c, oClass);
         return (xClass == 0) | (oClass == 0);
     };
     if (isEmptyByte(cells[cell])) {
         setRanks(cell, cellRanks(*this, cell));
         classify(cell, -1, ranks[cell]);
     } else {  // a stone: its entries go
-        x.add(xThreats, cells[cell], ListedX, cell, NoThreat);
-        o.add(oThreats, cells[cell], ListedO, cell, NoThreat);
+        x.add(cells[cell], ListedX, cell, NoThreat);
+        o.add(cells[cell], ListedO, cell, NoThreat);
     }
     // The rays in the order -1, +1, -20, +20, -21, +21, +19, -19: each
     // line's backward ray, then its forward ray. A cell on a ray sees the
@@ -244,8 +232,8 @@ bool Board::updateAround(int cell, MoveUndo* undo) {
             visit(cell + ForwardStep[line] * steps, place.shift + 2 * steps);
         }
     }
-    x.apply(xThreats, cells, ListedX, xScore, deferLayout);
-    o.apply(oThreats, cells, ListedO, oScore, deferLayout);
+    xThreats.update(x.ops, x.n, cells, ListedX, xScore, deferLayout);
+    oThreats.update(o.ops, o.n, cells, ListedO, oScore, deferLayout);
     return fivePoint;
 }
 

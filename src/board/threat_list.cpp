@@ -198,7 +198,12 @@ void ThreatList::update(int cell, int threatClass, uint8_t* bytes, uint8_t liste
 void ThreatList::update(const CellClass* ops, int n, uint8_t* bytes, uint8_t listedBit, int32_t& total, bool defer) {
     settle();
     if (n == 0) return;
-    if (!indexed || n > MaxBatch) {
+    // An unlisted cell with an entry all the same would be listed twice,
+    // which only the entry-by-entry update reproduces.
+    bool entryByEntry = !indexed || n > MaxBatch;
+    for (int i = 0; i < n && !entryByEntry; ++i)
+        entryByEntry = !(bytes[ops[i].cell] & listedBit) && classOf[ops[i].cell] != -1;
+    if (entryByEntry) {
         for (int i = 0; i < n; ++i) update(ops[i].cell, ops[i].threatClass, bytes, listedBit, total);
         return;
     }

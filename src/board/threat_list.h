@@ -54,16 +54,13 @@ struct ThreatList {
     // (the Board's cell bytes) and the side's score total.
     void update(int cell, int threatClass, uint8_t* bytes, uint8_t listedBit, int32_t& total);
     bool hasIndex() const { return indexed; }
-    // Whether the cell has an entry. A list that lost its index (see
-    // `indexed`) answers true, which sends batches to the entry-by-entry update.
-    bool hasEntry(int cell) const { return !indexed || classOf[cell] != -1; }
     // update for the cells of one Board operation in order, each cell once,
     // with the same result, given only the cells with something to do (listed
-    // in `bytes`, or of a listed class) and none unlisted with an entry
-    // (hasEntry). The entries and totals change at once; the arrays are laid
-    // out again once, class by class, instead of searched and shifted for
-    // every cell, and with `defer` only when settle() is called: count, the
-    // totals and the listed bits are new, the arrays are not yet.
+    // in `bytes`, or of a listed class). The entries and totals change at
+    // once; the arrays are laid out again once, class by class, instead of
+    // searched and shifted for every cell, and with `defer` only when settle()
+    // is called: count, the totals and the listed bits are new, the arrays
+    // are not yet.
     void update(const CellClass* ops, int n, uint8_t* bytes, uint8_t listedBit, int32_t& total, bool defer);
     // Drops the index of a list that has an entry on a cell without its
     // listed bit (only an image can hold one): its updates then go entry by
