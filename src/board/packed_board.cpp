@@ -142,9 +142,12 @@ uint16_t entry16(int cell, int threatClass) { return static_cast<uint16_t>(cell 
 
 // Entries as laid out, then the updates since, two bytes each (the payload
 // keeps them two-byte aligned).
-uint16_t* putDelta(uint16_t* out, const ThreatList& list) {
+uint16_t* putDelta(uint16_t* out, const ThreatList& list, const PackedEntries* laidOut, int side) {
     const int n = list.laidOutCount();
-    for (int i = 0; i < n; ++i) out[i] = entry16(list.cells[i], list.classes[i]);
+    if (laidOut && laidOut->count[side] == n)
+        std::memcpy(out, laidOut->entry[side], sizeof(uint16_t) * n);
+    else
+        for (int i = 0; i < n; ++i) out[i] = entry16(list.cells[i], list.classes[i]);
     out += n;
     for (int i = 0; i < list.pendingUpdates(); ++i) {
         const CellClass u = list.pendingUpdate(i);
@@ -178,10 +181,22 @@ ListEntries planned[2];
 
 }  // namespace
 
-size_t planPacking(const Board& board, const PackedBoard* playedFrom, PackPlan& plan) {
+void packEntries(const Board& board, PackedEntries& entries) {
+    const ThreatList* lists[2] = {&board.xThreats, &board.oThreats};
+    for (int side = 0; side < 2; ++side) {
+        const ThreatList& list = *lists[side];
+        list.settle();
+        entries.count[side] = list.count;
+        for (int i = 0; i < list.count; ++i) entries.entry[side][i] = entry16(list.cells[i], list.classes[i]);
+    }
+}
+
+size_t planPacking(const Board& board, const PackedBoard* playedFrom, const PackedEntries* laidOut,
+                   PackPlan& plan) {
     const ThreatList& xl = board.xThreats;
     const ThreatList& ol = board.oThreats;
     plan.playedFrom = playedFrom && !playedFrom->rawCells && !playedFrom->wideEntries ? playedFrom : nullptr;
+    plan.laidOut = laidOut;
     if (plan.playedFrom) {
         plan.rawCells = plan.wideEntries = false;
         const size_t entries = xl.laidOutCount() + xl.pendingUpdates() + ol.laidOutCount() + ol.pendingUpdates();
@@ -216,7 +231,8 @@ PackedBoard* packInto(void* memory, const Board& board, const PackPlan& plan) {
         const uint32_t stone = board.sideToMove ? StoneO >> 6 : StoneX >> 6;  // the side that moved
         out[move >> 2] = static_cast<uint8_t>(out[move >> 2] | stone << (2 * (move & 3)));
         static_assert(sizeof(PackedBoard) % 2 == 0 && StoneBytes % 2 == 0);
-        putDelta(putDelta(reinterpret_cast<uint16_t*>(out + StoneBytes), xl), ol);
+        uint16_t* entries = reinterpret_cast<uint16_t*>(out + StoneBytes);
+        putDelta(putDelta(entries, xl, plan.laidOut, 0), ol, plan.laidOut, 1);
         return packed;
     }
     const ListEntries& xs = planned[0];
@@ -235,9 +251,9 @@ PackedBoard* packInto(void* memory, const Board& board, const PackPlan& plan) {
     return packed;
 }
 
-PackedBoardPtr packBoard(const Board& board, const PackedBoard* playedFrom) {
+PackedBoardPtr packBoard(const Board& board, const PackedBoard* playedFrom, const PackedEntries* laidOut) {
     PackPlan plan;
-    const size_t size = planPacking(board, playedFrom, plan);
+    const size_t size = planPacking(board, playedFrom, laidOut, plan);
     return PackedBoardPtr(packInto(::operator new(size), board, plan));
 }
 

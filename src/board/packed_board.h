@@ -39,22 +39,33 @@ struct PackedBoardDelete {
 };
 using PackedBoardPtr = std::unique_ptr<PackedBoard, PackedBoardDelete>;
 
+// The laid-out lists of a Board as packBoard stores them, worked out once for
+// the many moves packed from one position (see packBoard's laidOut).
+struct PackedEntries {
+    int count[2];  // xThreats, oThreats
+    uint16_t entry[2][CellCount];
+};
+void packEntries(const Board& board, PackedEntries& entries);
+
 // Throws std::bad_alloc. Reads lists that wait for their layout in the order
 // it will give them, without laying them out.
 // playedFrom: a PackedBoard without raw cells or wide entries that the Board
 // was unpacked from, one makeMove ago: its cells and entries keep that form,
 // which need not be checked again, and its stones are those plus the move.
-PackedBoardPtr packBoard(const Board& board, const PackedBoard* playedFrom = nullptr);
+// laidOut, with playedFrom: packEntries of the Board before the move.
+PackedBoardPtr packBoard(const Board& board, const PackedBoard* playedFrom = nullptr,
+                         const PackedEntries* laidOut = nullptr);
 
 // packBoard in two steps, for a PackedBoard placed in memory of the caller's
 // (aligned for 8 bytes): the size it takes, then the packing, with nothing
 // changed on the Board in between. One plan at a time.
 struct PackPlan {
     const PackedBoard* playedFrom;  // null unless the cells and entries need no check
+    const PackedEntries* laidOut;
     bool rawCells;
     bool wideEntries;
 };
-size_t planPacking(const Board& board, const PackedBoard* playedFrom, PackPlan& plan);
+size_t planPacking(const Board& board, const PackedBoard* playedFrom, const PackedEntries* laidOut, PackPlan& plan);
 PackedBoard* packInto(void* memory, const Board& board, const PackPlan& plan);
 // Makes `board` the packed position again: cells, lists in their order,
 // totals, move count, last move, side to move and key.

@@ -103,10 +103,11 @@ std::string reportLine(int32_t nodes, int32_t pn, int32_t dn) {
 
 ProofNode* createNode(ProofNode* parent, std::unique_ptr<Board> board) { return createNode(parent, *board); }
 
-ProofNode* createNode(ProofNode* parent, const Board& board, const PackedBoard* playedFrom) {
+ProofNode* createNode(ProofNode* parent, const Board& board, const PackedBoard* playedFrom,
+                      const PackedEntries* laidOut) {
     // The node and its packed Board are one allocation.
     PackPlan plan;
-    const size_t size = planPacking(board, playedFrom, plan);
+    const size_t size = planPacking(board, playedFrom, laidOut, plan);
     static_assert(sizeof(ProofNode) % alignof(PackedBoard) == 0);
     void* memory = ::operator new(sizeof(ProofNode) + size);
     ProofNode* node = new (memory) ProofNode;
@@ -151,6 +152,8 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
     const int count = std::min<int>(resultCount, MaxChildren);
     int32_t cells[MaxChildren];
     std::copy(resultCells, resultCells + count, cells);
+    static PackedEntries laidOut;  // the node's lists, the same in every child's packed form
+    packEntries(position, laidOut);
     PositionKey keys[MaxChildren];
     for (int i = 0; i < count; ++i) keys[i] = childKey(position, cells[i]);
     if (nodeTable) nodeTable->preload(keys, count);
@@ -173,7 +176,7 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
                 position.makeMove(cells[i], undo);
                 rChild = winTest(position, level);
                 try {
-                    child = createNode(node, position, node->board);
+                    child = createNode(node, position, node->board, &laidOut);
                 } catch (...) {
                     position.undoMove(undo);
                     throw;

@@ -57,8 +57,9 @@ inline PositionKey childKey(const Board& board, int cell) {
 // Throws std::bad_alloc with nothing allocated.
 ProofNode* createNode(ProofNode* parent, std::unique_ptr<Board> board);
 // The same for a Board that stays the caller's; the node keeps it packed
-// (packBoard, with playedFrom).
-ProofNode* createNode(ProofNode* parent, const Board& board, const PackedBoard* playedFrom = nullptr);
+// (packBoard, with playedFrom and laidOut).
+ProofNode* createNode(ProofNode* parent, const Board& board, const PackedBoard* playedFrom = nullptr,
+                      const PackedEntries* laidOut = nullptr);
 // False for a dead end. On allocation failure the node is left as it was and
 // std::bad_alloc propagates.
 bool expandNode(ProofNode* node, int level, std::ostream& out = std::cout);

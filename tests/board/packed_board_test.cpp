@@ -47,11 +47,13 @@ TEST(PackedBoard, MovesPlayedOnAnUnpackedBoardPackAsTheirChildren) {
         const PackedBoardPtr packed = packBoard(game);
         Board position;
         unpackBoard(*packed, position);
-        for (int trial = 0; trial < 3; ++trial) {
+        PackedEntries laidOut;
+        packEntries(position, laidOut);
+        for (int trial = 0; trial < 4; ++trial) {
             const int cell = randomMove(position, rng);
             MoveUndo undo;
             position.makeMove(cell, undo);
-            const PackedBoardPtr child = packBoard(position, packed.get());
+            const PackedBoardPtr child = packBoard(position, packed.get(), trial % 2 ? &laidOut : nullptr);
             position.undoMove(undo);
             auto expected = copyBoard(game);
             expected->makeMove(cell);
