@@ -291,6 +291,8 @@ void addDefences(Board& board, int t, int k) {
 }
 
 int analyse(Board& board, int /*mode*/) {
+    board.xThreats.settle();
+    board.oThreats.settle();
     resultCount = 0;
     if (board.moveCount < 3) {
         append(openingReply(board));

@@ -1,5 +1,6 @@
 #include "board/board.h"
 
+#include <bit>
 #include <cstring>
 
 #include "board/line_patterns.h"
@@ -22,58 +23,68 @@ constexpr ReachTables buildReachTables() {
     return t;
 }
 
-// The order in which make-move walks the rays around a new stone.
-constexpr int UpdateOrder[8] = {0, 1, 2, 3, 4, 5, 7, 6};
+// The points of a ray that make-move re-evaluates, from four 2-bit points
+// of a line word: the empty points before the first stone of the second
+// colour met (or the edge), as bit i for the point i + 1 steps away.
+// Backward halves of a window hold the far point first, forward halves the near one.
+struct RayTables {
+    uint8_t backward[256];
+    uint8_t forward[256];
+};
 
-void updateList(ThreatList& list, uint8_t& byte, uint8_t listedBit, int32_t& total, int cell, int threatClass) {
-    if (threatClass > WeakestListed) {
-        if (byte & listedBit) {
-            const int old = list.removeCell(cell);
-            byte &= static_cast<uint8_t>(~listedBit);
-            if (old != -1) total -= threatWeight[old];
-        }
-        return;
+constexpr uint8_t rayVisits(uint32_t points, bool farFirst) {
+    uint8_t visits = 0;
+    bool seenX = false, seenO = false;
+    for (int i = 0; i < 4; ++i) {
+        const uint32_t point = (points >> (2 * (farFirst ? 3 - i : i))) & 3;
+        if (point == PointOff || (point == PointX && seenO) || (point == PointO && seenX)) break;
+        if (point == PointEmpty) visits |= static_cast<uint8_t>(1u << i);
+        seenX |= point == PointX;
+        seenO |= point == PointO;
     }
-    if (byte & listedBit) {
-        const int old = list.removeCell(cell);
-        list.insert(cell, threatClass);
-        if (old != threatClass) total += threatWeight[threatClass] - (old == -1 ? 0 : threatWeight[old]);
-    } else {
-        list.insert(cell, threatClass);
-        total += threatWeight[threatClass];
-        byte |= listedBit;
-    }
+    return visits;
 }
 
-void dropStoneEntries(Board& board, int cell) {
-    uint8_t& byte = board.cells[cell];
-    if (byte & ListedX) {
-        const int old = board.xThreats.removeCell(cell);
-        byte &= static_cast<uint8_t>(~ListedX);
-        if (old != -1) board.xScore -= threatWeight[old];
+constexpr RayTables buildRayTables() {
+    RayTables t{};
+    for (uint32_t points = 0; points < 256; ++points) {
+        t.backward[points] = rayVisits(points, true);
+        t.forward[points] = rayVisits(points, false);
     }
-    if (byte & ListedO) {
-        const int old = board.oThreats.removeCell(cell);
-        byte &= static_cast<uint8_t>(~ListedO);
-        if (old != -1) board.oScore -= threatWeight[old];
-    }
+    return t;
 }
+
+constexpr RayTables rayTables = buildRayTables();
 
 }  // namespace
 
 constexpr ReachTables reachTables = buildReachTables();
 
+Board::Board() {
+    std::memcpy(ranks, emptyBoardRanks.data(), sizeof ranks);
+    knowAllRanks();
+}
+
+void Board::forgetRanks() { std::fill(std::begin(rankKnown), std::end(rankKnown), 0); }
+
+void Board::knowAllRanks() {
+    std::fill(std::begin(rankKnown), std::end(rankKnown), ~uint64_t{0});
+    rankKnown[CellCount / 64] = (uint64_t{1} << (CellCount % 64)) - 1;
+}
+
 bool Board::evaluateCell(int cell) {
     int xClass, oClass;
-    classifyCell(*this, cell, xClass, oClass);
-    updateList(xThreats, cells[cell], ListedX, xScore, cell, xClass);
-    updateList(oThreats, cells[cell], ListedO, oScore, cell, oClass);
+    setRanks(cell, cellRanks(*this, cell));
+    classesOfRanks(ranks[cell], xClass, oClass);
+    xThreats.update(cell, xClass, cells, ListedX, xScore);
+    oThreats.update(cell, oClass, cells, ListedO, oScore);
     return xClass == 0 || oClass == 0;
 }
 
 void Board::makeMove(int cell) {
     savedScore = sideToMove ? xScore : oScore;
     cells[cell] = static_cast<uint8_t>((cells[cell] & 0x3F) | (sideToMove ? StoneX : StoneO));
+    lines.place(cell, sideToMove ? PointX : PointO);
     ++moveCount;
     lastMove = cell;
     updateAround(cell);
@@ -82,45 +93,152 @@ void Board::makeMove(int cell) {
     positionKey ^= key(sideToMove, cell);
 }
 
+void Board::makeMove(int cell, MoveUndo& undo) {
+    undo.savedScore = savedScore;
+    undo.xScore = xScore;
+    undo.oScore = oScore;
+    undo.lastMove = lastMove;
+    undo.positionKey = positionKey;
+    undo.sideToMove = sideToMove;
+    undo.cell = static_cast<int16_t>(cell);
+    undo.touched = 0;
+    std::memcpy(undo.rankKnown, rankKnown, sizeof rankKnown);
+    const bool defer = deferLayout;
+    deferLayout = true;  // a laid-out list could not be put back
+    savedScore = sideToMove ? xScore : oScore;
+    const uint8_t byte = cells[cell];
+    cells[cell] = static_cast<uint8_t>((byte & 0x3F) | (sideToMove ? StoneX : StoneO));
+    lines.place(cell, sideToMove ? PointX : PointO);
+    ++moveCount;
+    lastMove = cell;
+    updateAround(cell, &undo);
+    undo.touchedCell[undo.touched] = static_cast<int16_t>(cell);  // the stone's own byte last
+    undo.touchedByte[undo.touched] = byte;
+    undo.touchedRanks[undo.touched] = ranks[cell];
+    undo.touchedLine[undo.touched] = -1;
+    ++undo.touched;
+    deferLayout = defer;
+    undo.xPending = xThreats.isPending();
+    undo.oPending = oThreats.isPending();
+    ++nodeCounter;
+    sideToMove = static_cast<uint8_t>(1 - sideToMove);
+    positionKey ^= key(sideToMove, cell);
+}
+
+void Board::undoMove(const MoveUndo& undo) {
+    if (undo.xPending) xThreats.undoPending();
+    if (undo.oPending) oThreats.undoPending();
+    lines.remove(undo.cell);
+    std::memcpy(rankKnown, undo.rankKnown, sizeof rankKnown);
+    for (int i = undo.touched - 1; i >= 0; --i) {
+        const int c = undo.touchedCell[i];
+        cells[c] = undo.touchedByte[i];
+        if (isRankKnown(c)) {
+            ranks[c] = undo.touchedRanks[i];
+        } else if (const int line = undo.touchedLine[i]; line >= 0) {
+            // Ranked afresh by the move: without the stone only its line
+            // differs, and the next move near here finds the cell ranked.
+            setRanks(c, (ranks[c] & ~(LineRankMask << (3 * line))) | lineRanks(*this, line, c));
+        }
+    }
+    --moveCount;
+    savedScore = undo.savedScore;
+    xScore = undo.xScore;
+    oScore = undo.oScore;
+    lastMove = undo.lastMove;
+    positionKey = undo.positionKey;
+    sideToMove = undo.sideToMove;
+}
+
 void Board::takeBack() {
     if (lastMove < 0) return;
     const int cell = lastMove;
     cells[cell] &= 0x3F;
+    lines.remove(cell);
     --moveCount;
     lastMove = -1;
     updateAround(cell);
     sideToMove = static_cast<uint8_t>(1 - sideToMove);
 }
 
-bool Board::updateAround(int cell) {
+// Classifies every cell first and then updates each list once for them all:
+// classes come from the line words alone, so the list updates cannot change
+// them, and the lists end as if each cell had been evaluated in turn.
+bool Board::updateAround(int cell, MoveUndo* undo) {
+    // Per side, the cells with something to do in the list: listed, or now
+    // of a listed class.
+    struct SideOps {
+        CellClass ops[MaxBatch];
+        int n = 0;
+
+        void add(uint8_t byte, uint8_t listedBit, int c, int threatClass) {
+            ops[n] = {static_cast<int16_t>(c), static_cast<int8_t>(threatClass)};
+            n += (byte & listedBit) != 0 || threatClass <= WeakestListed;
+        }
+    };
+    SideOps x, o;
+    auto classify = [&](int c, int line, uint32_t cellRanks) {
+        int xClass, oClass;
+        if (undo) {
+            undo->touchedCell[undo->touched] = static_cast<int16_t>(c);
+            undo->touchedByte[undo->touched] = cells[c];
+            undo->touchedRanks[undo->touched] = ranks[c];
+            undo->touchedLine[undo->touched] = static_cast<int8_t>(line);
+            ++undo->touched;
+        }
+        ranks[c] = cellRanks;
+        classesOfRanks(cellRanks, xClass, oClass);
+        const uint8_t byte = cells[c];
+        x.add(byte, ListedX, c, xClass);
+        o.add(byte, ListedO, c, oClass);
+        return (xClass == 0) | (oClass == 0);
+    };
     if (isEmptyByte(cells[cell])) {
-        evaluateCell(cell);
-    } else {
-        dropStoneEntries(*this, cell);
+        setRanks(cell, cellRanks(*this, cell));
+        classify(cell, -1, ranks[cell]);
+    } else {  // a stone: its entries go
+        x.add(cells[cell], ListedX, cell, NoThreat);
+        o.add(cells[cell], ListedO, cell, NoThreat);
     }
+    // The rays in the order -1, +1, -20, +20, -21, +21, +19, -19: each
+    // line's backward ray, then its forward ray. A cell on a ray sees the
+    // stone on that ray's line only.
     bool fivePoint = false;
-    for (int d : UpdateOrder) {
-        const int step = ReachSteps[d];
-        bool seenX = false, seenO = false;
-        int p = cell;
-        for (int k = reachCount(d, cell); k > 0; --k) {
-            p += step;
-            const uint8_t v = cells[p];
-            if (isEmptyByte(v)) {
-                if (evaluateCell(p)) fivePoint = true;
-            } else if (isXByte(v)) {
-                if (seenO) break;
-                seenX = true;
+    // The cells of a ray share the stone's line word.
+    for (int line = 0; line < LineCount; ++line) {
+        const LinePlace& place = linePlaces.place[cell][line];
+        const uint64_t lineWord = lines.word[place.word];
+        const uint32_t window = LineWords::windowAt(lineWord, place.shift);
+        const uint32_t others = ~(LineRankMask << (3 * line));
+        auto visit = [&](int c, int shift) {
+            const uint32_t onLine = windowRanks(LineWords::windowAt(lineWord, shift), line);
+            uint32_t r;
+            if (isRankKnown(c)) {
+                r = (ranks[c] & others) | onLine;
             } else {
-                if (seenX) break;
-                seenO = true;
+                r = onLine;
+                for (int other = 0; other < LineCount; ++other)
+                    if (other != line) r |= lineRanks(*this, other, c);
+                rankKnown[c >> 6] |= uint64_t{1} << (c & 63);
             }
+            fivePoint |= classify(c, line, r);
+        };
+        for (uint32_t visits = rayTables.backward[window & 0xFF]; visits; visits &= visits - 1) {
+            const int steps = std::countr_zero(visits) + 1;
+            visit(cell + BackwardStep[line] * steps, place.shift - 2 * steps);
+        }
+        for (uint32_t visits = rayTables.forward[window >> 8]; visits; visits &= visits - 1) {
+            const int steps = std::countr_zero(visits) + 1;
+            visit(cell + ForwardStep[line] * steps, place.shift + 2 * steps);
         }
     }
+    xThreats.update(x.ops, x.n, cells, ListedX, xScore, deferLayout);
+    oThreats.update(o.ops, o.n, cells, ListedO, oScore, deferLayout);
     return fivePoint;
 }
 
 bool Board::rebuildThreats() {
+    lines.rebuild(cells);
     xScore = oScore = savedScore = 0;
     bool fivePoint = false;
     for (int cell = 0; cell < CellCount; ++cell) {
@@ -147,17 +265,24 @@ void Board::resetPosition() {
 
 std::unique_ptr<Board> copyBoard(const Board& source) {
     auto copy = std::make_unique<Board>();
-    std::memcpy(copy->cells, source.cells, sizeof copy->cells);
-    copy->xThreats.copyFrom(source.xThreats);
-    copy->oThreats.copyFrom(source.oThreats);
-    copy->xScore = source.xScore;
-    copy->oScore = source.oScore;
-    copy->savedScore = source.savedScore;
-    copy->lastMove = source.lastMove;
-    copy->moveCount = source.moveCount;
-    copy->sideToMove = source.sideToMove;
-    copy->positionKey = source.positionKey;
+    copyBoard(source, *copy);
     return copy;
+}
+
+void copyBoard(const Board& source, Board& target) {
+    std::memcpy(target.cells, source.cells, sizeof target.cells);
+    target.xThreats.copyFrom(source.xThreats);
+    target.oThreats.copyFrom(source.oThreats);
+    target.xScore = source.xScore;
+    target.oScore = source.oScore;
+    target.savedScore = source.savedScore;
+    target.lastMove = source.lastMove;
+    target.moveCount = source.moveCount;
+    target.sideToMove = source.sideToMove;
+    target.positionKey = source.positionKey;
+    std::memcpy(target.lines.word, source.lines.word, sizeof target.lines.word);
+    std::memcpy(target.rankKnown, source.rankKnown, sizeof target.rankKnown);
+    std::memcpy(target.ranks, source.ranks, sizeof target.ranks);
 }
 
 namespace {
@@ -178,6 +303,7 @@ bool readInt32(std::FILE* file, int32_t& value) {
 }
 
 bool writeList(std::FILE* file, const ThreatList& list) {
+    list.settle();
     if (!writeInt32(file, list.count)) return false;
     for (int i = 0; i < list.count; ++i)
         if (!writeInt32(file, list.cells[i])) return false;
@@ -209,10 +335,7 @@ void installList(ThreatList& list, const ListImage& image) {
         list.clear();
         return;
     }
-    list.reserveExactly(image.count);
-    std::memcpy(list.cells, image.cells, sizeof(int32_t) * image.count);
-    std::memcpy(list.classes, image.classes, sizeof(int32_t) * image.count);
-    list.count = image.count;
+    list.assign(image.cells, image.classes, image.count);
 }
 
 }  // namespace
@@ -247,5 +370,10 @@ bool readBoardImage(Board& board, std::FILE* file) {
     installList(board.xThreats, *xList);
     installList(board.oThreats, *oList);
     std::memcpy(board.cells, cells, CellCount);
+    board.xThreats.checkListedBits(board.cells, ListedX);
+    board.oThreats.checkListedBits(board.cells, ListedO);
+    board.lines.rebuild(board.cells);
+    for (int cell = 0; cell < CellCount; ++cell) board.ranks[cell] = cellRanks(board, cell);
+    board.knowAllRanks();
     return true;
 }

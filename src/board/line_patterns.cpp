@@ -104,6 +104,72 @@ constexpr PatternTables buildPatternTables() {
 
 constexpr PatternTables patternTables = buildPatternTables();
 
+namespace {
+
+// The usable part of four window points for `own` (PointX or PointO): the
+// points up to the first one that is neither empty nor own, as a length and
+// the own-stone bits in line order. Backward halves hold the far point first.
+struct HalfSegment {
+    int length = 0;
+    int bits = 0;
+};
+
+constexpr HalfSegment halfSegment(uint32_t points, uint32_t own, bool backward) {
+    HalfSegment h;
+    for (int k = 0; k < 4; ++k) {
+        const int i = backward ? 3 - k : k;  // nearest point first
+        const uint32_t point = (points >> (2 * i)) & 3;
+        if (point != PointEmpty && point != own) break;
+        const int bit = point == own ? 1 : 0;
+        h.bits = backward ? h.bits | bit << k : 2 * h.bits + bit;
+        ++h.length;
+    }
+    return h;
+}
+
+// The stone-form code of `own` in a window: the cell and its usable neighbours.
+constexpr int windowCode(const HalfSegment& back, const HalfSegment& forward) {
+    const int withCell = ((1 << back.length | back.bits) << 1) | 1;
+    return withCell << forward.length | forward.bits;
+}
+
+constexpr int rankOf(int lineClass) {
+    int rank = 0;
+    while (LineClassRanks[rank] != lineClass) ++rank;
+    return rank;
+}
+
+constexpr WindowTables buildWindowTables() {
+    WindowTables t{};
+    HalfSegment back[256][2], forward[256][2];
+    for (uint32_t points = 0; points < 256; ++points) {
+        for (int side = 0; side < 2; ++side) {
+            const uint32_t own = side ? PointX : PointO;
+            back[points][side] = halfSegment(points, own, true);
+            forward[points][side] = halfSegment(points, own, false);
+        }
+    }
+    for (uint32_t window = 0; window < t.lineRanks.size(); ++window) {
+        const uint32_t b = window & 0xFF, f = window >> 8;
+        const int x = rankOf(patternTables.lineClass[windowCode(back[b][1], forward[f][1])]);
+        const int o = rankOf(patternTables.lineClass[windowCode(back[b][0], forward[f][0])]);
+        t.lineRanks[window] = static_cast<uint8_t>(x | o << 3);
+    }
+    for (uint32_t ranks = 0; ranks < t.threatClass.size(); ++ranks) {
+        int a = NoThreat, b = NoThreat;
+        for (int line = 0; line < LineCount; ++line) {
+            const int k = LineClassRanks[(ranks >> (3 * line)) & 7];
+            if (k < a) { b = a; a = k; } else if (k < b) { b = k; }
+        }
+        t.threatClass[ranks] = patternTables.pairClass[19 * a + b];
+    }
+    return t;
+}
+
+}  // namespace
+
+constexpr WindowTables windowTables = buildWindowTables();
+
 void lineCodes(const Board& board, int cell, int line, int& x, int& o) {
     const uint8_t* cells = board.cells;
     const int back = BackwardStep[line];
@@ -198,3 +264,30 @@ void classifyCell(const Board& board, int cell, int& xClass, int& oClass) {
     xClass = pairClass(xa, xb);
     oClass = pairClass(oa, ob);
 }
+
+namespace {
+
+// On the empty board a window holds only empty and off-board points.
+constexpr std::array<uint32_t, CellCount> buildEmptyBoardRanks() {
+    constexpr int forwardX[LineCount] = {1, 0, 1, 1};
+    constexpr int forwardY[LineCount] = {0, 1, 1, -1};
+    std::array<uint32_t, CellCount> ranks{};
+    for (int cell = 0; cell < CellCount; ++cell) {
+        for (int line = 0; line < LineCount; ++line) {
+            uint32_t window = 0;
+            for (int d = 1; d <= 4; ++d) {
+                const bool back = onBoard(cellX(cell) - d * forwardX[line], cellY(cell) - d * forwardY[line]);
+                const bool ahead = onBoard(cellX(cell) + d * forwardX[line], cellY(cell) + d * forwardY[line]);
+                if (!back) window |= PointOff << (2 * (4 - d));
+                if (!ahead) window |= PointOff << (2 * (3 + d));
+            }
+            const uint32_t r = windowTables.lineRanks[window];
+            ranks[cell] |= ((r & 7) | (r & 0x38) << 13) << (3 * line);
+        }
+    }
+    return ranks;
+}
+
+}  // namespace
+
+constexpr std::array<uint32_t, CellCount> emptyBoardRanks = buildEmptyBoardRanks();

@@ -50,6 +50,54 @@ inline int lineDistance(int code) { return patternTables.lineDistance[code]; }
 // segment raises its line distance: a defence point of that line.
 inline int defenceCell(int code, int i) { return patternTables.defenceCell[code][i]; }
 
+// The same classification read from the Board's line words: a window of the
+// eight neighbours on each line names both sides' line classes at once, and
+// the four lines' classes name the threat classes. The Board's own
+// evaluation uses it; classifyCell reads the cell bytes and serves as the
+// reference for boards whose bytes were written directly.
+struct WindowTables {
+    // Window (LineWords::window) -> the line-class ranks (LineClassRanks) of
+    // side 1 in bits 0-2 and of side 0 in bits 3-5.
+    std::array<uint8_t, 1 << 16> lineRanks{};
+    // Four line-class ranks, 3 bits each -> the threat class of the cell.
+    std::array<int8_t, 1 << 12> threatClass{};
+};
+// The line classes in increasing order; a rank is an index into it.
+inline constexpr int LineClassRanks[8] = {0, 1, 11, 12, 13, 16, 17, 18};
+extern const WindowTables windowTables;
+
+// Cell ranks: the line-class ranks of the four lines through a cell, 3 bits
+// per line in line order, side 1's in bits 0-11 and side 0's in bits 16-27.
+constexpr uint32_t LineRankMask = 7 | 7 << 16;  // of line 0
+
+// The ranks of one line through a cell, in their cell-rank bits.
+// The ranks of a window, in the cell-rank bits of the line.
+inline uint32_t windowRanks(uint32_t window, int line) {
+    const uint32_t ranks = windowTables.lineRanks[window];
+    return ((ranks & 7) | (ranks & 0x38) << 13) << (3 * line);
+}
+
+inline uint32_t lineRanks(const Board& board, int line, int cell) {
+    return windowRanks(board.lines.window(line, cell), line);
+}
+
+inline uint32_t cellRanks(const Board& board, int cell) {
+    return lineRanks(board, 0, cell) | lineRanks(board, 1, cell) | lineRanks(board, 2, cell) |
+           lineRanks(board, 3, cell);
+}
+
+inline void classesOfRanks(uint32_t ranks, int& xClass, int& oClass) {
+    xClass = windowTables.threatClass[ranks & 0xFFF];
+    oClass = windowTables.threatClass[ranks >> 16];
+}
+
+inline void classifyByWindows(const Board& board, int cell, int& xClass, int& oClass) {
+    classesOfRanks(cellRanks(board, cell), xClass, oClass);
+}
+
+// The cell ranks of every cell of the empty board.
+extern const std::array<uint32_t, CellCount> emptyBoardRanks;
+
 // Both sides' stone-form codes of one line through an empty cell, in one pass.
 void lineCodes(const Board& board, int cell, int line, int& x, int& o);
 // The empty-form code of `side` (1 'x', 0 'o') on one line through a cell.

@@ -1,64 +1,118 @@
 #include "board/threat_list.h"
 
 #include <algorithm>
-#include <memory>
+#include <bit>
+#include <cstring>
+#include <new>
 
-ThreatList::~ThreatList() { clear(); }
+#include "board/line_patterns.h"
+
+void ThreatList::growTo(int newCapacity) {
+    cells = cellStore;
+    classes = classStore;
+    capacity = newCapacity;
+}
+
+// Where an entry of the class goes among the entries other than index skip
+// (-1: none skipped), as an index into the list without that entry: on top of
+// the entries of class >= k, except at index 0 when k equals or passes the
+// weakest class and is weaker than the strongest.
+int ThreatList::insertPosition(int threatClass, int skip) const {
+    const int n = skip < 0 ? count : count - 1;
+    auto at = [&](int i) { return classes[skip >= 0 && i >= skip ? i + 1 : i]; };
+    if (n == 0 || threatClass <= at(n - 1)) return n;
+    if (threatClass >= at(0)) return 0;
+    // at(lo) >= threatClass > at(hi); find the first index below threatClass.
+    int lo = 0, hi = n - 1;
+    while (hi - lo > 1) {
+        const int mid = (lo + hi) / 2;
+        if (at(mid) >= threatClass) lo = mid; else hi = mid;
+    }
+    return hi;
+}
 
 namespace {
 
-// Both arrays are allocated before either is installed, so a failed
-// allocation leaves the list as it was.
-void replaceArrays(ThreatList& list, int newCapacity, int keep) {
-    auto newCells = std::make_unique<int32_t[]>(newCapacity);
-    auto newClasses = std::make_unique<int32_t[]>(newCapacity);
-    std::copy_n(list.cells, keep, newCells.get());
-    std::copy_n(list.classes, keep, newClasses.get());
-    delete[] list.cells;
-    delete[] list.classes;
-    list.cells = newCells.release();
-    list.classes = newClasses.release();
-    list.capacity = newCapacity;
-}
+bool isListedClass(int threatClass) { return threatClass >= 0 && threatClass < ListedClassCount; }
 
 }  // namespace
 
 void ThreatList::insert(int cell, int threatClass) {
-    if (count == capacity) replaceArrays(*this, count + 5, count);
-    int position;
-    if (count == 0 || threatClass <= classes[count - 1]) {
-        position = count;
-    } else if (threatClass >= classes[0]) {
-        position = 0;
-    } else {
-        // classes[lo] >= threatClass > classes[hi]; find the first index below threatClass.
-        int lo = 0, hi = count - 1;
-        while (hi - lo > 1) {
-            const int mid = (lo + hi) / 2;
-            if (classes[mid] >= threatClass) lo = mid; else hi = mid;
-        }
-        position = hi;
-    }
+    settle();
+    // More entries than cells cannot arise from a Board; refuse them as a heap
+    // array would refuse to grow.
+    if (count == CellCount) throw std::bad_alloc();
+    if (count == capacity) growTo(count + 5);
+    const int position = insertPosition(threatClass, -1);
     std::copy_backward(cells + position, cells + count, cells + count + 1);
     std::copy_backward(classes + position, classes + count, classes + count + 1);
     cells[position] = cell;
     classes[position] = threatClass;
     ++count;
+    if (!indexed) return;
+    if (!isListedClass(threatClass) || classOf[cell] != -1) {
+        indexed = false;
+        return;
+    }
+    classOf[cell] = static_cast<int8_t>(threatClass);
+    ++perClass[threatClass];
 }
 
 int ThreatList::removeCell(int cell) {
+    settle();
+    if (indexed && classOf[cell] == -1) return -1;
     for (int i = count - 1; i >= 0; --i) {
         if (cells[i] != cell) continue;
         const int threatClass = classes[i];
         std::copy(cells + i + 1, cells + count, cells + i);
         std::copy(classes + i + 1, classes + count, classes + i);
         --count;
+        if (indexed) {
+            classOf[cell] = -1;
+            --perClass[threatClass];
+        }
         return threatClass;
     }
     return -1;
 }
 
+int ThreatList::replace(int cell, int threatClass) {
+    settle();
+    int i = -1;
+    if (!indexed || classOf[cell] != -1) {
+        i = count - 1;
+        while (i >= 0 && cells[i] != cell) --i;
+    }
+    if (i < 0) {
+        insert(cell, threatClass);
+        return -1;
+    }
+    const int old = classes[i];
+    const int position = insertPosition(threatClass, i);
+    // Only the entries between the old and the new place move, by one.
+    if (position >= i) {
+        std::copy(cells + i + 1, cells + position + 1, cells + i);
+        std::copy(classes + i + 1, classes + position + 1, classes + i);
+    } else {
+        std::copy_backward(cells + position, cells + i, cells + i + 1);
+        std::copy_backward(classes + position, classes + i, classes + i + 1);
+    }
+    cells[position] = cell;
+    classes[position] = threatClass;
+    if (indexed) {
+        if (!isListedClass(threatClass)) {
+            indexed = false;
+        } else {
+            --perClass[old];
+            ++perClass[threatClass];
+            classOf[cell] = static_cast<int8_t>(threatClass);
+        }
+    }
+    return old;
+}
+
 bool ThreatList::current(int& cell, int& threatClass) const {
+    settle();
     if (cursor < 0 || cursor >= count) return false;
     cell = cells[cursor];
     threatClass = classes[cursor];
@@ -66,29 +120,253 @@ bool ThreatList::current(int& cell, int& threatClass) const {
 }
 
 void ThreatList::clear() {
-    if (capacity != 0) {
-        delete[] cells;
-        delete[] classes;
-    }
+    pending = false;
     cells = nullptr;
     classes = nullptr;
     count = 0;
     capacity = 0;
+    indexed = true;
+    std::fill(std::begin(perClass), std::end(perClass), 0);
+    std::fill(std::begin(classOf), std::end(classOf), -1);
 }
 
 void ThreatList::copyFrom(const ThreatList& source) {
-    clear();
-    if (source.count == 0) return;
-    auto newCells = std::make_unique<int32_t[]>(source.count + 5);
-    auto newClasses = std::make_unique<int32_t[]>(source.count + 5);
-    std::copy_n(source.cells, source.count, newCells.get());
-    std::copy_n(source.classes, source.count, newClasses.get());
-    cells = newCells.release();
-    classes = newClasses.release();
-    capacity = source.count + 5;
+    source.settle();
+    pending = false;
+    if (source.count == 0) {
+        clear();
+        return;
+    }
+    growTo(source.count + 5);
+    std::copy_n(source.cells, source.count, cells);
+    std::copy_n(source.classes, source.count, classes);
     count = source.count;
+    indexed = source.indexed;
+    std::memcpy(perClass, source.perClass, sizeof perClass);
+    std::memcpy(classOf, source.classOf, sizeof classOf);
 }
 
-void ThreatList::reserveExactly(int n) {
-    if (capacity < n) replaceArrays(*this, n, count);
+void ThreatList::assign(const int32_t* newCells, const int32_t* newClasses, int n) {
+    if (n == 0) {
+        clear();
+        return;
+    }
+    pending = false;
+    if (capacity < n) growTo(n);
+    std::copy_n(newCells, n, cells);
+    std::copy_n(newClasses, n, classes);
+    count = n;
+    recount();
+}
+
+void ThreatList::recount() {
+    std::fill(std::begin(perClass), std::end(perClass), 0);
+    std::fill(std::begin(classOf), std::end(classOf), -1);
+    indexed = true;
+    for (int j = 0; j < count; ++j) {
+        const int k = classes[j];
+        if (!isListedClass(k) || (j > 0 && k > classes[j - 1]) || cells[j] < 0 || cells[j] >= CellCount ||
+            classOf[cells[j]] != -1) {
+            indexed = false;
+            return;
+        }
+        classOf[cells[j]] = static_cast<int8_t>(k);
+        ++perClass[k];
+    }
+}
+
+void ThreatList::update(int cell, int threatClass, uint8_t* bytes, uint8_t listedBit, int32_t& total) {
+    uint8_t& byte = bytes[cell];
+    if (threatClass > WeakestListed) {
+        if (byte & listedBit) {
+            const int old = removeCell(cell);
+            byte &= static_cast<uint8_t>(~listedBit);
+            if (old != -1) total -= threatWeight[old];
+        }
+        return;
+    }
+    if (byte & listedBit) {
+        const int old = replace(cell, threatClass);
+        if (old != threatClass) total += threatWeight[threatClass] - (old == -1 ? 0 : threatWeight[old]);
+    } else {
+        insert(cell, threatClass);
+        total += threatWeight[threatClass];
+        byte |= listedBit;
+    }
+}
+
+void ThreatList::update(const CellClass* ops, int n, uint8_t* bytes, uint8_t listedBit, int32_t& total, bool defer) {
+    settle();
+    if (n == 0) return;
+    // An unlisted cell with an entry all the same would be listed twice,
+    // which only the entry-by-entry update reproduces.
+    bool entryByEntry = !indexed || n > MaxBatch;
+    for (int i = 0; i < n && !entryByEntry; ++i)
+        entryByEntry = !(bytes[ops[i].cell] & listedBit) && classOf[ops[i].cell] != -1;
+    if (entryByEntry) {
+        for (int i = 0; i < n; ++i) update(ops[i].cell, ops[i].threatClass, bytes, listedBit, total);
+        return;
+    }
+    // Entries, counts, totals and listed bits change now; the order of the
+    // arrays is worked out by layOut from the operations.
+    oldCount = static_cast<int16_t>(count);
+    oldCapacity = capacity;
+    std::memcpy(oldPerClass, perClass, sizeof perClass);
+    opCount = static_cast<int8_t>(n);
+    int16_t none = 0;  // the count of "no class"
+    for (int i = 0; i < n; ++i) {
+        const int cell = ops[i].cell, k = ops[i].threatClass;
+        const int old = classOf[cell];
+        const bool listable = k <= WeakestListed;
+        --(old >= 0 ? perClass[old] : none);
+        ++(listable ? perClass[k] : none);
+        count += static_cast<int>(listable) - static_cast<int>(old >= 0);
+        total += (listable ? threatWeight[k] : 0) - (old >= 0 ? threatWeight[old] : 0);
+        bytes[cell] = static_cast<uint8_t>((bytes[cell] & ~listedBit) | (listable ? listedBit : 0));
+        classOf[cell] = static_cast<int8_t>(listable ? k : -1);
+        opCell[i] = static_cast<int16_t>(cell);
+        opOld[i] = static_cast<int8_t>(old);
+        opNew[i] = static_cast<int8_t>(listable ? k : -1);
+    }
+    pending = true;
+    if (!defer) settle();
+}
+
+void ThreatList::checkListedBits(const uint8_t* bytes, uint8_t listedBit) {
+    for (int i = 0; i < count && indexed; ++i)
+        if (!(bytes[cells[i]] & listedBit)) indexed = false;
+}
+
+void ThreatList::undoPending() {
+    for (int b = opCount - 1; b >= 0; --b) classOf[opCell[b]] = opOld[b];
+    count = oldCount;
+    std::memcpy(perClass, oldPerClass, sizeof perClass);
+    pending = false;
+}
+
+int ThreatList::strongestClass() const {
+    if (count == 0) return NoThreat;
+    if (!pending) return classes[count - 1];
+    int k = 0;
+    while (perClass[k] == 0) ++k;
+    return k;
+}
+
+bool ThreatList::twoFives() const {
+    if (count < 2) return false;
+    return pending ? perClass[0] >= 2 : classes[count - 1] == 0 && classes[count - 2] == 0;
+}
+
+namespace {
+
+// Scratch of a layout; one runs at a time.
+struct LayoutScratch {
+    bool leaving[CellCount] = {};  // by cell: its old entry goes
+    int8_t next[MaxBatch];  // chains of the entries placed in one class
+    int32_t cells[CellCount + 1];
+    int32_t classes[CellCount + 1];
+};
+LayoutScratch scratch;
+
+}  // namespace
+
+// Replays the operations on the class counts to find where each placed entry
+// goes: on top of its class, except that a class equal to the weakest present
+// (and weaker than the strongest) goes to index 0, below its class. Then
+// writes the list class by class, weakest first: in each class the entries
+// placed at its bottom (the latest lowest), the old entries that stay in
+// their old order, then the entries placed on top in the order they came.
+int ThreatList::orderedEntries(int32_t* outCells, int32_t* outClasses, int& from) const {
+    if (!pending) {
+        from = count;
+        return capacity;
+    }
+    from = -1;
+    int perClassNow[ListedClassCount];
+    uint32_t present = 0;
+    for (int k = 0; k < ListedClassCount; ++k) {
+        perClassNow[k] = oldPerClass[k];
+        if (perClassNow[k]) present |= 1u << k;
+    }
+    int8_t topFirst[ListedClassCount], topLast[ListedClassCount], bottomFirst[ListedClassCount];
+    std::fill(std::begin(topFirst), std::end(topFirst), -1);
+    std::fill(std::begin(topLast), std::end(topLast), -1);
+    std::fill(std::begin(bottomFirst), std::end(bottomFirst), -1);
+    uint32_t changed = 0;
+    int n = oldCount, newCapacity = oldCapacity;
+    for (int b = 0; b < opCount; ++b) {
+        const int old = opOld[b], k = opNew[b];
+        if (old >= 0) {
+            if (--perClassNow[old] == 0) present &= ~(1u << old);
+            --n;
+            changed |= 1u << old;
+            scratch.leaving[opCell[b]] = true;
+        }
+        if (k < 0) continue;
+        if (n == newCapacity) newCapacity = n + 5;
+        const int strongest = std::countr_zero(present), weakest = std::bit_width(present) - 1;
+        if (n > 0 && k > strongest && k == weakest) {
+            scratch.next[b] = bottomFirst[k];
+            bottomFirst[k] = static_cast<int8_t>(b);
+        } else {
+            scratch.next[b] = -1;
+            if (topLast[k] < 0) topFirst[k] = static_cast<int8_t>(b); else scratch.next[topLast[k]] = static_cast<int8_t>(b);
+            topLast[k] = static_cast<int8_t>(b);
+        }
+        ++perClassNow[k];
+        present |= 1u << k;
+        ++n;
+        changed |= 1u << k;
+    }
+
+    // Old entries of the classes that did not change keep their order, in
+    // runs copied whole; the first run stays where it is (from).
+    int out = 0, j = 0, start = 0;
+    auto copyRun = [&](int end) {
+        if (out == 0 && j == 0) {
+            out = j = end;  // the unchanged start of the list
+            return;
+        }
+        for (; j < end; ++j, ++out) {
+            outCells[out] = cells[j];
+            outClasses[out] = classes[j];
+        }
+    };
+    auto emit = [&](int cell, int threatClass) {
+        outCells[out] = cell;
+        outClasses[out] = threatClass;
+        ++out;
+    };
+    for (int k = WeakestListed; k >= 0; --k) {
+        const int end = start + oldPerClass[k];
+        if (changed >> k & 1) {
+            copyRun(start);
+            if (from < 0) from = out;
+            for (int b = bottomFirst[k]; b >= 0; b = scratch.next[b]) emit(opCell[b], k);
+            for (; j < end; ++j) {  // written either way, kept only if it stays
+                const int32_t cell = cells[j];
+                const bool leaves = scratch.leaving[cell];
+                scratch.leaving[cell] = false;
+                outCells[out] = cell;
+                outClasses[out] = k;
+                out += !leaves;
+            }
+            for (int b = topFirst[k]; b >= 0; b = scratch.next[b]) emit(opCell[b], k);
+        }
+        start = end;
+    }
+    copyRun(oldCount);
+    return newCapacity;
+}
+
+void ThreatList::layOut() const {
+    int from;
+    const int newCapacity = orderedEntries(scratch.cells, scratch.classes, from);
+    pending = false;
+    // Laying out changes what readers see of the list no more than the update
+    // did; the capacity follows the inserts it replayed.
+    if (newCapacity > 0) const_cast<ThreatList*>(this)->growTo(newCapacity);
+    if (from < 0) return;  // nothing moved
+    std::copy(scratch.cells + from, scratch.cells + count, cells + from);
+    std::copy(scratch.classes + from, scratch.classes + count, classes + from);
 }

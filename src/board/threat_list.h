@@ -1,27 +1,148 @@
 #pragma once
 #include <cstdint>
 
+#include "board/cell.h"
+
+constexpr int ListedClassCount = 14;  // classes 0..13 are listed
+constexpr int NoListedClass = 18;     // the class of a cell without an entry
+// The most cells one Board operation re-evaluates: the cell and four points
+// along each of eight rays.
+constexpr int MaxBatch = 33;
+
+// A cell and a threat class, for a batch of list updates.
+struct CellClass {
+    int16_t cell;
+    int8_t threatClass;
+};
+
 // One side's empty cells where it would make a threat of class 13 or better,
 // ordered so that classes never increase along the arrays: the strongest
-// threat is the last entry. The arrays grow by 5 entries and never shrink.
+// threat is the last entry.
+//
+// The entries live inside the list (an empty cell has at most one entry, so
+// CellCount of them always suffice): a Board copies with one flat copy and no
+// allocation. `capacity` still follows the growth rule of heap arrays (5 on
+// the first insert, 5 more when full, count + 5 on a copy, exactly n when an
+// image needs more), and `cells`/`classes` are null while it is 0, so every
+// reader sees the lists as before.
 struct ThreatList {
     int32_t count = 0;
-    int32_t capacity = 0;  // 0: no arrays allocated
-    int32_t* cells = nullptr;
-    int32_t* classes = nullptr;
+    int32_t capacity = 0;  // 0: no entries held since the last clear
+    int32_t* cells = nullptr;    // cellStore while capacity > 0
+    int32_t* classes = nullptr;  // classStore while capacity > 0
     int32_t cursor = 0;  // owned by whichever reader walks the list
 
-    ThreatList() = default;
+    ThreatList() { clear(); }
     ThreatList(const ThreatList&) = delete;
     ThreatList& operator=(const ThreatList&) = delete;
-    ~ThreatList();
 
     void insert(int cell, int threatClass);
     int removeCell(int cell);  // the removed entry's class, or -1
+    // removeCell and then insert in one pass, with the same resulting order;
+    // the removed entry's class, or -1 when there was none (then it inserts).
+    int replace(int cell, int threatClass);
     bool current(int& cell, int& threatClass) const;
-    void clear();  // frees the arrays, count and capacity 0
-    // Deep copy with capacity count + 5 (0 when the source is empty).
+    void clear();  // count and capacity 0, no arrays
+    // Copy with capacity count + 5 (0 when the source is empty).
     void copyFrom(const ThreatList& source);
-    // Makes room for exactly n entries when the arrays are smaller (image reading).
-    void reserveExactly(int n);
+    // n entries as an image holds them; the arrays grow to exactly n when smaller.
+    void assign(const int32_t* newCells, const int32_t* newClasses, int n);
+
+    // The list update of evaluateCell for one side: the cell's entry follows
+    // its new threat class (removed above 13, removed and inserted again
+    // otherwise, inserted when it had none), keeping the listed bit in `bytes`
+    // (the Board's cell bytes) and the side's score total.
+    void update(int cell, int threatClass, uint8_t* bytes, uint8_t listedBit, int32_t& total);
+    bool hasIndex() const { return indexed; }
+    // update for the cells of one Board operation in order, each cell once,
+    // with the same result, given only the cells with something to do (listed
+    // in `bytes`, or of a listed class). The entries and totals change at
+    // once; the arrays are laid out again once, class by class, instead of
+    // searched and shifted for every cell, and with `defer` only when settle()
+    // is called: count, the totals and the listed bits are new, the arrays
+    // are not yet.
+    void update(const CellClass* ops, int n, uint8_t* bytes, uint8_t listedBit, int32_t& total, bool defer);
+    // Drops the index of a list that has an entry on a cell without its
+    // listed bit (only an image can hold one): its updates then go entry by
+    // entry, as such a cell needs, and never wait for a layout, so that a
+    // move on the Board can always be taken back.
+    void checkListedBits(const uint8_t* bytes, uint8_t listedBit);
+    // Lays out a deferred update; every reader of the arrays needs it first.
+    void settle() const {
+        if (pending) layOut();
+    }
+
+    // Writes the count entries in their order, laid out or not, from index
+    // `from` on: the entries before it are those of the arrays (all of them
+    // for a list laid out, none changed when from is -1). The out arrays need
+    // room for one entry more. Returns the capacity the list has once laid out.
+    int orderedEntries(int32_t* outCells, int32_t* outClasses, int& from) const;
+    // Whether a deferred update waits for its layout.
+    bool isPending() const { return pending; }
+    // The list as the entries it was last laid out with (the first
+    // laidOutCount() entries of the arrays) and the updates since, which
+    // update() applies again to those entries to give the same list.
+    int laidOutCount() const { return pending ? oldCount : count; }
+    int pendingUpdates() const { return pending ? opCount : 0; }
+    CellClass pendingUpdate(int i) const {
+        return {opCell[i], static_cast<int8_t>(opNew[i] < 0 ? NoListedClass : opNew[i])};
+    }
+    // Takes back the update that waits for its layout: the entries and
+    // counts are as before it; the caller restores totals and listed bits.
+    void undoPending();
+    // Calls visit(cell, class) for every entry once, in no particular order,
+    // without settling.
+    template <class Visit>
+    void forEachEntry(Visit visit) const;
+
+    // Read without settling. The class of the strongest entry, 18 for none.
+    int strongestClass() const;
+    // Whether the two strongest entries are both five points.
+    bool twoFives() const;
+
+private:
+    void growTo(int newCapacity);
+    int insertPosition(int threatClass, int skip) const;
+    void recount();
+    void layOut() const;
+
+    // Index of the entries: the class of each listed cell (-1 for none) and
+    // the number of entries per class. Kept by every operation while `indexed`;
+    // a list that holds a cell twice, an unlisted class or classes out of
+    // order (possible only from an image) drops it and is updated entry by entry.
+    bool indexed = true;
+    int16_t perClass[ListedClassCount];
+    int8_t classOf[CellCount];
+
+    // A batch update not laid out yet: the arrays still hold the old entries
+    // (oldCount of them, oldPerClass per class, in a list of oldCapacity), and
+    // the operations, each with the class the cell had (-1 for none) and the
+    // class it gets (-1: none).
+    mutable bool pending = false;
+    int16_t oldCount = 0;
+    int32_t oldCapacity = 0;
+    int16_t oldPerClass[ListedClassCount];
+    int8_t opCount = 0;
+    int16_t opCell[MaxBatch];
+    int8_t opOld[MaxBatch];
+    int8_t opNew[MaxBatch];
+
+    // One spare entry: a layout writes each old entry before it knows whether it stays.
+    mutable int32_t cellStore[CellCount + 1];
+    mutable int32_t classStore[CellCount + 1];
 };
+
+template <class Visit>
+void ThreatList::forEachEntry(Visit visit) const {
+    if (!pending) {
+        for (int i = count - 1; i >= 0; --i) visit(cells[i], classes[i]);
+        return;
+    }
+    // The old entries of the updated cells are gone; their new ones follow.
+    uint64_t updated[(CellCount + 63) / 64] = {};
+    for (int b = 0; b < opCount; ++b) updated[opCell[b] >> 6] |= uint64_t{1} << (opCell[b] & 63);
+    for (int i = 0; i < oldCount; ++i)
+        if (!(updated[cells[i] >> 6] >> (cells[i] & 63) & 1)) visit(cells[i], classes[i]);
+    for (int b = 0; b < opCount; ++b)
+        if (opNew[b] >= 0) visit(opCell[b], opNew[b]);
+}

@@ -7,15 +7,17 @@ int winTest(Board& board, int /*mode*/) {
     ThreatList& opponent = board.opponentThreats();
     const uint8_t moverListed = board.sideToMove ? ListedX : ListedO;
 
+    // Most positions are decided by the strongest entries alone, which a
+    // list answers without laying out a deferred update.
     mover.cursor = mover.count - 1;
-    const int a = mover.count > 0 ? mover.classes[mover.count - 1] : NoThreat;
+    const int a = mover.strongestClass();
     if (a == 0) return 1;
 
     opponent.cursor = opponent.count - 1;
-    const int b = opponent.count > 0 ? opponent.classes[opponent.count - 1] : NoThreat;
+    const int b = opponent.strongestClass();
     if (b == 0) {
         --opponent.cursor;
-        return opponent.cursor >= 0 && opponent.classes[opponent.cursor] == 0 ? -1 : 0;
+        return opponent.twoFives() ? -1 : 0;
     }
 
     if (a > 3) return 0;
@@ -27,8 +29,7 @@ int winTest(Board& board, int /*mode*/) {
     int minDistance = 18;
     int tolerableFours = 0;
     bool dangerousFour = false;
-    int cell, threatClass;
-    while (opponent.current(cell, threatClass) && threatClass <= WeakestListed) {
+    auto count = [&](int cell, int threatClass) {
         const int k = readClass(threatClass);
         const int d = winDistance[k];
         if (d < minDistance) minDistance = d;
@@ -36,7 +37,18 @@ int winTest(Board& board, int /*mode*/) {
             if (k == 12 && !(board.cells[cell] & moverListed)) ++tolerableFours;
             else dangerousFour = true;
         }
-        --opponent.cursor;
+    };
+    if (opponent.isPending()) {
+        // Every entry of a list waiting for its layout is listed (0..13), so
+        // the walk would take them all; the outcome does not depend on their order.
+        opponent.forEachEntry(count);
+        opponent.cursor = -1;
+    } else {
+        int cell, threatClass;
+        while (opponent.current(cell, threatClass) && threatClass <= WeakestListed) {
+            count(cell, threatClass);
+            --opponent.cursor;
+        }
     }
     if (minDistance > 1) return 1;
     return !dangerousFour && tolerableFours < 2 ? 1 : 0;

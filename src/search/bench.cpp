@@ -2,11 +2,15 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <regex>
+#include <sstream>
 #include <vector>
 
 #include "board/shared_state.h"
 #include "platform/clock.h"
 #include "search/shared_state.h"
+#include "search/static_value.h"
 #include "search/threat_search.h"
 
 namespace {
@@ -73,4 +77,128 @@ int64_t runBench(std::ostream& out) {
     out << report("total", totalNodes, totalMs) << '\n';
     out << "bench: " << totalNodes << " nodes" << std::endl;
     return totalNodes;
+}
+
+namespace {
+
+std::string pointText(int cell) { return std::to_string(cellX(cell)) + "," + std::to_string(cellY(cell)); }
+
+// A point "x,y" on the board as a cell index, or -1.
+int readPoint(const std::string& word) {
+    static const std::regex point("(\\d{1,2}),(\\d{1,2})");
+    std::smatch match;
+    if (!std::regex_match(word, match, point)) return -1;
+    const int x = std::stoi(match[1]), y = std::stoi(match[2]);
+    return onBoard(x, y) ? cellAt(x, y) : -1;
+}
+
+bool readSetLine(const std::string& line, SetPosition& position, std::string& error) {
+    const size_t equals = line.find('=');
+    std::istringstream moves(line.substr(0, equals));
+    bool played[CellCount] = {};
+    for (std::string word; moves >> word;) {
+        const int cell = readPoint(word);
+        if (cell < 0) {
+            error = "'" + word + "' is not a point x,y on the board";
+            return false;
+        }
+        if (played[cell]) {
+            error = "point " + word + " is played twice";
+            return false;
+        }
+        played[cell] = true;
+        position.moves.push_back(cell);
+    }
+    if (equals == std::string::npos) return true;
+    static const std::regex answer("\\s*(-?\\d+\\|-?\\d+\\|\\d+)\\s+(\\d{1,2},\\d{1,2})\\s*");
+    std::smatch match;
+    const std::string recorded = line.substr(equals + 1);
+    if (!std::regex_match(recorded, match, answer) || readPoint(match[2]) < 0) {
+        error = "expected 'value|score|nodes x,y' after '='";
+        return false;
+    }
+    position.expectedLine = match[1];
+    position.expectedMove = match[2];
+    return true;
+}
+
+}  // namespace
+
+bool readPositionSet(const std::string& path, std::vector<SetPosition>& positions, std::string& error) {
+    std::ifstream file(path);
+    if (!file) {
+        error = path + ": cannot be read";
+        return false;
+    }
+    int number = 0;
+    for (std::string line; std::getline(file, line);) {
+        ++number;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.find_first_not_of(" \t") == std::string::npos || line[line.find_first_not_of(" \t")] == '#')
+            continue;
+        SetPosition position;
+        std::string problem;
+        if (!readSetLine(line, position, problem)) {
+            error = path + ":" + std::to_string(number) + ": " + problem;
+            return false;
+        }
+        positions.push_back(std::move(position));
+    }
+    if (file.bad()) {
+        error = path + ": read failed";
+        return false;
+    }
+    return true;
+}
+
+SetAnswer searchSetPosition(const SetPosition& position, int depth) {
+    using Clock = std::chrono::steady_clock;
+    Board board;
+    for (int cell : position.moves) board.makeMove(cell);
+    auto copy = copyBoard(board);
+    moveDeadline = platform::clockAdd(platform::clockMs(), 1 << 30);
+    nodeCounter = 0;
+    int32_t best = -1;
+    const auto start = Clock::now();
+    const int32_t value = search(best, *copy, depth, -WinValue);
+    SetAnswer answer;
+    answer.ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    answer.nodes = nodeCounter;
+    answer.line = std::to_string(value) + "|" + std::to_string(scorePosition(board)) + "|" + std::to_string(nodeCounter);
+    answer.move = best >= 0 && best < CellCount ? pointText(best) : std::to_string(best);
+    return answer;
+}
+
+int runPositionBench(std::ostream& out, const std::string& path, int depth) {
+    std::vector<SetPosition> positions;
+    std::string error;
+    if (!readPositionSet(path, positions, error)) {
+        out << "ERROR " << error << std::endl;
+        return -1;
+    }
+    int64_t totalNodes = 0;
+    double totalMs = 0, slowestMs = 0;
+    int differing = 0, recorded = 0;
+    for (size_t i = 0; i < positions.size(); ++i) {
+        const SetPosition& position = positions[i];
+        const SetAnswer answer = searchSetPosition(position, depth);
+        totalNodes += answer.nodes;
+        totalMs += answer.ms;
+        if (answer.ms > slowestMs) slowestMs = answer.ms;
+        const std::string label = "position " + std::to_string(i + 1);
+        out << report(label.c_str(), answer.nodes, answer.ms) << ", " << answer.line << " " << answer.move;
+        if (!position.expectedLine.empty()) {
+            ++recorded;
+            const bool same = answer.line == position.expectedLine && answer.move == position.expectedMove;
+            if (!same) {
+                ++differing;
+                out << ", recorded " << position.expectedLine << " " << position.expectedMove << ": DIFFERENT";
+            }
+        }
+        out << std::endl;
+    }
+    out << report("total", totalNodes, totalMs) << ", slowest " << static_cast<int64_t>(slowestMs + 0.5) << " ms\n";
+    out << "depth " << depth << ": " << positions.size() << " positions, " << recorded - differing << " of " << recorded
+        << " recorded answers the same" << std::endl;
+    return differing;
 }

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "search/keys.h"
+#include "board/keys.h"
 
 struct ProofNode;
 
@@ -22,6 +22,10 @@ struct NodeTable {
     uint32_t slotOf(const PositionKey& key) const { return key.low >> slotShift; }
     // The node in the key's slot if its key matches in both words, else null.
     ProofNode* find(const PositionKey& key) const;
+    // Reads the slots of keys about to be looked up, and the nodes in them,
+    // all at once: the table and the nodes are far apart in memory, and the
+    // waits for them overlap when the reads do not depend on each other.
+    void preload(const PositionKey* keys, int n) const;
     void insert(ProofNode* node);
     // Clears the node's slot only if the slot still refers to this node.
     void remove(const ProofNode* node);

@@ -101,14 +101,22 @@ std::string reportLine(int32_t nodes, int32_t pn, int32_t dn) {
     return std::to_string(nodes) + "{" + numberText(pn) + "," + numberText(dn) + "}";
 }
 
-ProofNode* createNode(ProofNode* parent, std::unique_ptr<Board> board) {
-    ProofNode* node = new ProofNode;
+ProofNode* createNode(ProofNode* parent, std::unique_ptr<Board> board) { return createNode(parent, *board); }
+
+ProofNode* createNode(ProofNode* parent, const Board& board, const PackedBoard* playedFrom,
+                      const PackedEntries* laidOut) {
+    // The node and its packed Board are one allocation.
+    PackPlan plan;
+    const size_t size = planPacking(board, playedFrom, laidOut, plan);
+    static_assert(sizeof(ProofNode) % alignof(PackedBoard) == 0);
+    void* memory = ::operator new(sizeof(ProofNode) + size);
+    ProofNode* node = new (memory) ProofNode;
+    node->board = packInto(static_cast<char*>(memory) + sizeof(ProofNode), board, plan);
     node->depth = parent ? static_cast<int16_t>(parent->depth + 1) : 0;
     node->stamp = idCounter + 1;
     idCounter += 2;
-    node->key = board->positionKey;
-    node->move = static_cast<int16_t>(board->lastMove);
-    node->board = std::move(board);
+    node->key = board.positionKey;
+    node->move = static_cast<int16_t>(board.lastMove);
     if (parent) {
         node->onlyParent = parent;
         node->parentCount = 1;
@@ -126,7 +134,10 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
         node->setExpansion(Expanded);
         return true;
     }
-    const int r = analyse(*node->board, level);
+    // One node is expanded at a time: its Board and its children's are scratch.
+    static Board position, childBoard;
+    unpackBoard(*node->board, position);
+    const int r = analyse(position, level);
     if (r != 0) {
         setDecided(node, r);
         return true;
@@ -141,20 +152,42 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
     const int count = std::min<int>(resultCount, MaxChildren);
     int32_t cells[MaxChildren];
     std::copy(resultCells, resultCells + count, cells);
+    static PackedEntries laidOut;  // the node's lists, the same in every child's packed form
+    packEntries(position, laidOut);
+    PositionKey keys[MaxChildren];
+    for (int i = 0; i < count; ++i) keys[i] = childKey(position, cells[i]);
+    if (nodeTable) nodeTable->preload(keys, count);
     try {
         node->children = new ProofNode*[count];
         for (int i = 0; i < count; ++i) {
-            const PositionKey k = childKey(*node->board, cells[i]);
+            const PositionKey k = keys[i];
             ProofNode* shared = nodeTable ? nodeTable->find(k) : nullptr;
             if (shared && shared->parentCount < MaxParents) {
                 addParent(shared, node);
                 node->children[node->childCount++] = shared;
                 continue;
             }
-            std::unique_ptr<Board> b = copyBoard(*node->board);
-            b->makeMove(cells[i]);
-            const int rChild = winTest(*b, level);
-            ProofNode* child = createNode(node, std::move(b));
+            // The child's position is packed straight from the move played
+            // on the node's, which is then taken back.
+            ProofNode* child;
+            int rChild;
+            if (position.canUndoMoves()) {
+                MoveUndo undo;
+                position.makeMove(cells[i], undo);
+                rChild = winTest(position, level);
+                try {
+                    child = createNode(node, position, node->board, &laidOut);
+                } catch (...) {
+                    position.undoMove(undo);
+                    throw;
+                }
+                position.undoMove(undo);
+            } else {
+                copyBoard(position, childBoard);
+                childBoard.makeMove(cells[i]);
+                rChild = winTest(childBoard, level);
+                child = createNode(node, childBoard, node->board);
+            }
             child->key = k;
             node->children[node->childCount++] = child;
             if (node->parentCount > 0 && nodeTable) nodeTable->insert(child);
@@ -260,10 +293,10 @@ ProofNode* updateAncestors(ProofNode* node, int level) {
 
 void deleteNode(ProofNode* node) {
     if (nodeTable) nodeTable->remove(node);
-    node->board.reset();
     deleteChildren(node);
     delete[] node->parentArray;
-    delete node;
+    node->~ProofNode();
+    ::operator delete(node);
 }
 
 void deleteChildren(ProofNode* node) {
@@ -353,7 +386,9 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
     }
     if (root->childCount == 0) {
         searchIterations = 0;
-        analyse(*root->board, 0);
+        Board position;
+        unpackBoard(*root->board, position);
+        analyse(position, 0);
         return resultCount > 0 ? resultCells[0] : -1;
     }
     std::fill(workByCell, workByCell + CellCount, -1);

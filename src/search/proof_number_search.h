@@ -4,7 +4,8 @@
 #include <memory>
 
 #include "board/board.h"
-#include "search/keys.h"
+#include "board/keys.h"
+#include "board/packed_board.h"
 
 // Proof and disproof numbers: 0 proven or disproven, -1 infinite.
 constexpr int32_t Infinite = -1;
@@ -27,7 +28,7 @@ struct ProofNode {
     uint32_t stamp = 0;
     PositionKey key;
     uint32_t flags = OrFlag;
-    std::unique_ptr<Board> board;
+    PackedBoard* board = nullptr;  // in the node's own allocation; unpacked only to expand the node
     ProofNode* onlyParent = nullptr;     // while parentCount is 1
     ProofNode** parentArray = nullptr;   // while parentCount is 2 or more
     ProofNode** children = nullptr;
@@ -53,8 +54,12 @@ inline PositionKey childKey(const Board& board, int cell) {
     return board.positionKey ^ key(1 - board.sideToMove, cell);
 }
 
-// Throws std::bad_alloc; the board is then destroyed with the failed node.
+// Throws std::bad_alloc with nothing allocated.
 ProofNode* createNode(ProofNode* parent, std::unique_ptr<Board> board);
+// The same for a Board that stays the caller's; the node keeps it packed
+// (packBoard, with playedFrom and laidOut).
+ProofNode* createNode(ProofNode* parent, const Board& board, const PackedBoard* playedFrom = nullptr,
+                      const PackedEntries* laidOut = nullptr);
 // False for a dead end. On allocation failure the node is left as it was and
 // std::bad_alloc propagates.
 bool expandNode(ProofNode* node, int level, std::ostream& out = std::cout);

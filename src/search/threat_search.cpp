@@ -1,6 +1,8 @@
 #include "search/threat_search.h"
 
+#include <memory>
 #include <new>
+#include <vector>
 
 #include "board/analysis.h"
 #include "board/shared_state.h"
@@ -23,18 +25,43 @@ void suggestFirstListed(Board& board, int32_t& best) {
     if (resultCount > 0) best = resultCells[0];
 }
 
+// Child Boards, one per copy nested on the stack: a copy's subtree nests only
+// further copies, so the next child at the same nesting reuses the slot. A
+// slot is allocated once, so the search itself copies without allocating.
+std::vector<std::unique_ptr<Board>> childBoards;
+size_t childNesting = 0;
+
+struct NestingGuard {
+    NestingGuard() { ++childNesting; }
+    ~NestingGuard() { --childNesting; }
+};
+
 // A child that cannot be built for want of memory gets no value: it is passed
 // over like the children a deadline never reaches.
 bool searchChild(Board& board, int cell, int32_t depth, int32_t bound, int32_t& value) {
-    try {
-        auto copy = copyBoard(board);
-        copy->makeMove(cell);
-        int32_t scratch = 0;
-        value = -search(scratch, *copy, depth - 1, -bound);
+    int32_t scratch = 0;
+    if (depth - 1 < 1 && board.canUndoMoves()) {
+        // A child at depth 0 only reads its static value: play it here and take it back.
+        MoveUndo undo;
+        board.makeMove(cell, undo);
+        value = -search(scratch, board, depth - 1, -bound);
+        board.undoMove(undo);
         return true;
+    }
+    try {
+        if (childNesting == childBoards.size()) {
+            childBoards.push_back(std::make_unique<Board>());
+            childBoards.back()->deferLayout = true;  // most children are leaves
+        }
     } catch (const std::bad_alloc&) {
         return false;
     }
+    Board& copy = *childBoards[childNesting];
+    NestingGuard nested;
+    copyBoard(board, copy);
+    copy.makeMove(cell);
+    value = -search(scratch, copy, depth - 1, -bound);
+    return true;
 }
 
 }  // namespace

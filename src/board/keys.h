@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstdint>
 
 // A 64-bit position key kept as two 32-bit words, low word first.
@@ -15,5 +16,8 @@ struct PositionKey {
     friend bool operator==(const PositionKey&, const PositionKey&) = default;
 };
 
-// key(side, cell): the fixed pseudo-random entry of the 2 x 400 key table.
-PositionKey key(int side, int cell);
+// The fixed pseudo-random 2 x 400 key table, side 0 first.
+extern const std::array<PositionKey, 800> keyTable;
+
+// key(side, cell): the entry of the key table; makeMove reads it on every move.
+inline PositionKey key(int side, int cell) { return keyTable[side * 400 + cell]; }

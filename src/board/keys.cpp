@@ -1,6 +1,4 @@
-#include "search/keys.h"
-
-#include <array>
+#include "board/keys.h"
 
 namespace {
 
@@ -21,8 +19,6 @@ constexpr std::array<PositionKey, 800> buildKeyTable() {
     return table;
 }
 
-constexpr std::array<PositionKey, 800> keyTable = buildKeyTable();
-
 }  // namespace
 
-PositionKey key(int side, int cell) { return keyTable[side * 400 + cell]; }
+constexpr std::array<PositionKey, 800> keyTable = buildKeyTable();
