@@ -4,11 +4,33 @@
 #include <windows.h>
 #include <psapi.h>
 #else
-#include <fstream>
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cstdlib>
 #endif
 
 namespace platform {
+
+#ifndef _WIN32
+namespace {
+
+// The proof-number search asks once per iteration, so the file stays open and
+// is read again from its start; a forked child opens its own.
+int statmDescriptor() {
+    static int descriptor = -1;
+    static pid_t owner = -1;
+    const pid_t self = getpid();
+    if (owner != self) {
+        if (descriptor >= 0) close(descriptor);
+        descriptor = open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+        owner = self;
+    }
+    return descriptor;
+}
+
+}  // namespace
+#endif
 
 int64_t committedMemoryBytes() {
 #ifdef _WIN32
@@ -19,10 +41,17 @@ int64_t committedMemoryBytes() {
     // The resident set is the part of the address space backed by memory; the
     // total size would count reserved but untouched mappings (and, in sanitizer
     // builds, terabytes of shadow space).
-    std::ifstream statm("/proc/self/statm");
-    int64_t sizePages = 0, residentPages = 0;
-    if (!(statm >> sizePages >> residentPages)) return 0;
-    return residentPages * static_cast<int64_t>(sysconf(_SC_PAGESIZE));
+    const int descriptor = statmDescriptor();
+    if (descriptor < 0) return 0;
+    char text[128];
+    const ssize_t length = pread(descriptor, text, sizeof text - 1, 0);
+    if (length <= 0) return 0;
+    text[length] = '\0';
+    char* end = nullptr;
+    std::strtoll(text, &end, 10);  // the total size, passed over
+    const long long residentPages = std::strtoll(end, &end, 10);
+    static const long pageSize = sysconf(_SC_PAGESIZE);
+    return static_cast<int64_t>(residentPages) * pageSize;
 #endif
 }
 
