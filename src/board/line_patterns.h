@@ -70,7 +70,6 @@ extern const WindowTables windowTables;
 // per line in line order, side 1's in bits 0-11 and side 0's in bits 16-27.
 constexpr uint32_t LineRankMask = 7 | 7 << 16;  // of line 0
 
-// The ranks of one line through a cell, in their cell-rank bits.
 // The ranks of a window, in the cell-rank bits of the line.
 inline uint32_t windowRanks(uint32_t window, int line) {
     const uint32_t ranks = windowTables.lineRanks[window];
@@ -89,10 +88,6 @@ inline uint32_t cellRanks(const Board& board, int cell) {
 inline void classesOfRanks(uint32_t ranks, int& xClass, int& oClass) {
     xClass = windowTables.threatClass[ranks & 0xFFF];
     oClass = windowTables.threatClass[ranks >> 16];
-}
-
-inline void classifyByWindows(const Board& board, int cell, int& xClass, int& oClass) {
-    classesOfRanks(cellRanks(board, cell), xClass, oClass);
 }
 
 // The cell ranks of every cell of the empty board.
