@@ -53,26 +53,39 @@ std::string report(const char* label, int64_t nodes, double ms) {
     return line;
 }
 
+// The turn driver's search with the deadline out of reach, timed; the node
+// counter then holds its nodes.
+struct TimedSearch {
+    int32_t value = 0;
+    int32_t best = -1;
+    double ms = 0;
+};
+
+TimedSearch searchWithoutDeadline(Board& board, int depth) {
+    using Clock = std::chrono::steady_clock;
+    moveDeadline = platform::clockAdd(platform::clockMs(), 1 << 30);
+    nodeCounter = 0;
+    TimedSearch result;
+    const auto start = Clock::now();
+    result.value = search(result.best, board, depth, -WinValue);
+    result.ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    return result;
+}
+
 }  // namespace
 
 int64_t runBench(std::ostream& out) {
-    using Clock = std::chrono::steady_clock;
     int64_t totalNodes = 0;
     double totalMs = 0;
     for (size_t i = 0; i < benchPositions.size(); ++i) {
         Board board;
         for (int cell : benchPositions[i]) board.makeMove(cell);
-        moveDeadline = platform::clockAdd(platform::clockMs(), 1 << 30);
-        nodeCounter = 0;
-        int32_t best = -1;
-        const auto start = Clock::now();
-        const int32_t value = search(best, board, BenchDepth, -20000);
-        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        const TimedSearch result = searchWithoutDeadline(board, BenchDepth);
         totalNodes += nodeCounter;
-        totalMs += ms;
+        totalMs += result.ms;
         const std::string label = "position " + std::to_string(i + 1);
-        out << report(label.c_str(), nodeCounter, ms) << ", value " << value << ", best " << best
-            << '\n';
+        out << report(label.c_str(), nodeCounter, result.ms) << ", value " << result.value << ", best "
+            << result.best << '\n';
     }
     out << report("total", totalNodes, totalMs) << '\n';
     out << "bench: " << totalNodes << " nodes" << std::endl;
@@ -152,20 +165,16 @@ bool readPositionSet(const std::string& path, std::vector<SetPosition>& position
 }
 
 SetAnswer searchSetPosition(const SetPosition& position, int depth) {
-    using Clock = std::chrono::steady_clock;
     Board board;
     for (int cell : position.moves) board.makeMove(cell);
     auto copy = copyBoard(board);
-    moveDeadline = platform::clockAdd(platform::clockMs(), 1 << 30);
-    nodeCounter = 0;
-    int32_t best = -1;
-    const auto start = Clock::now();
-    const int32_t value = search(best, *copy, depth, -WinValue);
+    const TimedSearch result = searchWithoutDeadline(*copy, depth);
     SetAnswer answer;
-    answer.ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    answer.ms = result.ms;
     answer.nodes = nodeCounter;
-    answer.line = std::to_string(value) + "|" + std::to_string(scorePosition(board)) + "|" + std::to_string(nodeCounter);
-    answer.move = best >= 0 && best < CellCount ? pointText(best) : std::to_string(best);
+    answer.line = std::to_string(result.value) + "|" + std::to_string(scorePosition(board)) + "|" +
+                  std::to_string(nodeCounter);
+    answer.move = result.best >= 0 && result.best < CellCount ? pointText(result.best) : std::to_string(result.best);
     return answer;
 }
 
