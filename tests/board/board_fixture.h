@@ -8,6 +8,17 @@
 #include "board/line_patterns.h"
 #include "board/shared_state.h"
 
+// The totals, counters, side and key of two Boards, equal in both.
+inline void expectSameFields(const Board& a, const Board& b, const char* what) {
+    EXPECT_EQ(a.xScore, b.xScore) << what;
+    EXPECT_EQ(a.oScore, b.oScore) << what;
+    EXPECT_EQ(a.savedScore, b.savedScore) << what;
+    EXPECT_EQ(a.moveCount, b.moveCount) << what;
+    EXPECT_EQ(a.lastMove, b.lastMove) << what;
+    EXPECT_EQ(a.sideToMove, b.sideToMove) << what;
+    EXPECT_EQ(a.positionKey, b.positionKey) << what;
+}
+
 // Everything a reader can see of a Board (the lists in their order), equal in both.
 inline void expectSameBoard(const Board& a, const Board& b, const char* what) {
     a.xThreats.settle();
@@ -22,13 +33,7 @@ inline void expectSameBoard(const Board& a, const Board& b, const char* what) {
             ASSERT_EQ(x->classes[i], y->classes[i]) << what << ": entry " << i;
         }
     }
-    EXPECT_EQ(a.xScore, b.xScore) << what;
-    EXPECT_EQ(a.oScore, b.oScore) << what;
-    EXPECT_EQ(a.savedScore, b.savedScore) << what;
-    EXPECT_EQ(a.moveCount, b.moveCount) << what;
-    EXPECT_EQ(a.lastMove, b.lastMove) << what;
-    EXPECT_EQ(a.sideToMove, b.sideToMove) << what;
-    EXPECT_EQ(a.positionKey, b.positionKey) << what;
+    expectSameFields(a, b, what);
 }
 
 // Moves that crowd the middle, so that threats of every class turn up.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "board/board_fixture.h"
 #include "protocol/command_loop.h"
 #include "protocol/output.h"
 #include "protocol/session_driver.h"
@@ -208,15 +209,10 @@ TEST(GameSession, TakebackRestoresThePositionBeforeTheMoves) {
             for (int i = 0; i < list.count; ++i) e.insert({list.cells[i], list.classes[i]});
             return e;
         };
+        // The Board's take-back may leave entries of one class in another order.
         EXPECT_EQ(entries(a.xThreats), entries(b.xThreats)) << undo;
         EXPECT_EQ(entries(a.oThreats), entries(b.oThreats)) << undo;
-        EXPECT_EQ(a.xScore, b.xScore) << undo;
-        EXPECT_EQ(a.oScore, b.oScore) << undo;
-        EXPECT_EQ(a.savedScore, b.savedScore) << undo;
-        EXPECT_EQ(a.moveCount, b.moveCount) << undo;
-        EXPECT_EQ(a.lastMove, b.lastMove) << undo;
-        EXPECT_EQ(a.sideToMove, b.sideToMove) << undo;
-        EXPECT_EQ(a.positionKey, b.positionKey) << undo;
+        expectSameFields(a, b, ("takeback of " + std::to_string(undo)).c_str());
         ASSERT_EQ(undone.game.moveRecordCount, played.game.moveRecordCount) << undo;
     }
 }
