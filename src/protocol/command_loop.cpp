@@ -68,17 +68,37 @@ void writeMove(std::ostream& out, int cell) {
         writeLine(out, cellText(cell));
 }
 
+// The last two are the commands Piskvork sends for a new game and for its undo.
+constexpr CommandLoop::Command commands[] = {
+    {"0move", &CommandLoop::commandPass},       {"in", &CommandLoop::commandIn},
+    {"problem", &CommandLoop::commandProblem},  {"best", &CommandLoop::commandBest},
+    {"turn", &CommandLoop::commandTurn},        {"zturn", &CommandLoop::commandZturn},
+    {"moveback", &CommandLoop::commandMoveback}, {"info", &CommandLoop::commandInfo},
+    {"start", &CommandLoop::commandStart},      {"begin", &CommandLoop::commandBegin},
+    {"end", &CommandLoop::commandEnd},          {"board", &CommandLoop::commandBoard},
+    {"play", &CommandLoop::commandPlay},        {"about", &CommandLoop::commandAbout},
+    {"db", &CommandLoop::commandDb},            {"stats", &CommandLoop::commandStats},
+    {"read", &CommandLoop::commandRead},        {"print", &CommandLoop::commandPrint},
+    {"restart", &CommandLoop::commandRestart},  {"takeback", &CommandLoop::commandTakeback},
+};
+
 }  // namespace
+
+const CommandLoop::Command* CommandLoop::findCommand(std::string_view word) {
+    for (const Command& command : commands)
+        if (command.word == word) return &command;
+    return nullptr;
+}
 
 LoopExit CommandLoop::run() {
     for (;;) {
         if (input.atEnd()) return LoopExit::EndOfInput;
-        const int code = input.matchKeyword(commandKeywords, CommandCount);
-        if (code < 0) {
+        const Command* command = input.readCommandWord() ? findCommand(input.word()) : nullptr;
+        if (!command) {
             writeLine(out, "ERROR Unknown Command!");
             continue;
         }
-        const Outcome outcome = runCommand(code);
+        const Outcome outcome = runCommand(*command);
         out << std::flush;
         if (outcome == Outcome::End) return LoopExit::EndCommand;
         if (outcome == Outcome::Mismatch) {
@@ -88,19 +108,10 @@ LoopExit CommandLoop::run() {
     }
 }
 
-CommandLoop::Outcome CommandLoop::runCommand(int code) {
-    using Command = Outcome (CommandLoop::*)();
-    static constexpr Command commands[CommandCount] = {
-        &CommandLoop::commandPass,  &CommandLoop::commandIn,       &CommandLoop::commandProblem,
-        &CommandLoop::commandBest,  &CommandLoop::commandTurn,     &CommandLoop::commandZturn,
-        &CommandLoop::commandMoveback, &CommandLoop::commandInfo,  &CommandLoop::commandStart,
-        &CommandLoop::commandBegin, &CommandLoop::commandEnd,      &CommandLoop::commandBoard,
-        &CommandLoop::commandPlay,  &CommandLoop::commandAbout,    &CommandLoop::commandDb,
-        &CommandLoop::commandStats, &CommandLoop::commandRead,     &CommandLoop::commandPrint,
-        &CommandLoop::commandRestart, &CommandLoop::commandTakeback};
+CommandLoop::Outcome CommandLoop::runCommand(const Command& command) {
     // A command other than "turn" that fails midway is reported; the loop goes on.
     try {
-        return (this->*commands[code])();
+        return (this->*command.run)();
     } catch (const std::exception& error) {
         writeLine(out, "ERROR System Error: " + printableText(error.what()));
     } catch (...) {

@@ -7,13 +7,6 @@
 #include "protocol/game_session.h"
 #include "protocol/input.h"
 
-// A word's position in the table is its dispatch code. The last two are the
-// commands Piskvork sends for a new game and for its undo.
-inline constexpr int CommandCount = 20;
-inline constexpr std::string_view commandKeywords[CommandCount] = {
-    "0move", "in",    "problem", "best", "turn",  "zturn", "moveback", "info",    "start", "begin",
-    "end",   "board", "play",    "about", "db",   "stats", "read",     "print",   "restart", "takeback"};
-
 inline constexpr int InfoKeyCount = 3;
 inline constexpr std::string_view infoKeys[InfoKeyCount] = {"time_left", "timeout_turn",
                                                             "max_memory"};
@@ -29,6 +22,12 @@ enum class LoopExit { EndCommand, EndOfInput, ProtocolMismatch };
 
 struct CommandLoop {
     enum class Outcome { Continue, End, Mismatch };
+    struct Command {
+        std::string_view word;
+        Outcome (CommandLoop::*run)();
+    };
+    // The command a (lower-case) word names, or null.
+    static const Command* findCommand(std::string_view word);
 
     GameSession& game;
     ProtocolInput input;
@@ -41,7 +40,7 @@ struct CommandLoop {
 
     LoopExit run();
 
-    // One per command word, in the order of commandKeywords.
+    // One per command word.
     Outcome commandPass();
     Outcome commandIn();
     Outcome commandProblem();
@@ -64,7 +63,7 @@ struct CommandLoop {
     Outcome commandTakeback();
 
 private:
-    Outcome runCommand(int code);
+    Outcome runCommand(const Command& command);
     void answerTurn(int cell);
     bool refuseOccupied(int cell);
     bool refuseOverlong(WordRead read);

@@ -16,9 +16,11 @@ void ProtocolInput::skipSpace() {
     while (isBlank(in.peek())) in.get();
 }
 
-int ProtocolInput::matchKeyword(const std::string_view* table, int count) {
+bool ProtocolInput::readCommandWord() {
     skipSpace();
-    if (atEnd()) return -1;
+    commandWord[0] = '\0';
+    commandLength = 0;
+    if (atEnd()) return false;
     int length = 0;
     bool overlong = false;
     for (;;) {
@@ -26,7 +28,8 @@ int ProtocolInput::matchKeyword(const std::string_view* table, int count) {
         if (c == std::char_traits<char>::eof()) {
             lastTerminator = -1;
             commandWord[length] = '\0';
-            return -1;
+            commandLength = length;
+            return false;
         }
         if (endsWord(c)) {
             lastTerminator = c;
@@ -38,10 +41,14 @@ int ProtocolInput::matchKeyword(const std::string_view* table, int count) {
             overlong = true;
     }
     commandWord[length] = '\0';
-    if (overlong) return -1;
-    const std::string_view word(commandWord, length);
+    commandLength = length;
+    return !overlong;
+}
+
+int ProtocolInput::matchKeyword(const std::string_view* table, int count) {
+    if (!readCommandWord()) return -1;
     for (int i = 0; i < count; ++i)
-        if (table[i] == word) return i;
+        if (table[i] == word()) return i;
     return -1;
 }
 

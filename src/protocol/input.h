@@ -12,6 +12,7 @@ enum class WordRead { Read, Missing, Overlong };
 struct ProtocolInput {
     std::istream& in;
     char commandWord[WordBufferSize] = {};
+    int commandLength = 0;  // a word may hold a NUL byte
     char wordArgument[WordBufferSize] = {};
     char restOfLine[WordBufferSize] = {};
     int lastTerminator = -1;  // what ended the last command word; -1 for the end of input
@@ -20,8 +21,12 @@ struct ProtocolInput {
 
     bool atEnd() const { return !in.good(); }
 
-    // Index of the word in table, or -1 (no such word, input ended inside the
-    // word, or a word longer than 1023 characters, which is consumed whole).
+    // The next word, lower-cased, into commandWord. False when the input
+    // ended inside the word or before it, or for a word longer than 1023
+    // characters, which is consumed whole.
+    bool readCommandWord();
+    std::string_view word() const { return {commandWord, static_cast<size_t>(commandLength)}; }
+    // Index of the next word in table, or -1 (no such word, or no word read).
     int matchKeyword(const std::string_view* table, int count);
     // True when the character right after the last word's terminator is a digit.
     bool nextIsDigit();
