@@ -65,6 +65,7 @@ class Brain:
         self.buffer = b""
         self.selector = None
         self.stats = Stats()
+        self.last_elapsed = None  # ms of a reply that never came
 
     def start(self):
         self.process = subprocess.Popen(
@@ -122,6 +123,7 @@ class Brain:
             if line == "":
                 elapsed = (time.monotonic() - started) * 1000.0
                 self.note_time(elapsed, limit_ms)
+                self.last_elapsed = elapsed
                 raise BrainFailure("late", f"{self.name} gave no {expect} within {elapsed:.0f} ms")
             word = line.split(" ", 1)[0].upper()
             if word == "ERROR":
@@ -227,6 +229,7 @@ class Match:
                        Brain("B", args.brain_b if args.brain_b else args.brain_a,
                              args.verbose, stderr)]
         self.rng = random.Random(args.seed)
+        self.reply_log = open(args.reply_log, "a") if args.reply_log else None
         self.draws = 0
         self.games_played = 0
         self.moves = []
@@ -236,6 +239,13 @@ class Match:
         if self.args.timeout_match > 0:
             return min(turn, time_left[brain_index]) if turn > 0 else time_left[brain_index]
         return turn
+
+    def log_reply(self, number, brain, command, elapsed, limit):
+        """One line per move reply: game, move number, brain, command word, ms, limit."""
+        if self.reply_log:
+            self.reply_log.write(f"game {number} move {len(self.moves) + 1} brain {brain.name} "
+                                 f"{command.split()[0]} {elapsed:.1f} ms limit {limit}\n")
+            self.reply_log.flush()
 
     def start_game(self, brain, time_left_value):
         if not brain.alive():
@@ -293,7 +303,14 @@ class Match:
                 started = time.monotonic()
                 brain.send(command[-1])
                 limit = self.limit_for(to_move, time_left)
-                line, elapsed = brain.reply(started, limit, self.args.grace, "move")
+                brain.last_elapsed = None
+                try:
+                    line, elapsed = brain.reply(started, limit, self.args.grace, "move")
+                except BrainFailure:
+                    if brain.last_elapsed is not None:
+                        self.log_reply(number, brain, command[0], brain.last_elapsed, limit)
+                    raise
+                self.log_reply(number, brain, command[0], elapsed, limit)
                 brain.stats.replies += 1
                 brain.stats.reply_times.append(elapsed)
                 brain.note_time(elapsed, limit)
@@ -342,7 +359,9 @@ class Match:
         lo, hi = self.args.opening_stones
         for number in range(1, self.args.games + 1):
             black = (number - 1) % 2
-            opening = random_opening(self.rng, self.rng.randint(lo, hi))
+            # Paired: games 2k-1 and 2k share their opening, the brains swapping colours.
+            if not self.args.paired or number % 2 == 1:
+                opening = random_opening(self.rng, self.rng.randint(lo, hi))
             winner, board, last, text = self.play_game(number, black, opening)
             self.games_played += 1
             if winner is None:
@@ -407,6 +426,10 @@ def main(argv):
     parser.add_argument("--print-boards", choices=("all", "last", "none"), default="last")
     parser.add_argument("--brain-stderr", default="-", help="file for the brains' stderr")
     parser.add_argument("--verbose", action="store_true", help="log the traffic to stderr")
+    parser.add_argument("--paired", action="store_true",
+                        help="play each opening twice, the brains swapping colours")
+    parser.add_argument("--reply-log", metavar="FILE",
+                        help="append one line per move reply: game, move, brain, command, ms, limit")
     parser.add_argument("--record", metavar="DIR",
                         help="write every game to DIR/gameNNNN.psq (coordinates from 0)")
     args = parser.parse_args(argv)
