@@ -1,0 +1,180 @@
+#!/usr/bin/env python3
+"""Measures what the experience database is worth in games won.
+
+The learning brain plays a fixed opponent under the project's referee: the same
+openings, each with both colours, in several passes, at a slow and at a fast
+time per move, once without an experience file and once with one. With the
+file, the slow passes start from an empty file and the fast passes go on with
+the file learned in the slow ones. The opponent never learns: it runs from a
+folder of its own without tarvo/. Every reply's time is logged, and the host
+can be loaded beside the matches as a tournament host is (busy processes and a
+disk writer, not niced).
+"""
+
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+CPU_LOAD = "while True: pass"
+# Writes and syncs a file over and over: the page cache fills with dirty pages
+# and the disk stays busy, as beside other engines writing their files and logs.
+DISK_LOAD = """
+import os, sys
+path, megabytes = sys.argv[1], int(sys.argv[2])
+block = os.urandom(1 << 20)
+while True:
+    with open(path, "wb") as f:
+        for i in range(megabytes):
+            f.write(block)
+            if i % 64 == 63:
+                f.flush()
+                os.fsync(f.fileno())
+    os.remove(path)
+"""
+
+
+def prepare_brain(folder, exe, with_file):
+    os.makedirs(folder)
+    brain = os.path.join(folder, os.path.basename(exe))
+    shutil.copy2(exe, brain)
+    if with_file:
+        # The brain finds tarvo/ beside itself, the referee's folder having none.
+        done = subprocess.run([brain], input="db create\nend\n", cwd=folder,
+                              capture_output=True, text=True, timeout=60)
+        if "Done" not in done.stdout:
+            sys.exit(f"db create failed in {folder}: {done.stdout}{done.stderr}")
+    return brain
+
+
+def run_pass(args, learner, opponent, turn_ms, log):
+    command = [sys.executable, args.referee, learner, opponent, "--paired",
+               "--games", str(2 * args.openings), "--seed", str(args.seed),
+               "--opening-stones", args.stones, "--timeout-turn", str(turn_ms),
+               "--grace", str(args.grace), "--print-boards", "none", "--reply-log", log]
+    done = subprocess.run(command, cwd=args.folder, capture_output=True, text=True)
+    result = re.search(r"result: (\d+) games, A (\d+) wins, B (\d+) wins, (\d+) draws", done.stdout)
+    if not result:
+        sys.exit(f"the referee printed no result:\n{done.stdout}{done.stderr}")
+    games, wins, _, draws = (int(v) for v in result.groups())
+    # The referee's own lines for every forfeit and protocol error.
+    faults = [line for line in done.stdout.splitlines()
+              if re.match(r"(late|illegal|crashes|protocol error)", line)]
+    return {"games": games, "wins": wins, "draws": draws, "faults": faults}
+
+
+def reply_times(log, brain="A"):
+    times, late = [], 0
+    if not os.path.exists(log):
+        return times, late
+    for line in open(log):
+        m = re.match(r"game \d+ move \d+ brain (\w) (\w+) ([\d.]+) ms limit (\d+)", line)
+        if m and m.group(1) == brain:
+            ms, limit = float(m.group(3)), int(m.group(4))
+            times.append(ms)
+            if limit > 0 and ms > limit:
+                late += 1
+    return times, late
+
+
+def percentile(values, share):
+    if not values:
+        return 0.0
+    ordered = sorted(values)
+    return ordered[min(len(ordered) - 1, int(share * len(ordered)))]
+
+
+def start_load(args):
+    load = []
+    for _ in range(args.load_cpu):
+        load.append(subprocess.Popen([sys.executable, "-c", CPU_LOAD]))
+    if args.load_disk > 0:
+        target = os.path.join(args.folder, "disk-load.bin")
+        load.append(subprocess.Popen([sys.executable, "-c", DISK_LOAD, target, str(args.load_disk)]))
+    return load
+
+
+def stop_load(load):
+    for process in load:
+        process.kill()
+        process.wait()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--exe", default=os.path.join(HERE, "..", "build", "pbrain-tarvo"),
+                        help="the learning brain")
+    parser.add_argument("--opponent", help="the opponent's executable (default: the learning brain's)")
+    parser.add_argument("--referee", default=os.path.join(HERE, "referee.py"))
+    parser.add_argument("--openings", type=int, default=50, help="each played with both colours")
+    parser.add_argument("--passes", type=int, default=2)
+    parser.add_argument("--stones", default="3", help="stones of the random openings, N or MIN-MAX")
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--slow", type=int, default=3000, help="ms a move")
+    parser.add_argument("--fast", type=int, default=300, help="ms a move")
+    parser.add_argument("--modes", default="without,with", help="without and/or with the experience file")
+    parser.add_argument("--grace", type=int, default=3000)
+    parser.add_argument("--load-cpu", type=int, default=0, help="busy processes beside the matches")
+    parser.add_argument("--load-disk", type=int, default=0,
+                        help="MB that a disk writer writes and syncs over and over beside the matches")
+    parser.add_argument("--folder", default="/tmp/tarvo_learning")
+    args = parser.parse_args()
+    args.referee = os.path.abspath(args.referee)
+    exe = os.path.abspath(args.exe)
+    opponent_exe = os.path.abspath(args.opponent) if args.opponent else exe
+
+    shutil.rmtree(args.folder, ignore_errors=True)
+    os.makedirs(args.folder)
+    opponent = prepare_brain(os.path.join(args.folder, "opponent"), opponent_exe, False)
+    modes = [m for m in args.modes.split(",") if m]
+    brains = {m: prepare_brain(os.path.join(args.folder, "learner-" + m), exe, m == "with") for m in modes}
+
+    rows = []
+    load = start_load(args)
+    try:
+        for mode in modes:
+            for label, turn_ms in (("slow", args.slow), ("fast", args.fast)):
+                log = os.path.join(args.folder, f"replies-{mode}-{label}.log")
+                passes = []
+                for number in range(1, args.passes + 1):
+                    started = time.monotonic()
+                    result = run_pass(args, brains[mode], opponent, turn_ms, log)
+                    passes.append(result)
+                    for line in result["faults"]:
+                        print(f"  {mode} {turn_ms} ms pass {number}: {line}")
+                    print(f"{mode} file, {turn_ms} ms a move, pass {number}: {result['wins']} of "
+                          f"{result['games']} won, {result['draws']} drawn "
+                          f"({time.monotonic() - started:.0f} s)", flush=True)
+                times, late = reply_times(log)
+                rows.append((turn_ms, mode, passes, times, late))
+    finally:
+        stop_load(load)
+
+    print()
+    print("| ms a move | experience file | " + " | ".join(f"pass {n}" for n in range(1, args.passes + 1)) +
+          " | all | late replies | replies | 99th percentile | worst reply |")
+    print("|---" * (args.passes + 7) + "|")
+    for turn_ms, mode, passes, times, late in rows:
+        games = sum(p["games"] for p in passes)
+        wins = sum(p["wins"] for p in passes)
+        learned = " (learned at %d ms first)" % args.slow if mode == "with" and turn_ms == args.fast else ""
+        cells = [f"{p['wins']}/{p['games']}" for p in passes]
+        print(f"| {turn_ms} | {mode}{learned} | " + " | ".join(cells) +
+              f" | {wins}/{games} | {late} | {len(times)} | {percentile(times, 0.99):.0f} ms | "
+              f"{max(times) if times else 0:.0f} ms |")
+    if "with" in brains:
+        folder = os.path.dirname(brains["with"])
+        check = subprocess.run([brains["with"]], input="db check\nend\n", cwd=folder,
+                               capture_output=True, text=True, timeout=600)
+        print(check.stdout.strip())
+    print(f"reply logs and brains in {args.folder}")
+    return 1 if any(late for *_, late in rows) else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
