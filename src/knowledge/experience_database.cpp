@@ -304,6 +304,34 @@ NodeStats ExperienceDatabase::currentStats(int& move) {
     });
 }
 
+namespace {
+
+// How well a child's line went for the side to move, best first: a whole game
+// it won, then a cut one it won; -1 for a line it lost or nobody won, which
+// is never replayed.
+int winRank(const NodeStats& s, bool secondToMove) {
+    if (s.outcome == (secondToMove ? WholeSecondWins : WholeFirstWins)) return 0;
+    if (s.outcome == (secondToMove ? CutSecondWins : CutFirstWins)) return 1;
+    return -1;
+}
+
+// The counts hold the second player's wins only: the first player wants few.
+int64_t winsBelow(const NodeStats& s, bool secondToMove) {
+    const int64_t secondWins = int64_t(s.secondWinsWhole) + s.secondWinsCut;
+    return secondToMove ? secondWins : -secondWins;
+}
+
+// Won lines before cut ones, then the shortest, then the most games won below;
+// the earlier child on a full tie.
+bool betterReply(const NodeStats& a, const NodeStats& b, bool secondToMove) {
+    const int rankA = winRank(a, secondToMove), rankB = winRank(b, secondToMove);
+    if (rankA != rankB) return rankA < rankB;
+    if (a.toEnd != b.toEnd) return a.toEnd < b.toEnd;
+    return winsBelow(a, secondToMove) > winsBelow(b, secondToMove);
+}
+
+}  // namespace
+
 bool ExperienceDatabase::recommend(bool secondToMove, int& move) {
     std::vector<int> moves;
     std::vector<NodeStats> stats;
@@ -313,44 +341,12 @@ bool ExperienceDatabase::recommend(bool secondToMove, int& move) {
         return true;
     }
     int best = -1;
-    int bestClass = 3;
-    int bestLen = INT32_MAX;
-    int64_t bestScore = 0;
-    bool noZeroDenominator = true;
     for (int i = 0; i < count; ++i) {
-        const NodeStats& s = stats[i];
-        const int c = secondToMove ? s.outcome : 3 - s.outcome;
-        if (c <= 1) {
-            best = moves[i];
-            bestClass = std::min(bestClass, c);
-        } else if (c == bestClass) {
-            if (s.toEnd < bestLen) {
-                best = moves[i];
-                bestLen = s.toEnd;
-            } else if (s.toEnd == bestLen) {
-                const int64_t num = secondToMove ? s.secondWinsCut : s.secondWinsWhole;
-                const int64_t den = secondToMove ? s.secondWinsWhole : s.secondWinsCut;
-                if (den == 0) {
-                    if (noZeroDenominator) {
-                        noZeroDenominator = false;
-                        bestScore = 0;
-                    }
-                    if (num > bestScore) {
-                        best = moves[i];
-                        bestScore = num;
-                    }
-                } else if (noZeroDenominator) {
-                    const int64_t score = (100 * num + 1) / (100 * den + 1);
-                    if (score > bestScore) {
-                        best = moves[i];
-                        bestScore = score;
-                    }
-                }
-            }
-        }
+        if (winRank(stats[i], secondToMove) < 0) continue;
+        if (best < 0 || betterReply(stats[i], stats[best], secondToMove)) best = i;
     }
     if (best < 0) return false;
-    move = best;
+    move = moves[best];
     return true;
 }
 

@@ -9,6 +9,14 @@ constexpr int RecordSize = 48;
 constexpr int NoRecord = -1;
 constexpr int PlyModulus = 512;  // ply and toEnd are 9-bit fields
 
+// Outcome classes of a stored line: who won it, and whether the whole game is
+// stored or only its beginning (cut at its first move near the edge). A game
+// that nobody won is stored as one the first player won.
+constexpr int32_t WholeSecondWins = 0;
+constexpr int32_t CutFirstWins = 1;
+constexpr int32_t CutSecondWins = 2;
+constexpr int32_t WholeFirstWins = 3;
+
 struct NodeStats {
     int32_t proof = 0;     // -1 stands for infinity
     int32_t disproof = 0;  // -1 stands for infinity

@@ -226,7 +226,9 @@ struct Child {
 
 }  // namespace
 
-TEST_F(DatabaseFixture, RecommendFollowsEveryTieBreak) {
+// Classes for the second player to move: 0 won whole, 2 won cut, 1 lost cut,
+// 3 lost whole; for the first player 3, 1, 2, 0.
+TEST_F(DatabaseFixture, RecommendOffersOnlyWonLines) {
     struct Case {
         const char* name;
         bool secondToMove;
@@ -234,16 +236,15 @@ TEST_F(DatabaseFixture, RecommendFollowsEveryTieBreak) {
         int chosen;  // index into children, -1 for none
     };
     const std::vector<Case> cases = {
-        {"class 2 is never chosen", true, {{3, 5, 0, 0}, {2, 1, 0, 0}, {3, 4, 0, 0}}, 2},
-        {"only class 2", true, {{2, 1, 0, 0}, {2, 3, 0, 0}}, -1},
-        {"a later class 1 replaces class 0", true, {{0, 9, 0, 0}, {1, 1, 0, 0}, {3, 0, 0, 0}}, 1},
-        {"classes turn for the first player", false, {{0, 9, 0, 0}, {3, 1, 0, 0}, {1, 1, 0, 0}}, 1},
-        {"the shortest line of class 3", false, {{0, 8, 0, 0}, {0, 2, 0, 0}, {0, 5, 0, 0}}, 1},
-        {"a better ratio wins the tie", true, {{3, 5, 0, 0}, {3, 5, 1, 3}, {3, 5, 1, 2}}, 1},
-        {"a zero denominator ends the ratios", true, {{3, 5, 0, 0}, {3, 5, 2, 9}, {3, 5, 0, 3}, {3, 5, 1, 100}}, 2},
-        {"the first player's counts swap", false, {{0, 5, 0, 0}, {0, 5, 3, 1}, {0, 5, 1, 3}}, 1},
-        {"a shorter line leaves the score at 0", true, {{3, 6, 1, 50}, {3, 5, 0, 0}, {3, 5, 1, 1}}, 2},
-        {"an equal score keeps the earlier child", true, {{3, 5, 0, 0}, {3, 5, 1, 1}, {3, 5, 2, 2}}, 1},
+        {"the won whole line, however long", true, {{3, 1, 0, 0}, {1, 1, 0, 0}, {2, 1, 0, 0}, {0, 9, 0, 0}}, 3},
+        {"then the won cut line", true, {{3, 1, 0, 0}, {1, 1, 0, 0}, {2, 7, 0, 0}}, 2},
+        {"lost lines are never replayed", true, {{3, 1, 0, 0}, {1, 1, 0, 0}}, -1},
+        {"first player: the won whole line", false, {{0, 1, 0, 0}, {2, 1, 0, 0}, {1, 1, 0, 0}, {3, 9, 0, 0}}, 3},
+        {"first player: then the won cut line", false, {{0, 1, 0, 0}, {2, 1, 0, 0}, {1, 7, 0, 0}}, 2},
+        {"first player: lost lines are never replayed", false, {{0, 1, 0, 0}, {2, 1, 0, 0}}, -1},
+        {"the shortest won line", true, {{0, 8, 0, 0}, {0, 2, 0, 0}, {0, 5, 0, 0}}, 1},
+        {"then the most wins below, the earlier on a tie", true, {{0, 5, 1, 0}, {0, 5, 2, 1}, {0, 5, 3, 0}}, 1},
+        {"first player: the fewest wins of the other", false, {{3, 5, 2, 0}, {3, 5, 0, 1}, {3, 5, 1, 0}}, 1},
     };
     for (const Case& c : cases) {
         NodeRecord root = freshRoot();
