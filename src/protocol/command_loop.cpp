@@ -138,6 +138,7 @@ void CommandLoop::answerTurn(int cell) {
 }
 
 CommandLoop::Outcome CommandLoop::commandPass() {
+    game.leaveStoredLines();
     game.board.sideToMove = static_cast<uint8_t>(1 - game.board.sideToMove);
     return Outcome::Continue;
 }
@@ -282,7 +283,7 @@ CommandLoop::Outcome CommandLoop::commandRead() {
                            " is not a regular file; not read");
         return Outcome::Continue;
     }
-    game.followsKnowledgeBase = false;
+    game.leaveStoredLines();
     if (game.readPosition(input.wordArgument))
         writeLine(out, std::to_string(scorePosition(game.board)));
     else

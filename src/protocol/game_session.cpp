@@ -53,6 +53,20 @@ void learnGame(GameSession& game) {
 
 }  // namespace
 
+namespace {
+
+// False for a move that has no key: no stored line holds it.
+bool keyOf(int cell, int& key) {
+    try {
+        key = normalise(experienceDatabase.frame, cell);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace
+
 void GameSession::playMove(int cell) {
     if (moveRecordCount < CellCount) {
         savedScoreRecord[moveRecordCount] = board.savedScore;
@@ -61,41 +75,43 @@ void GameSession::playMove(int cell) {
     board.makeMove(cell);
     if (winTest(board, 0) != 0 && learnEnabled && recordIsGame) learnGame(*this);
     if (!followsKnowledgeBase) return;
+    // A cursor left behind would offer moves of another position.
     int key = 0;
-    try {
-        key = normalise(experienceDatabase.frame, cell);
-    } catch (...) {
-        // No stored line holds a move that has no key: the game has left them,
-        // and a cursor left behind would offer moves of the wrong depth.
-        followsKnowledgeBase = false;
+    if (!keyOf(cell, key)) {
+        leaveStoredLines();
         return;
     }
     try {
         if (experienceDatabase.descend(key))
             experienceDatabase.showCurrentNode(out);
         else
-            followsKnowledgeBase = false;
+            leaveStoredLines();
     } catch (...) {
         writeLine(out, "MESSAGE Chyba2 databaze!");
+        followsKnowledgeBase = false;
+        refollowDue = true;
     }
 }
 
-namespace {
+void GameSession::leaveStoredLines() {
+    followsKnowledgeBase = false;
+    refollowDue = false;
+}
 
-// Follows the recorded moves down the database from its root; false when the
-// game leaves the stored lines (or the file fails), as playMove would find.
-bool followRecordFromRoot(GameSession& game) {
+void GameSession::refollowFromRoot() {
+    leaveStoredLines();
+    if (!consultEnabled || !recordIsGame || moveRecordCount != board.moveCount) return;
     try {
         experienceDatabase.rewind();
-        for (int i = 0; i < game.moveRecordCount; ++i)
-            if (!experienceDatabase.descend(normalise(experienceDatabase.frame, game.moveRecord[i]))) return false;
-        return true;
+        for (int i = 0; i < moveRecordCount; ++i) {
+            int key = 0;
+            if (!keyOf(moveRecord[i], key) || !experienceDatabase.descend(key)) return;
+        }
+        followsKnowledgeBase = true;
     } catch (...) {
-        return false;
+        refollowDue = true;
     }
 }
-
-}  // namespace
 
 bool GameSession::takeBackLastMove(int cell) {
     // A record that no longer matches the Board (after "read", "in" or a game
@@ -113,12 +129,13 @@ bool GameSession::takeBackLastMove(int cell) {
     board.savedScore = savedScoreRecord[moveRecordCount];
     board.positionKey ^= key(1 - side, cell);
     board.lastMove = moveRecordCount > 0 ? moveRecord[moveRecordCount - 1] : -1;
-    followsKnowledgeBase = consultEnabled && recordIsGame && followRecordFromRoot(*this);
+    refollowFromRoot();
     return true;
 }
 
 bool GameSession::stepCandidate(int c) {
     if (c == '.') {
+        leaveStoredLines();
         board.takeBack();
     } else {
         const int k = (c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c) - 'A';
@@ -134,6 +151,7 @@ bool GameSession::stepCandidate(int c) {
             writeLine(out, "ERROR Cell " + cellText(cell) + " is occupied");
             return false;
         }
+        leaveStoredLines();
         board.makeMove(cell);
     }
     printBoard(board, out);

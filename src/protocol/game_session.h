@@ -19,7 +19,13 @@ struct GameSession {
     int32_t timeLeft = 120000;
     int32_t timeoutTurn = 10000;
     int32_t memoryBudget = 83886080;
+    // The database cursor stands on the node of the position: each move is
+    // followed in it. Once a move leaves the stored lines it stays clear until
+    // a new game starts or a TAKEBACK returns to a stored line.
     bool followsKnowledgeBase = consultEnabled;
+    // A failing file left the cursor behind the game: the next turn looks for
+    // the game's node again from the root.
+    bool refollowDue = false;
     // False after a BOARD whose lines do not alternate in colour: the record is
     // then no game that could be followed in the database or learned from.
     bool recordIsGame = true;
@@ -28,6 +34,12 @@ struct GameSession {
     explicit GameSession(std::ostream& output) : out(output) {}
 
     void setMemoryBudget(int32_t bytes);
+    // The position is no longer a stored line's (a move off the lines, a pass,
+    // a debug step, a position read from a file).
+    void leaveStoredLines();
+    // Follows the move record down from the database's root; following goes
+    // on when every move is found.
+    void refollowFromRoot();
     // The move of the side to move; the cell must be empty.
     void playMove(int cell);
     // TAKEBACK: undoes the last recorded move when it is the stone on cell, so

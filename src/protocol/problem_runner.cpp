@@ -19,7 +19,7 @@ void picture(GameSession& game) {
 // watching, so the run stops with an error line instead.
 bool load(GameSession& game, int32_t n, char side) {
     const std::string path = problemPath(n, side);
-    game.followsKnowledgeBase = false;
+    game.leaveStoredLines();
     if (game.readPosition(platform::dataPath(path).c_str())) return true;
     writeLine(game.out, "ERROR Cannot open the problem file " + printableText(path));
     return false;

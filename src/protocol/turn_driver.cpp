@@ -35,16 +35,18 @@ bool inMiddleSquare(int cell) {
     return x >= RecommendedLow && x <= RecommendedHigh && y >= RecommendedLow && y <= RecommendedHigh;
 }
 
+// The cursor may now lag behind the game: the next turn finds the game's node
+// again from the root.
 void reportDatabaseError(GameSession& game) {
     trace("DatabaseError", "database dropped for this turn");
     writeLine(game.out, "MESSAGE Chyba databaze!");
     game.followsKnowledgeBase = false;
+    game.refollowDue = true;
 }
 
-// The database follows a game from its root; a file that fails here is left
-// alone until the next game, like a failed recommendation.
 void followFromRoot(GameSession& game) {
     game.followsKnowledgeBase = consultEnabled;
+    game.refollowDue = false;
     if (!consultEnabled) return;
     try {
         experienceDatabase.rewind();
@@ -53,9 +55,9 @@ void followFromRoot(GameSession& game) {
     }
 }
 
-// The stored reply for the position as a board cell, or NoMove. A reply on a
-// stone can only come from a node the game has already left; the search then
-// decides.
+// The stored reply for the position as a board cell, or NoMove. The cursor
+// stands on the position's node, so a reply on a stone would mean a damaged
+// file; the search then decides.
 int recommendedCell(GameSession& game, bool onlyMiddle) {
     if (!game.followsKnowledgeBase) return NoMove;
     try {
@@ -154,11 +156,12 @@ int beginGame(GameSession& game) {
 }
 
 int answerMove(GameSession& game, int x, int y) {
-    game.followsKnowledgeBase = consultEnabled && game.recordIsGame;
     if (game.board.moveCount == 0) {
         game.board.sideToMove = static_cast<uint8_t>(1 - game.board.sideToMove);
         resetGame(game);
         trace("moveCount == 0", "opponent opens the game");
+    } else if (game.refollowDue) {
+        game.refollowFromRoot();
     }
     const int cell = cellAt(x, y);
     trace("turn", formatted("opponent %d,%d", x, y).c_str());
