@@ -12,8 +12,7 @@
 #include "protocol/output.h"
 #include "protocol/trace_log.h"
 #include "search/shared_state.h"
-#include "search/static_value.h"
-#include "search/threat_search.h"
+#include "search/search_report.h"
 
 namespace {
 
@@ -181,19 +180,15 @@ int chooseMove(GameSession& game) {
         return legalOrFallback(board, resultCells[0]);
     }
 
-    std::unique_ptr<Board> copy;
+    SearchReport report;
     try {
-        copy = copyBoard(board);
+        report = searchPosition(board, TurnSearchDepth);
     } catch (const std::bad_alloc&) {
         trace("bad_alloc", "no copy for the search");
         return legalOrFallback(board, resultCells[0]);
     }
-    nodeCounter = 0;
-    int32_t best = -1;
-    const int32_t value = search(best, *copy, TurnSearchDepth, -WinValue);
-    copy.reset();
-    writeLine(game.out, "MESSAGE " + std::to_string(value) + "|" + std::to_string(scorePosition(board)) +
-                            "|" + std::to_string(nodeCounter));
-    trace("search", formatted("value %d, nodes %d, best %d", value, nodeCounter, best).c_str());
-    return legalOrFallback(board, best);
+    writeLine(game.out, "MESSAGE " + std::to_string(report.value) + "|" + std::to_string(report.staticValue) +
+                            "|" + std::to_string(report.nodes));
+    trace("search", formatted("value %d, nodes %d, best %d", report.value, report.nodes, report.best).c_str());
+    return legalOrFallback(board, report.best);
 }
