@@ -82,8 +82,8 @@ TEST(EnginesOnOneFile, AStoreOfALaterEngineIsFollowedByAnEarlierOne) {
     // The early engine opens the file while it holds only the root, answers
     // START, and waits until the other engine has stored a game.
     writeText(dir.file("first.txt"), "START 20\r\n");
-    writeText(dir.file("second.txt"), "TURN 9,9\r\n" + playLines({at(10, 9), at(4, 15), at(8, 9), at(4, 4)}) +
-                                          "END\r\n");
+    writeText(dir.file("second.txt"),
+              "play 9,9\r\nTURN 4,15\r\n" + playLines({at(15, 4), at(8, 9), at(4, 4)}) + "END\r\n");
     const std::string command = "cd '" + dir.path.string() + "' && { cat first.txt; while [ ! -e go ]; do sleep "
                                 "0.01; done; cat second.txt; } | timeout 20 '" TARVO_EXE "'";
     std::FILE* early = popen(command.c_str(), "r");
@@ -98,12 +98,13 @@ TEST(EnginesOnOneFile, AStoreOfALaterEngineIsFollowedByAnEarlierOne) {
     const std::string output = readAll(early);
     pclose(early);
 
-    // Followed, recommended (the stored second move, seen from this game's
-    // side: 15,4 = cell 95) and played; then its own game is stored below the
+    // Followed, recommended (the stored third move of the first player, who
+    // won: 10,9 = cell 190) and played; then its own game is stored below the
     // other's.
     EXPECT_TRUE(output.starts_with("MESSAGE databaze: \nMESSAGE {OO,0}, 3 0/0 iter=0 deep=0|5\n"
-                                   "MESSAGE Doporuceny: 95\nMESSAGE databaze: \n"
-                                   "MESSAGE {OO,0}, 3 0/0 iter=0 deep=1|4\n15,4\n"))
+                                   "MESSAGE databaze: \nMESSAGE {OO,0}, 3 0/0 iter=0 deep=1|4\n"
+                                   "MESSAGE Doporuceny: 190\nMESSAGE databaze: \n"
+                                   "MESSAGE {OO,0}, 3 0/0 iter=0 deep=2|3\n10,9\n"))
         << output;
     EXPECT_EQ(count(output, "MESSAGE Saved to DB. (0)"), 1u) << output;
     EXPECT_EQ(output.find("Chyba"), std::string::npos) << output;
