@@ -135,6 +135,7 @@ bool CommandLoop::refuseOverlong(WordRead read) {
 void CommandLoop::answerTurn(int cell) {
     if (refuseOccupied(cell)) return;
     guardTurnWork(out, [&] { writeMove(out, answerMove(game, cellX(cell), cellY(cell))); });
+    game.finishTurn();
 }
 
 CommandLoop::Outcome CommandLoop::commandPass() {
@@ -217,16 +218,21 @@ CommandLoop::Outcome CommandLoop::commandStart() {
 
 CommandLoop::Outcome CommandLoop::commandBegin() {
     writeMove(out, beginGame(game));
+    game.finishTurn();
     return Outcome::Continue;
 }
 
 CommandLoop::Outcome CommandLoop::commandEnd() { return Outcome::End; }
 
 CommandLoop::Outcome CommandLoop::commandBoard() {
-    if (!game.readBoardInput(input)) return Outcome::Continue;
-    const int cell = chooseMove(game);
+    if (!game.readBoardInput(input)) {
+        game.finishTurn();
+        return Outcome::Continue;
+    }
+    const int cell = chooseMove(game, game.turnStartMs);
     if (cell != NoMove) game.playMove(cell);
     writeMove(out, cell);
+    game.finishTurn();
     return Outcome::Continue;
 }
 

@@ -12,6 +12,7 @@
 #include "board/win_test.h"
 #include "knowledge/experience_database.h"
 #include "knowledge/game_records.h"
+#include "platform/clock.h"
 #include "platform/file_kind.h"
 #include "protocol/output.h"
 #include "protocol/turn_driver.h"
@@ -70,7 +71,12 @@ bool keyOf(int cell, int& key) {
 void GameSession::playMove(int cell) {
     if (moveRecordCount < CellCount) moveRecord[moveRecordCount++] = cell;
     board.makeMove(cell);
-    if (winTest(board, 0) != 0 && learnEnabled && recordIsGame) learnGame(*this);
+    if (winTest(board, 0) != 0 && learnEnabled && recordIsGame) {
+        if (replyPending)
+            learningDue = true;
+        else
+            learnGame(*this);
+    }
     if (!followsKnowledgeBase) return;
     // A cursor left behind would offer moves of another position.
     int key = 0;
@@ -88,6 +94,18 @@ void GameSession::playMove(int cell) {
         followsKnowledgeBase = false;
         refollowDue = true;
     }
+}
+
+void GameSession::startTurn() {
+    turnStartMs = platform::clockMs();
+    replyPending = true;
+}
+
+void GameSession::finishTurn() {
+    replyPending = false;
+    if (!learningDue) return;
+    learningDue = false;
+    if (learnEnabled && recordIsGame) learnGame(*this);
 }
 
 void GameSession::leaveStoredLines() {
@@ -225,6 +243,7 @@ bool GameSession::readBoardInput(ProtocolInput& input) {
     }
     // The position is replayed as a new game, so the move record, the score
     // totals and the database cursor follow the lines in their order.
+    startTurn();
     board.setSideToMove(1);
     resetGame(*this);
     for (int i = 1; i < count; ++i)

@@ -25,6 +25,13 @@ struct GameSession {
     // A failing file left the cursor behind the game: the next turn looks for
     // the game's node again from the root.
     bool refollowDue = false;
+    // The clock reading when the command asking for the engine's move had been
+    // read: the turn's time runs from there, the database's work included.
+    int32_t turnStartMs = 0;
+    // While a turn's reply is not written, a game that a move decides is
+    // stored only after the reply (finishTurn): a store never delays it.
+    bool replyPending = false;
+    bool learningDue = false;
     // False after a BOARD whose lines do not alternate in colour: the record is
     // then no game that could be followed in the database or learned from.
     bool recordIsGame = true;
@@ -33,6 +40,10 @@ struct GameSession {
     explicit GameSession(std::ostream& output) : out(output) {}
 
     void setMemoryBudget(int32_t bytes);
+    // A command asks for the engine's move: the clock starts, stores wait.
+    void startTurn();
+    // The reply is out: a game decided during the turn is stored now.
+    void finishTurn();
     // The position is no longer a stored line's (a move off the lines, a pass,
     // a debug step, a position read from a file).
     void leaveStoredLines();

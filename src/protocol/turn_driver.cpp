@@ -134,6 +134,7 @@ int32_t turnBudget(const GameSession& game) {
 void resetGame(GameSession& game) {
     game.moveRecordCount = 0;
     game.recordIsGame = true;
+    game.learningDue = false;
     game.board.clear();
     followFromRoot(game);
 }
@@ -145,14 +146,16 @@ void startNewGame(GameSession& game) {
 }
 
 int beginGame(GameSession& game) {
+    game.startTurn();
     resetGame(game);
     trace("begin", formatted("engine opens as side %d", game.board.sideToMove()).c_str());
     int cell = recommendedCell(game, true);
-    if (cell == NoMove) cell = chooseMove(game);
+    if (cell == NoMove) cell = chooseMove(game, game.turnStartMs);
     return playAndGive(game, cell);
 }
 
 int answerMove(GameSession& game, int x, int y) {
+    game.startTurn();
     if (game.board.moveCount() == 0) {
         game.board.pass();
         resetGame(game);
@@ -164,14 +167,16 @@ int answerMove(GameSession& game, int x, int y) {
     trace("turn", formatted("opponent %d,%d", x, y).c_str());
     game.playMove(cell);
     int reply = recommendedCell(game, false);
-    if (reply == NoMove) reply = chooseMove(game);
+    if (reply == NoMove) reply = chooseMove(game, game.turnStartMs);
     return playAndGive(game, reply);
 }
 
-int chooseMove(GameSession& game) {
+int chooseMove(GameSession& game) { return chooseMove(game, platform::clockMs()); }
+
+int chooseMove(GameSession& game, int32_t startedMs) {
     Board& board = game.board;
     const int32_t budget = turnBudget(game);
-    moveDeadline = platform::clockAdd(platform::clockMs(), budget - ReplyReserveMs);
+    moveDeadline = platform::clockAdd(startedMs, budget - ReplyReserveMs);
     trace("budget", formatted("budget %d ms, %d stones", budget, board.moveCount()).c_str());
 
     const int fast = fastReply(game);

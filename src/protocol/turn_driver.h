@@ -20,5 +20,7 @@ void startNewGame(GameSession& game);
 int beginGame(GameSession& game);
 int answerMove(GameSession& game, int x, int y);
 // The engine's move for the position; plays nothing. Always an empty cell
-// while one exists.
+// while one exists. The time budget runs from startedMs, a clock reading.
+int chooseMove(GameSession& game, int32_t startedMs);
+// The same with the budget running from now.
 int chooseMove(GameSession& game);

@@ -67,6 +67,9 @@ TEST(TurnDriverTest, DeadlineHoldsBackTheReserve) {
         const int32_t expected = turnBudget(s.game) - ReplyReserveMs;  // 9800, then -34
         EXPECT_GE(offset, expected);
         EXPECT_LE(offset, expected + 50);
+        // A turn's time runs from when its command was read, not from the search.
+        chooseMove(s.game, platform::clockAdd(before, -1000));
+        EXPECT_EQ(platform::clockDiff(moveDeadline, before), expected - 1000);
     }
 }
 
@@ -242,6 +245,16 @@ TEST(TurnDriverTest, BoardIsFollowedAndLearnedOnlyWhenItsLinesAlternate) {
     const std::string text = s.run("board\n5,5,1\n6,5,1\n7,5,1\n8,5,1\n5,10,2\n6,10,2\n7,10,2\nDONE\nend\n");
     EXPECT_EQ(text.find("DB"), std::string::npos) << text;
     EXPECT_EQ(std::filesystem::file_size(ExperienceFilePath), 2u * RecordSize);
+}
+
+// o leaves x's open three open on its turn, which decides the game: it is
+// stored once, after the engine's open four has been written.
+TEST(TurnDriverTest, AGameDecidedDuringATurnIsStoredAfterTheReply) {
+    DatabaseSession s(-1);
+    learnEnabled = true;
+    const std::string text = s.run("start 20\nplay 9,9\nplay 5,5\nplay 10,9\nplay 5,7\nplay 11,9\nturn 5,11\nend\n");
+    const std::regex replyThenStore("^OK\nMESSAGE fast reply\n(8|12),9\nMESSAGE Saved to DB\\. \\(0\\)\n$");
+    EXPECT_TRUE(std::regex_search(text, replyThenStore)) << text;
 }
 
 // A stone taken back takes the database cursor back with it, also onto a
