@@ -57,6 +57,8 @@ def run_pass(args, learner, opponent, turn_ms, log):
                "--games", str(2 * args.openings), "--seed", str(args.seed),
                "--opening-stones", args.stones, "--timeout-turn", str(turn_ms),
                "--grace", str(args.grace), "--print-boards", "none", "--reply-log", log]
+    if args.brain_stderr:
+        command += ["--brain-stderr", os.path.abspath(args.brain_stderr)]
     done = subprocess.run(command, cwd=args.folder, capture_output=True, text=True)
     result = re.search(r"result: (\d+) games, A (\d+) wins, B (\d+) wins, (\d+) draws", done.stdout)
     if not result:
@@ -122,6 +124,7 @@ def main():
     parser.add_argument("--load-cpu", type=int, default=0, help="busy processes beside the matches")
     parser.add_argument("--load-disk", type=int, default=0,
                         help="MB that a disk writer writes and syncs over and over beside the matches")
+    parser.add_argument("--brain-stderr", help="file for the brains' stderr (default: discarded)")
     parser.add_argument("--folder", default="/tmp/tarvo_learning")
     args = parser.parse_args()
     args.referee = os.path.abspath(args.referee)
