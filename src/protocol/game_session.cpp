@@ -25,9 +25,9 @@ void GameSession::setMemoryBudget(int32_t bytes) {
 
 namespace {
 
-// The longest wait for another brain's store during play: it comes out of the
-// time held back for writing the reply (and is never more than a tenth of the
-// turn), so the reply stays in time whether the search used its time or not.
+// The longest wait for another brain's store during play (never more than a
+// tenth of the turn): a turn's store runs after its reply, in the opponent's
+// time, and must not hold up the reading of the next turn for long.
 constexpr int32_t PlayStoreWaitMs = ReplyReserveMs / 4;
 
 void learnGame(GameSession& game) {
@@ -51,10 +51,6 @@ void learnGame(GameSession& game) {
         writeLine(game.out, "MESSAGE Saving to DB failed.");
     }
 }
-
-}  // namespace
-
-namespace {
 
 // False for a move that has no key: no stored line holds it.
 bool keyOf(int cell, int& key) {
