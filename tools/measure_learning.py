@@ -57,6 +57,8 @@ def run_pass(args, learner, opponent, turn_ms, log):
                "--games", str(2 * args.openings), "--seed", str(args.seed),
                "--opening-stones", args.stones, "--timeout-turn", str(turn_ms),
                "--grace", str(args.grace), "--print-boards", "none", "--reply-log", log]
+    if args.opponent_ms:
+        command += ["--timeout-turn-b", str(args.opponent_ms)]
     if args.brain_stderr:
         command += ["--brain-stderr", os.path.abspath(args.brain_stderr)]
     done = subprocess.run(command, cwd=args.folder, capture_output=True, text=True)
@@ -119,6 +121,8 @@ def main():
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--slow", type=int, default=3000, help="ms a move")
     parser.add_argument("--fast", type=int, default=300, help="ms a move")
+    parser.add_argument("--opponent-ms", type=int,
+                        help="the opponent's fixed ms a move (default: the learning brain's)")
     parser.add_argument("--modes", default="without,with", help="without and/or with the experience file")
     parser.add_argument("--grace", type=int, default=3000)
     parser.add_argument("--load-cpu", type=int, default=0, help="busy processes beside the matches")
@@ -154,29 +158,32 @@ def main():
                           f"{result['games']} won, {result['draws']} drawn "
                           f"({time.monotonic() - started:.0f} s)", flush=True)
                 times, late = reply_times(log)
-                rows.append((turn_ms, mode, passes, times, late))
+                rows.append((turn_ms, mode, passes, times, late, reply_times(log, "B")[1]))
     finally:
         stop_load(load)
 
     print()
+    print(f"The learning brain (A) against {opponent_exe} without a file, at "
+          f"{str(args.opponent_ms) + ' ms' if args.opponent_ms else 'the same time'} a move; "
+          f"{args.openings} openings of {args.stones} stones, each with both colours, in each pass.")
     print("| ms a move | experience file | " + " | ".join(f"pass {n}" for n in range(1, args.passes + 1)) +
-          " | all | late replies | replies | 99th percentile | worst reply |")
-    print("|---" * (args.passes + 7) + "|")
-    for turn_ms, mode, passes, times, late in rows:
+          " | all | late replies | replies | 99th percentile | worst reply | opponent's late replies |")
+    print("|---" * (args.passes + 8) + "|")
+    for turn_ms, mode, passes, times, late, opponent_late in rows:
         games = sum(p["games"] for p in passes)
         wins = sum(p["wins"] for p in passes)
         learned = " (learned at %d ms first)" % args.slow if mode == "with" and turn_ms == args.fast else ""
         cells = [f"{p['wins']}/{p['games']}" for p in passes]
         print(f"| {turn_ms} | {mode}{learned} | " + " | ".join(cells) +
               f" | {wins}/{games} | {late} | {len(times)} | {percentile(times, 0.99):.0f} ms | "
-              f"{max(times) if times else 0:.0f} ms |")
+              f"{max(times) if times else 0:.0f} ms | {opponent_late} |")
     if "with" in brains:
         folder = os.path.dirname(brains["with"])
         check = subprocess.run([brains["with"]], input="db check\nend\n", cwd=folder,
                                capture_output=True, text=True, timeout=600)
         print(check.stdout.strip())
     print(f"reply logs and brains in {args.folder}")
-    return 1 if any(late for *_, late in rows) else 0
+    return 1 if any(row[4] for row in rows) else 0
 
 
 if __name__ == "__main__":

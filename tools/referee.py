@@ -235,7 +235,7 @@ class Match:
         self.moves = []
 
     def limit_for(self, brain_index, time_left):
-        turn = self.args.timeout_turn
+        turn = self.turn_ms(brain_index)
         if self.args.timeout_match > 0:
             return min(turn, time_left[brain_index]) if turn > 0 else time_left[brain_index]
         return turn
@@ -247,6 +247,10 @@ class Match:
                                  f"{command.split()[0]} {elapsed:.1f} ms limit {limit}\n")
             self.reply_log.flush()
 
+    def turn_ms(self, brain_index):
+        b = self.args.timeout_turn_b
+        return b if brain_index == 1 and b is not None else self.args.timeout_turn
+
     def start_game(self, brain, time_left_value):
         if not brain.alive():
             brain.start()
@@ -256,7 +260,7 @@ class Match:
         if line.strip().upper() != "OK":
             brain.stats.protocol_errors += 1
             print(f"protocol error from {brain.name}: START answered {line!r}")
-        brain.send(f"INFO timeout_turn {self.args.timeout_turn}")
+        brain.send(f"INFO timeout_turn {self.turn_ms(self.brains.index(brain))}")
         brain.send(f"INFO timeout_match {self.args.timeout_match}")
         brain.send(f"INFO time_left {time_left_value}")
         brain.send(f"INFO max_memory {self.args.max_memory}")
@@ -416,6 +420,7 @@ def main(argv):
     parser.add_argument("--opening-stones", type=stone_range, default=(0, 4),
                         help="stones of the random openings, N or MIN-MAX (0: BEGIN)")
     parser.add_argument("--timeout-turn", type=int, default=1000, help="ms, 0: no limit")
+    parser.add_argument("--timeout-turn-b", type=int, help="ms for brain B (default: --timeout-turn)")
     parser.add_argument("--timeout-match", "--time-left", type=int, default=0,
                         help="ms per brain and game; time_left counts down from it (0: no limit)")
     parser.add_argument("--max-memory", type=int, default=83886080)
