@@ -191,7 +191,7 @@ def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("games", help="folder of .psq records (tools/referee.py --record)")
     parser.add_argument("--engine", default=os.path.join(os.path.dirname(__file__), "..", "build", "pbrain-tarvo"))
-    parser.add_argument("--timeout-turn", type=int, default=5000,
+    parser.add_argument("--timeout-turn", type=int, default=60000,
                         help="ms per search; long enough that every search reaches its depth")
     parser.add_argument("--samples", help="file of 'game value won' lines: read if it exists, else written")
     args = parser.parse_args(argv)

@@ -76,6 +76,11 @@ void writeBestAndSummary(std::ostream& out, const Board& root, const SearchRepor
     if (report.line.empty()) return;
     writeLine(out, "MESSAGE REALTIME BEST " + cellText(report.line[0]));
     const int percent = int(winrate(report.value) * 100 + 0.5);
+    if (report.depth == 0) {
+        writeLine(out, "MESSAGE reply without a search, value " + evalText(root, report) + " (" +
+                           std::to_string(percent) + "%), line " + lineText(report));
+        return;
+    }
     writeLine(out, "MESSAGE depth " + std::to_string(report.depth) + "-" + std::to_string(report.selectiveDepth) +
                        ", value " + evalText(root, report) + " (" + std::to_string(percent) + "%), nodes " +
                        std::to_string(report.nodes) + ", " + std::to_string(speed(report)) + " nodes/s, " +
