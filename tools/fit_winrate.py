@@ -23,9 +23,9 @@ import subprocess
 import sys
 import tempfile
 
-SIZE = 20
+from referee import SIZE, five_through
+
 WIN = 20000
-DIRECTIONS = ((1, 0), (0, 1), (1, 1), (1, -1))
 
 
 def read_game(path):
@@ -39,26 +39,12 @@ def read_game(path):
     return moves
 
 
-def makes_five(stones, x, y):
-    colour = stones[(x, y)]
-    for dx, dy in DIRECTIONS:
-        run = 1
-        for sign in (1, -1):
-            cx, cy = x + sign * dx, y + sign * dy
-            while stones.get((cx, cy)) == colour:
-                run += 1
-                cx, cy = cx + sign * dx, cy + sign * dy
-        if run >= 5:
-            return True
-    return False
-
-
 def winner(moves):
     """0 when the first player made five, 1 the second, None without a five."""
-    stones = {}
+    board = [[0] * SIZE for _ in range(SIZE)]
     for i, (x, y) in enumerate(moves):
-        stones[(x, y)] = i % 2
-        if makes_five(stones, x, y):
+        board[y][x] = 1 + i % 2
+        if five_through(board, x, y):
             return i % 2
     return None
 

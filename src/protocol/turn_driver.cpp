@@ -1,7 +1,6 @@
 #include "protocol/turn_driver.h"
 
 #include <cstdio>
-#include <memory>
 #include <new>
 #include <string>
 #include <vector>
