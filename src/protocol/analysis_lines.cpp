@@ -29,9 +29,7 @@ int32_t speed(const SearchReport& report) {
 // facing two five points loses on the opponent's next move.
 int32_t pliesToFive(Board& board) {
     if (winTest(board, 0) < 0) return 2;
-    const ThreatList& own = board.moverThreats();
-    const int strongest = own.count > 0 ? own.classes[own.count - 1] : NoThreat;
-    return 2 * winDistance[readClass(strongest)] + 1;
+    return 2 * winDistance[readClass(board.moverThreats().strongestClass())] + 1;
 }
 
 }  // namespace
@@ -41,10 +39,10 @@ int32_t provedDistance(const Board& root, const SearchReport& report) {
     std::unique_ptr<Board> board = copyBoard(root);
     for (size_t i = 0; i < report.line.size(); ++i) {
         const int cell = report.line[i];
-        if (cell < 0 || cell >= CellCount || !isEmptyByte(board->cells[cell])) return int32_t(i);
+        if (cell < 0 || cell >= CellCount || !board->isEmpty(cell)) return int32_t(i);
         int xClass = NoThreat, oClass = NoThreat;
         classifyCell(*board, cell, xClass, oClass);
-        if ((board->sideToMove ? xClass : oClass) == 0) return int32_t(i + 1);  // the five itself
+        if ((board->sideToMove() ? xClass : oClass) == 0) return int32_t(i + 1);  // the five itself
         board->makeMove(cell);
     }
     return int32_t(report.line.size()) + pliesToFive(*board);

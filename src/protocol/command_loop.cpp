@@ -176,7 +176,7 @@ bool CommandLoop::skipQuietWord() {
 }
 
 bool CommandLoop::refuseOccupied(int cell) {
-    if (isEmptyByte(game.board.cells[cell])) return false;
+    if (game.board.isEmpty(cell)) return false;
     writeLine(out, "ERROR Cell " + cellText(cell) + " is occupied");
     return true;
 }
@@ -193,7 +193,7 @@ void CommandLoop::answerTurn(int cell) {
 }
 
 CommandLoop::Outcome CommandLoop::commandPass() {
-    game.board.sideToMove = static_cast<uint8_t>(1 - game.board.sideToMove);
+    game.board.pass();
     return Outcome::Continue;
 }
 

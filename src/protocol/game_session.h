@@ -15,7 +15,6 @@ struct GameSession {
     // but no longer recorded.
     int32_t moveRecord[CellCount] = {};
     int32_t moveRecordCount = 0;
-    int32_t savedScoreRecord[CellCount] = {};  // the Board's savedScore before each recorded move
     int32_t timeLeft = 120000;
     int32_t timeoutTurn = 10000;
     int32_t memoryBudget = 83886080;

@@ -27,10 +27,10 @@ std::unique_ptr<Board> boardOf(const std::vector<int>& stones) {
 // search name none.
 int searchedMove(Board& board, SearchReport& report) {
     report = searchPosition(board, TurnSearchDepth);
-    if (report.best >= 0 && report.best < CellCount && isEmptyByte(board.cells[report.best])) return report.best;
+    if (report.best >= 0 && report.best < CellCount && board.isEmpty(report.best)) return report.best;
     for (int ring = 0; ring < BoardSize; ++ring)
         for (int cell = 0; cell < CellCount; ++cell)
-            if (std::abs(cellX(cell) - 9) <= ring && std::abs(cellY(cell) - 9) <= ring && isEmptyByte(board.cells[cell]))
+            if (std::abs(cellX(cell) - 9) <= ring && std::abs(cellY(cell) - 9) <= ring && board.isEmpty(cell))
                 return cell;
     return -1;
 }

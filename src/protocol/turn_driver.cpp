@@ -28,7 +28,7 @@ std::string formatted(const char* format, int a, int b = 0, int c = 0) {
 }
 
 bool isEmptyCell(const Board& board, int cell) {
-    return cell >= 0 && cell < CellCount && isEmptyByte(board.cells[cell]);
+    return cell >= 0 && cell < CellCount && board.isEmpty(cell);
 }
 
 bool inMiddleSquare(int cell) {
@@ -61,7 +61,7 @@ int recommendedCell(GameSession& game, bool onlyMiddle) {
     if (!game.followsKnowledgeBase) return NoMove;
     try {
         int key = 0;
-        if (!experienceDatabase.recommend(game.board.moveCount % 2 == 1, key)) return NoMove;
+        if (!experienceDatabase.recommend(game.board.moveCount() % 2 == 1, key)) return NoMove;
         const int cell = denormalise(experienceDatabase.frame, key);
         if (!isEmptyCell(game.board, cell)) {
             trace("!isEmptyCell(cell)", formatted("stored reply %d is not empty", cell).c_str());
@@ -84,7 +84,7 @@ int recommendedCell(GameSession& game, bool onlyMiddle) {
 
 int firstEmptyCell(const Board& board) {
     for (int cell = 0; cell < CellCount; ++cell)
-        if (isEmptyByte(board.cells[cell])) return cell;
+        if (board.isEmpty(cell)) return cell;
     return NoMove;
 }
 
@@ -106,18 +106,17 @@ int playAndGive(GameSession& game, int cell) {
 }
 
 int fastReply(GameSession& game) {
-    const ThreatList& own = game.board.moverThreats();
-    const ThreatList& other = game.board.opponentThreats();
-    const int ownClass = own.count > 0 ? own.classes[own.count - 1] : 18;
-    const int otherClass = other.count > 0 ? other.classes[other.count - 1] : 18;
+    const ThreatEntry own = game.board.moverThreats().strongest();
+    const ThreatEntry other = game.board.opponentThreats().strongest();
+    const int ownClass = own.threatClass, otherClass = other.threatClass;
     // An own open four loses to an opposing five point, so the block comes between.
     int cell = NoMove;
     if (ownClass == 0)
-        cell = own.cells[own.count - 1];
+        cell = own.cell;
     else if (otherClass == 0)
-        cell = other.cells[other.count - 1];
+        cell = other.cell;
     else if (ownClass == 1)
-        cell = own.cells[own.count - 1];
+        cell = own.cell;
     if (cell != NoMove) {
         trace("fast reply", formatted("own class %d, other class %d, cell %d", ownClass, otherClass, cell).c_str());
         writeLine(game.out, "MESSAGE fast reply");
@@ -161,20 +160,19 @@ int32_t turnBudget(const GameSession& game) {
 void resetGame(GameSession& game) {
     game.moveRecordCount = 0;
     game.recordIsGame = true;
-    game.board.resetPosition();
-    game.board.positionKey = PositionKey{};
+    game.board.clear();
     followFromRoot(game);
 }
 
 void startNewGame(GameSession& game) {
-    game.board.sideToMove = 1;
+    game.board.setSideToMove(1);
     resetGame(game);
     trace("start", "new game");
 }
 
 int beginGame(GameSession& game) {
     resetGame(game);
-    trace("begin", formatted("engine opens as side %d", game.board.sideToMove).c_str());
+    trace("begin", formatted("engine opens as side %d", game.board.sideToMove()).c_str());
     int cell = recommendedCell(game, true);
     if (cell == NoMove) cell = chooseMove(game);
     return playAndGive(game, cell);
@@ -182,8 +180,8 @@ int beginGame(GameSession& game) {
 
 int answerMove(GameSession& game, int x, int y) {
     game.followsKnowledgeBase = consultEnabled && game.recordIsGame;
-    if (game.board.moveCount == 0) {
-        game.board.sideToMove = static_cast<uint8_t>(1 - game.board.sideToMove);
+    if (game.board.moveCount() == 0) {
+        game.board.pass();
         resetGame(game);
         trace("moveCount == 0", "opponent opens the game");
     }
@@ -198,7 +196,7 @@ int answerMove(GameSession& game, int x, int y) {
 int chooseMove(GameSession& game) {
     Board& board = game.board;
     setMoveDeadline(game);
-    trace("budget", formatted("budget %d ms, %d stones", turnBudget(game), board.moveCount).c_str());
+    trace("budget", formatted("budget %d ms, %d stones", turnBudget(game), board.moveCount()).c_str());
 
     const int fast = fastReply(game);
     if (fast != NoMove) return showUnsearchedReply(game, fast);

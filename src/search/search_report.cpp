@@ -44,7 +44,7 @@ std::vector<SearchReport> searchRootMoves(Board& board, int32_t depth) {
     const int32_t staticValue = scorePosition(board);
     std::vector<SearchReport> reports;
     for (int cell : candidates) {
-        if (!isEmptyByte(board.cells[cell])) continue;
+        if (!board.isEmpty(cell)) continue;
         std::unique_ptr<Board> child = copyBoard(board);
         const int32_t started = platform::clockMs();
         nodeCounter = 0;

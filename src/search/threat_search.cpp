@@ -44,7 +44,7 @@ bool isLeaf(const Board& board, int32_t value, int32_t depth) {
     if (value >= WinValue || value <= -WinValue) return true;
     if (depth < 1) return true;
     if (platform::clockDiff(platform::clockMs(), moveDeadline) >= 0) return true;
-    return board.moveCount == LeafStoneCount;
+    return board.moveCount() == LeafStoneCount;
 }
 
 // An empty list leaves `best` as it was rather than hand out a stale cell.
@@ -112,7 +112,7 @@ int32_t search(int32_t& best, Board& board, int32_t depth, int32_t bound) {
     if (n <= 0) return -WinValue;
     best = candidates[0];
 
-    const bool raisesBound = board.sideToMove == 1;
+    const bool raisesBound = board.sideToMove() == 1;
     bool anyValue = false;
     for (int i = 0; i < n; ++i) {
         if (bestValue > bound) {

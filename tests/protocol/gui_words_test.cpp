@@ -74,7 +74,7 @@ TEST(GuiWords, Swap2BoardAnswersEachCaseOnOneLine) {
         ASSERT_TRUE(output.ends_with("\n") && output.find('\n') == output.size() - 1) << output;
         const std::string reply = output.substr(0, output.size() - 1);
         EXPECT_TRUE(std::regex_match(reply, std::regex(c.allowed))) << reply;
-        EXPECT_EQ(session.game.board.moveCount, 0);  // the game's Board is not touched
+        EXPECT_EQ(session.game.board.moveCount(), 0);  // the game's Board is not touched
         if (c.placed < 0 || reply == "SWAP") continue;
         // Every stone named lies on an empty point, and on a different one.
         std::set<std::string> taken;
