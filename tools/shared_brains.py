@@ -65,7 +65,7 @@ def main():
     work, data, info = args.folder, args.folder, []
     if args.info_folder:
         work = os.path.join(args.folder, "work")
-        permanent = os.path.join(args.folder, "permanent")
+        permanent = os.path.abspath(os.path.join(args.folder, "permanent"))  # sent to brains elsewhere
         data = os.path.join(permanent, "pbrain-tarvo")
         info = ["--info-folder", permanent]
         os.makedirs(work)
