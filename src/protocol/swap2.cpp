@@ -17,8 +17,10 @@ namespace {
 constexpr double SwapBelow = 0.45;
 constexpr double ChooseAbove = 0.55;
 
+// The engine judges a position as it plays every game: as side 1, to move.
 std::unique_ptr<Board> boardOf(const std::vector<int>& stones) {
     auto board = std::make_unique<Board>();
+    board->setSideToMove(stones.size() % 2 == 0 ? 1 : 0);
     for (int cell : stones) board->makeMove(cell);
     return board;
 }

@@ -61,6 +61,10 @@ TEST(GuiWords, Swap2BoardAnswersEachCaseOnOneLine) {
         {"the opening", "", 0, point + " " + point + " " + point},
         {"three stones", "7,7\r\n8,7\r\n9,9\r\n", 3, "SWAP|" + point + "|" + point + " " + point},
         {"five stones", "7,7\r\n8,7\r\n9,9\r\n8,8\r\n8,6\r\n", 5, "SWAP|" + point},
+        // The engine's own judgement: it stays white when white is ahead, and
+        // takes black when black has an open three.
+        {"white ahead", "9,9\r\n10,10\r\n0,0\r\n11,11\r\n19,19\r\n", 5, point},
+        {"black ahead", "9,9\r\n0,0\r\n10,9\r\n19,19\r\n11,9\r\n", 5, "SWAP"},
         {"two stones", "7,7\r\n8,7\r\n", -1, "ERROR .*"},
         {"a stone twice", "7,7\r\n8,7\r\n7,7\r\n", -1, "ERROR .*"},
         {"off the board", "7,7\r\n8,20\r\n9,9\r\n", -1, "ERROR .*"},
@@ -81,6 +85,15 @@ TEST(GuiWords, Swap2BoardAnswersEachCaseOnOneLine) {
         std::istringstream given(c.stones), named(reply);
         for (std::string word; given >> word;) taken.insert(word);
         for (std::string word; named >> word;) EXPECT_TRUE(taken.insert(word).second) << word;
+        if (c.placed != 5) continue;
+        // The sixth stone is the move the engine plays as white in a game.
+        std::string board = "START 20\r\nINFO timeout_turn 1000\r\nBOARD\r\n";
+        std::istringstream stones(c.stones);
+        int i = 0;
+        for (std::string word; stones >> word; ++i) board += word + (i % 2 ? ",1\r\n" : ",2\r\n");
+        SessionDriver game;
+        const std::string played = game.run(board + "DONE\r\nend\r\n");
+        EXPECT_TRUE(played.ends_with("\n" + reply + "\n")) << played;
     }
 }
 
