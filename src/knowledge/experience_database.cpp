@@ -112,6 +112,14 @@ void ExperienceDatabase::close() {
     if (result != 0) throw DatabaseError{};
 }
 
+NodeRecord emptyTreeRoot() {
+    NodeRecord root;
+    root.stats.proof = 1;
+    root.stats.disproof = 1;
+    root.stats.outcome = 2;
+    return root;
+}
+
 void ExperienceDatabase::createFile(const std::string& path) {
     close();
     const platform::FileKind kind = platform::fileKind(path);
@@ -131,12 +139,8 @@ void ExperienceDatabase::createFile(const std::string& path) {
         std::fclose(fresh);
         throw DatabaseError{};
     }
-    NodeRecord root;
-    root.stats.proof = 1;
-    root.stats.disproof = 1;
-    root.stats.outcome = 2;
     uint8_t bytes[RecordSize];
-    encodeRecord(root, bytes);
+    encodeRecord(emptyTreeRoot(), bytes);
     const bool written = platform::truncateFile(fresh, 0) && std::fseek(fresh, 0, SEEK_SET) == 0 &&
                          std::fwrite(bytes, 1, RecordSize, fresh) == RecordSize && std::fflush(fresh) == 0;
     // A store of the old tree must not be finished in the new one.
@@ -444,11 +448,27 @@ std::string pendingStorePath(const std::string& experiencePath) { return experie
 void ExperienceDatabase::mergeLine(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats) {
     requireOpen();
     if (!validLine(moves, stats)) throw DatabaseError{};
+    refusedForSize = false;
     const StoreLock lock(*this, OfflineStoreWaitMs);
     if (!lock.ready()) throw DatabaseError{};
+    refusePastSizeLimit(moves.size());
     markPendingStore(moves, stats);
     storeLine(moves, stats);
     removePendingStore();
+}
+
+// Counted as if every move of the line were new: the size is known before
+// anything is read or written.
+void ExperienceDatabase::refusePastSizeLimit(size_t moves) {
+    if (sizeLimit <= 0 || (int64_t(records) + int64_t(moves)) * RecordSize <= sizeLimit) return;
+    refusedForSize = true;
+    throw DatabaseError{};
+}
+
+std::string ExperienceDatabase::sizeLimitReport() const {
+    if (!refusedForSize) return "";
+    return "MESSAGE The experience file " + filePath + " would pass its cap of " + std::to_string(sizeLimit) +
+           " bytes: the game is not stored, and nothing more is learned in this run";
 }
 
 void ExperienceDatabase::storeLine(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats) {

@@ -101,6 +101,11 @@ public:
     void markPendingStore(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats);
     // One "MESSAGE " line naming the file, for the first refusal only; empty after that.
     std::string damageReport();
+    // A store that could take the file past this many bytes is refused whole,
+    // before anything of it is written; 0 sets no cap.
+    void setSizeLimit(int64_t bytes) { sizeLimit = bytes; }
+    // One "MESSAGE " line when the last mergeLine was refused for the cap, else empty.
+    std::string sizeLimitReport() const;
 
     bool prepareGame(std::vector<int32_t>& moves) override;
 
@@ -123,6 +128,8 @@ private:
     int32_t checkedRecords = 0;  // the records whose links a store has checked
     bool damaged = false;
     bool damageReported = false;
+    int64_t sizeLimit = 0;
+    bool refusedForSize = false;
 
     void requireOpen() const;
     void readFileSize();
@@ -130,6 +137,7 @@ private:
     void checkLink(int32_t offset);
     bool linksSoundFrom(int32_t first);
     void checkLinksAtStart();
+    void refusePastSizeLimit(size_t moves);
     void storeLine(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats);
     void finishPendingStore();
     void removePendingStore();
@@ -144,6 +152,8 @@ private:
 };
 
 void combineStats(NodeStats& accumulator, const NodeStats& child);
+// The root of a tree that holds no game yet.
+NodeRecord emptyTreeRoot();
 
 extern ExperienceDatabase experienceDatabase;
 extern bool consultEnabled;  // games are followed and replies recommended

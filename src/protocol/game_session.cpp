@@ -45,6 +45,7 @@ void learnGame(GameSession& game) {
             if (!report.empty()) writeLine(game.out, report);
         } else {
             saveGame(experienceDatabase, moves, value, game.out);
+            if (!experienceDatabase.sizeLimitReport().empty()) learnEnabled = false;
         }
     } catch (...) {
         writeLine(game.out, "MESSAGE Saving to DB failed.");
@@ -77,10 +78,6 @@ void GameSession::playMove(int cell) {
     }
 }
 
-namespace {
-
-// Follows the recorded moves down the database from its root; false when the
-// game leaves the stored lines (or the file fails), as playMove would find.
 bool followRecordFromRoot(GameSession& game) {
     try {
         experienceDatabase.rewind();
@@ -91,8 +88,6 @@ bool followRecordFromRoot(GameSession& game) {
         return false;
     }
 }
-
-}  // namespace
 
 bool GameSession::takeBackLastMove(int cell) {
     // A record that no longer matches the Board (after "read", "in" or a game

@@ -18,6 +18,9 @@ struct GameSession {
     int32_t timeLeft = 120000;
     int32_t timeoutTurn = 10000;
     int32_t memoryBudget = 83886080;
+    // INFO show_detail: with any bit set, every reply shows what was found
+    // for it in the analysis GUIs' words.
+    int32_t showDetail = 0;
     bool followsKnowledgeBase = consultEnabled;
     // False after a BOARD whose lines do not alternate in colour: the record is
     // then no game that could be followed in the database or learned from.
@@ -44,6 +47,10 @@ struct GameSession {
     // then empty and consistent.
     bool readPosition(const char* name);
 };
+
+// Follows the recorded moves down the database from its root; false when the
+// game leaves the stored lines (or the file fails), as playMove would find.
+bool followRecordFromRoot(GameSession& game);
 
 // The three-panel picture; the caller ends its last line.
 void printBoard(Board& board, std::ostream& out);

@@ -1,18 +1,20 @@
 #include "protocol/turn_driver.h"
 
 #include <cstdio>
-#include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "board/analysis.h"
 #include "board/shared_state.h"
 #include "knowledge/experience_database.h"
 #include "platform/clock.h"
+#include "protocol/analysis_lines.h"
 #include "protocol/output.h"
 #include "protocol/trace_log.h"
 #include "search/shared_state.h"
 #include "search/search_report.h"
+#include "search/static_value.h"
 
 namespace {
 
@@ -122,7 +124,33 @@ int fastReply(GameSession& game) {
     return cell;
 }
 
+// A reply the search did not choose still shows the GUIs its move and the
+// position's value.
+SearchReport unsearchedReport(Board& board, int cell) {
+    SearchReport report;
+    report.value = report.staticValue = scorePosition(board);
+    report.best = cell;
+    if (cell != NoMove) report.line = {cell};
+    return report;
+}
+
+int showReply(GameSession& game, const SearchReport& report, int cell) {
+    if (game.showDetail == 0 || cell == NoMove) return cell;
+    const SearchReport& shown = cell == report.best ? report : unsearchedReport(game.board, cell);
+    writePvBlock(game.out, 0, 1, game.board, shown);
+    writeBestAndSummary(game.out, game.board, shown);
+    return cell;
+}
+
+int showUnsearchedReply(GameSession& game, int cell) {
+    return showReply(game, unsearchedReport(game.board, cell), cell);
+}
+
 }  // namespace
+
+void setMoveDeadline(const GameSession& game) {
+    moveDeadline = platform::clockAdd(platform::clockMs(), turnBudget(game) - ReplyReserveMs);
+}
 
 int32_t turnBudget(const GameSession& game) {
     const int32_t share = game.timeLeft / 6;
@@ -167,17 +195,16 @@ int answerMove(GameSession& game, int x, int y) {
 
 int chooseMove(GameSession& game) {
     Board& board = game.board;
-    const int32_t budget = turnBudget(game);
-    moveDeadline = platform::clockAdd(platform::clockMs(), budget - ReplyReserveMs);
-    trace("budget", formatted("budget %d ms, %d stones", budget, board.moveCount()).c_str());
+    setMoveDeadline(game);
+    trace("budget", formatted("budget %d ms, %d stones", turnBudget(game), board.moveCount()).c_str());
 
     const int fast = fastReply(game);
-    if (fast != NoMove) return fast;
+    if (fast != NoMove) return showUnsearchedReply(game, fast);
 
     analyse(board, 0);
     if (resultCount == 1) {
         trace("resultCount == 1", formatted("forced %d", resultCells[0]).c_str());
-        return legalOrFallback(board, resultCells[0]);
+        return showUnsearchedReply(game, legalOrFallback(board, resultCells[0]));
     }
 
     SearchReport report;
@@ -185,10 +212,25 @@ int chooseMove(GameSession& game) {
         report = searchPosition(board, TurnSearchDepth);
     } catch (const std::bad_alloc&) {
         trace("bad_alloc", "no copy for the search");
-        return legalOrFallback(board, resultCells[0]);
+        return showUnsearchedReply(game, legalOrFallback(board, resultCells[0]));
     }
     writeLine(game.out, "MESSAGE " + std::to_string(report.value) + "|" + std::to_string(report.staticValue) +
                             "|" + std::to_string(report.nodes));
     trace("search", formatted("value %d, nodes %d, best %d", report.value, report.nodes, report.best).c_str());
-    return legalOrFallback(board, report.best);
+    return showReply(game, report, legalOrFallback(board, report.best));
+}
+
+int chooseBestMoves(GameSession& game, int count) {
+    setMoveDeadline(game);
+    std::vector<SearchReport> reports;
+    try {
+        reports = searchRootMoves(game.board, TurnSearchDepth);
+    } catch (const std::bad_alloc&) {
+        trace("bad_alloc", "no copy for the best moves");
+    }
+    if (reports.empty()) return chooseMove(game);  // nothing listed to compare
+    const int n = count < int(reports.size()) ? count : int(reports.size());
+    for (int i = 0; i < n; ++i) writePvBlock(game.out, i, n, game.board, reports[i]);
+    writeBestAndSummary(game.out, game.board, reports[0]);
+    return reports[0].best;
 }
