@@ -10,6 +10,7 @@
 #include "knowledge/experience_database.h"
 #include "platform/data_directory.h"
 #include "platform/file_kind.h"
+#include "protocol/engine_state.h"
 #include "protocol/output.h"
 #include "protocol/problem_runner.h"
 #include "protocol/trace_log.h"
@@ -68,7 +69,8 @@ void writeMove(std::ostream& out, int cell) {
         writeLine(out, cellText(cell));
 }
 
-// The last two are the commands Piskvork sends for a new game and for its undo.
+// "restart" and "takeback" are the commands Piskvork sends for a new game and
+// for its undo; "state" and "learn" are operator words for the browser board.
 constexpr CommandLoop::Command commands[] = {
     {"0move", &CommandLoop::commandPass},       {"in", &CommandLoop::commandIn},
     {"problem", &CommandLoop::commandProblem},  {"best", &CommandLoop::commandBest},
@@ -80,6 +82,7 @@ constexpr CommandLoop::Command commands[] = {
     {"db", &CommandLoop::commandDb},            {"stats", &CommandLoop::commandStats},
     {"read", &CommandLoop::commandRead},        {"print", &CommandLoop::commandPrint},
     {"restart", &CommandLoop::commandRestart},  {"takeback", &CommandLoop::commandTakeback},
+    {"state", &CommandLoop::commandState},      {"learn", &CommandLoop::commandLearn},
 };
 
 }  // namespace
@@ -282,7 +285,10 @@ CommandLoop::Outcome CommandLoop::commandRead() {
                            " is not a regular file; not read");
         return Outcome::Continue;
     }
+    // A loaded position is no game: the move record no longer leads to it, so
+    // neither following nor learning may use it until a new game starts.
     game.followsKnowledgeBase = false;
+    game.recordIsGame = false;
     if (game.readPosition(input.wordArgument))
         writeLine(out, std::to_string(scorePosition(game.board)));
     else
@@ -311,6 +317,22 @@ CommandLoop::Outcome CommandLoop::commandTakeback() {
         writeLine(out, "OK");
     else
         writeLine(out, "ERROR Cannot take back " + cellText(cell) + ": it is not the last stone of the game");
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandState() {
+    writeEngineState(game, out);
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandLearn() {
+    const WordRead setting = input.readWord();
+    if (setting == WordRead::Missing || refuseOverlong(setting)) return Outcome::Continue;
+    const std::string_view word = input.wordArgument;
+    if (word == "on" || word == "off")
+        game.learnsGames = word == "on";
+    else
+        writeLine(out, "ERROR learn takes on or off, not " + printableText(word));
     return Outcome::Continue;
 }
 

@@ -61,6 +61,8 @@ struct CommandLoop {
     Outcome commandPrint();
     Outcome commandRestart();
     Outcome commandTakeback();
+    Outcome commandState();
+    Outcome commandLearn();
 
 private:
     Outcome runCommand(const Command& command);

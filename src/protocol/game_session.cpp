@@ -59,7 +59,7 @@ void GameSession::playMove(int cell) {
         moveRecord[moveRecordCount++] = cell;
     }
     board.makeMove(cell);
-    if (winTest(board, 0) != 0 && learnEnabled && recordIsGame) learnGame(*this);
+    if (winTest(board, 0) != 0 && learnEnabled && recordIsGame && learnsGames) learnGame(*this);
     if (!followsKnowledgeBase) return;
     int key = 0;
     try {

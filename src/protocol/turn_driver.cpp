@@ -35,6 +35,17 @@ bool inMiddleSquare(int cell) {
     return x >= RecommendedLow && x <= RecommendedHigh && y >= RecommendedLow && y <= RecommendedHigh;
 }
 
+void noteChoice(GameSession& game, MoveChoice::Source source, int cell, int32_t startMs) {
+    MoveChoice& choice = game.lastChoice;
+    choice = MoveChoice{};
+    choice.source = source;
+    choice.cell = cell;
+    choice.staticValue = scorePosition(game.board);
+    choice.elapsedMs = platform::clockDiff(platform::clockMs(), startMs);
+    choice.moveCount = game.board.moveCount;
+    choice.positionKey = game.board.positionKey;
+}
+
 void reportDatabaseError(GameSession& game) {
     trace("DatabaseError", "database dropped for this turn");
     writeLine(game.out, "MESSAGE Chyba databaze!");
@@ -58,6 +69,7 @@ void followFromRoot(GameSession& game) {
 // decides.
 int recommendedCell(GameSession& game, bool onlyMiddle) {
     if (!game.followsKnowledgeBase) return NoMove;
+    const int32_t startMs = platform::clockMs();
     try {
         int key = 0;
         if (!experienceDatabase.recommend(game.board.moveCount % 2 == 1, key)) return NoMove;
@@ -74,6 +86,7 @@ int recommendedCell(GameSession& game, bool onlyMiddle) {
             return NoMove;
         }
         trace("recommend", formatted("stored reply %d", cell).c_str());
+        noteChoice(game, MoveChoice::Source::Database, cell, startMs);
         return cell;
     } catch (...) {
         reportDatabaseError(game);
@@ -170,17 +183,23 @@ int answerMove(GameSession& game, int x, int y) {
 
 int chooseMove(GameSession& game) {
     Board& board = game.board;
+    const int32_t startMs = platform::clockMs();
     const int32_t budget = turnBudget(game);
-    moveDeadline = platform::clockAdd(platform::clockMs(), budget - ReplyReserveMs);
+    moveDeadline = platform::clockAdd(startMs, budget - ReplyReserveMs);
     trace("budget", formatted("budget %d ms, %d stones", budget, board.moveCount).c_str());
 
     const int fast = fastReply(game);
-    if (fast != NoMove) return fast;
+    if (fast != NoMove) {
+        noteChoice(game, MoveChoice::Source::Fast, fast, startMs);
+        return fast;
+    }
 
     analyse(board, 0);
     if (resultCount == 1) {
         trace("resultCount == 1", formatted("forced %d", resultCells[0]).c_str());
-        return legalOrFallback(board, resultCells[0]);
+        const int forced = legalOrFallback(board, resultCells[0]);
+        noteChoice(game, MoveChoice::Source::Forced, forced, startMs);
+        return forced;
     }
 
     std::unique_ptr<Board> copy;
@@ -188,7 +207,9 @@ int chooseMove(GameSession& game) {
         copy = copyBoard(board);
     } catch (const std::bad_alloc&) {
         trace("bad_alloc", "no copy for the search");
-        return legalOrFallback(board, resultCells[0]);
+        const int first = legalOrFallback(board, resultCells[0]);
+        noteChoice(game, MoveChoice::Source::Forced, first, startMs);
+        return first;
     }
     nodeCounter = 0;
     int32_t best = -1;
@@ -197,5 +218,9 @@ int chooseMove(GameSession& game) {
     writeLine(game.out, "MESSAGE " + std::to_string(value) + "|" + std::to_string(scorePosition(board)) +
                             "|" + std::to_string(nodeCounter));
     trace("search", formatted("value %d, nodes %d, best %d", value, nodeCounter, best).c_str());
-    return legalOrFallback(board, best);
+    const int cell = legalOrFallback(board, best);
+    noteChoice(game, MoveChoice::Source::Search, cell, startMs);
+    game.lastChoice.value = value;
+    game.lastChoice.nodes = nodeCounter;
+    return cell;
 }
