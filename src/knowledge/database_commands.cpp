@@ -73,12 +73,10 @@ void importBelow(ExperienceDatabase& database, const std::string& path, std::ost
 // the last into the node file of its node's toEnd.
 void exportLine(const std::vector<int>& moves, const std::vector<NodeStats>& stats) {
     Board board;
-    board.moveCount = 0;
-    board.lastMove = -1;
     const size_t length = moves.size();
     for (size_t m = 1; m <= length; ++m) {
         const int cell = moves[m - 1];
-        if (cell < 0 || cell >= CellCount || !isEmptyByte(board.cells[cell])) throw DatabaseError{};
+        if (cell < 0 || cell >= CellCount || !board.isEmpty(cell)) throw DatabaseError{};
         board.makeMove(cell);
         if (m < length && length - m < 400) {
             std::FILE* file = std::fopen(platform::dataPath(exportFileName(stats[m - 1].toEnd)).c_str(), "ab");

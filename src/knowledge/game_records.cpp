@@ -112,14 +112,12 @@ int judgeGame(std::vector<int32_t>& moves) {
         }
         if (repeated) return Unsuitable;
         Board board;
-        board.moveCount = 0;
-        board.lastMove = -1;
         int result = Unsuitable;
         for (size_t i = 0; i < moves.size(); ++i) {
             const int cell = moves[i];
             if (cell < 0 || cell >= CellCount) return Unsuitable;
             // The Board needs an empty cell for every move.
-            if (!isEmptyByte(board.cells[cell])) return Unsuitable;
+            if (!board.isEmpty(cell)) return Unsuitable;
             board.makeMove(cell);
             int v = winTest(board, 0);
             if (i % 2 == 1) v = -v;

@@ -124,7 +124,7 @@ CommandLoop::Outcome CommandLoop::runCommand(const Command& command) {
 }
 
 bool CommandLoop::refuseOccupied(int cell) {
-    if (isEmptyByte(game.board.cells[cell])) return false;
+    if (game.board.isEmpty(cell)) return false;
     writeLine(out, "ERROR Cell " + cellText(cell) + " is occupied");
     return true;
 }
@@ -141,7 +141,7 @@ void CommandLoop::answerTurn(int cell) {
 }
 
 CommandLoop::Outcome CommandLoop::commandPass() {
-    game.board.sideToMove = static_cast<uint8_t>(1 - game.board.sideToMove);
+    game.board.pass();
     return Outcome::Continue;
 }
 

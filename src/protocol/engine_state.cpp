@@ -24,27 +24,26 @@ struct BoardReading {
 };
 
 std::vector<CellClass> strongestFirst(const ThreatList& list) {
-    list.settle();
     std::vector<CellClass> entries;
-    for (int i = list.count - 1; i >= 0; --i)
-        entries.push_back({static_cast<int16_t>(list.cells[i]), static_cast<int8_t>(list.classes[i])});
+    for (const ThreatEntry entry : list)
+        entries.push_back({static_cast<int16_t>(entry.cell), static_cast<int8_t>(entry.threatClass)});
     return entries;
 }
 
 BoardReading readBoard(const Board& board) {
     BoardReading r;
     for (int cell = 0; cell < CellCount; ++cell) {
-        const uint8_t b = board.cells[cell];
-        r.stones[cell] = isXByte(b) ? 'x' : isOByte(b) ? 'o' : '-';
+        const int stone = board.stoneAt(cell);
+        r.stones[cell] = stone == NoStone ? '-' : stone ? 'x' : 'o';
     }
-    r.side = board.sideToMove;
-    r.moveCount = board.moveCount;
-    r.lastMove = board.lastMove;
-    r.xScore = board.xScore;
-    r.oScore = board.oScore;
-    r.positionKey = board.positionKey;
-    r.xThreats = strongestFirst(board.xThreats);
-    r.oThreats = strongestFirst(board.oThreats);
+    r.side = board.sideToMove();
+    r.moveCount = board.moveCount();
+    r.lastMove = board.lastMove();
+    r.xScore = board.xScore();
+    r.oScore = board.oScore();
+    r.positionKey = board.positionKey();
+    r.xThreats = strongestFirst(board.threats(1));
+    r.oThreats = strongestFirst(board.threats(0));
     return r;
 }
 
@@ -64,7 +63,8 @@ struct Json {
         if (cell < 0 || cell >= CellCount) return raw("null");
         return raw("[").number(cellX(cell)).raw(",").number(cellY(cell)).raw("]");
     }
-    Json& points(const int32_t* cells, int n) {
+    template <class Cell>
+    Json& points(const Cell* cells, int n) {
         raw("[");
         for (int i = 0; i < n; ++i) (i ? raw(",") : *this).point(cells[i]);
         return raw("]");
@@ -127,8 +127,11 @@ void writeChoice(Json& j, const MoveChoice& choice, const BoardReading& board) {
         return;
     }
     j.raw("{").key("source").word(sourceName(choice.source)).raw(",").key("move").point(choice.cell);
-    if (choice.source == MoveChoice::Source::Search)
+    if (choice.source == MoveChoice::Source::Search) {
         j.raw(",").key("value").number(choice.value).raw(",").key("nodes").number(choice.nodes);
+        j.raw(",").key("depth").number(choice.depth).raw(",").key("selectiveDepth").number(choice.selectiveDepth);
+        j.raw(",").key("line").points(choice.line.data(), int(choice.line.size()));
+    }
     j.raw(",").key("static").number(choice.staticValue).raw(",").key("ms").number(choice.elapsedMs);
     j.raw(",").key("stones").number(choice.moveCount);
     j.raw(",").key("position").word(choicePosition(choice, board)).raw("}");

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <ostream>
+#include <vector>
 
 #include "board/board.h"
 #include "knowledge/experience_database.h"
@@ -18,6 +19,8 @@ struct MoveChoice {
     int32_t staticValue = 0;  // of the position the move was chosen in
     int32_t nodes = 0;
     int32_t elapsedMs = 0;
+    int32_t depth = 0, selectiveDepth = 0;  // for Source::Search
+    std::vector<int> line;                 // the principal variation, from the move on
     // The position it was chosen in.
     int32_t moveCount = 0;
     PositionKey positionKey;
@@ -30,7 +33,6 @@ struct GameSession {
     // but no longer recorded.
     int32_t moveRecord[CellCount] = {};
     int32_t moveRecordCount = 0;
-    int32_t savedScoreRecord[CellCount] = {};  // the Board's savedScore before each recorded move
     int32_t timeLeft = 120000;
     int32_t timeoutTurn = 10000;
     int32_t memoryBudget = 83886080;

@@ -12,8 +12,8 @@
 #include "protocol/output.h"
 #include "protocol/trace_log.h"
 #include "search/shared_state.h"
+#include "search/search_report.h"
 #include "search/static_value.h"
-#include "search/threat_search.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ std::string formatted(const char* format, int a, int b = 0, int c = 0) {
 }
 
 bool isEmptyCell(const Board& board, int cell) {
-    return cell >= 0 && cell < CellCount && isEmptyByte(board.cells[cell]);
+    return cell >= 0 && cell < CellCount && board.isEmpty(cell);
 }
 
 bool inMiddleSquare(int cell) {
@@ -42,8 +42,8 @@ void noteChoice(GameSession& game, MoveChoice::Source source, int cell, int32_t 
     choice.cell = cell;
     choice.staticValue = scorePosition(game.board);
     choice.elapsedMs = platform::clockDiff(platform::clockMs(), startMs);
-    choice.moveCount = game.board.moveCount;
-    choice.positionKey = game.board.positionKey;
+    choice.moveCount = game.board.moveCount();
+    choice.positionKey = game.board.positionKey();
 }
 
 void reportDatabaseError(GameSession& game) {
@@ -72,7 +72,7 @@ int recommendedCell(GameSession& game, bool onlyMiddle) {
     const int32_t startMs = platform::clockMs();
     try {
         int key = 0;
-        if (!experienceDatabase.recommend(game.board.moveCount % 2 == 1, key)) return NoMove;
+        if (!experienceDatabase.recommend(game.board.moveCount() % 2 == 1, key)) return NoMove;
         const int cell = denormalise(experienceDatabase.frame, key);
         if (!isEmptyCell(game.board, cell)) {
             trace("!isEmptyCell(cell)", formatted("stored reply %d is not empty", cell).c_str());
@@ -96,7 +96,7 @@ int recommendedCell(GameSession& game, bool onlyMiddle) {
 
 int firstEmptyCell(const Board& board) {
     for (int cell = 0; cell < CellCount; ++cell)
-        if (isEmptyByte(board.cells[cell])) return cell;
+        if (board.isEmpty(cell)) return cell;
     return NoMove;
 }
 
@@ -118,18 +118,17 @@ int playAndGive(GameSession& game, int cell) {
 }
 
 int fastReply(GameSession& game) {
-    const ThreatList& own = game.board.moverThreats();
-    const ThreatList& other = game.board.opponentThreats();
-    const int ownClass = own.count > 0 ? own.classes[own.count - 1] : 18;
-    const int otherClass = other.count > 0 ? other.classes[other.count - 1] : 18;
+    const ThreatEntry own = game.board.moverThreats().strongest();
+    const ThreatEntry other = game.board.opponentThreats().strongest();
+    const int ownClass = own.threatClass, otherClass = other.threatClass;
     // An own open four loses to an opposing five point, so the block comes between.
     int cell = NoMove;
     if (ownClass == 0)
-        cell = own.cells[own.count - 1];
+        cell = own.cell;
     else if (otherClass == 0)
-        cell = other.cells[other.count - 1];
+        cell = other.cell;
     else if (ownClass == 1)
-        cell = own.cells[own.count - 1];
+        cell = own.cell;
     if (cell != NoMove) {
         trace("fast reply", formatted("own class %d, other class %d, cell %d", ownClass, otherClass, cell).c_str());
         writeLine(game.out, "MESSAGE fast reply");
@@ -147,20 +146,19 @@ int32_t turnBudget(const GameSession& game) {
 void resetGame(GameSession& game) {
     game.moveRecordCount = 0;
     game.recordIsGame = true;
-    game.board.resetPosition();
-    game.board.positionKey = PositionKey{};
+    game.board.clear();
     followFromRoot(game);
 }
 
 void startNewGame(GameSession& game) {
-    game.board.sideToMove = 1;
+    game.board.setSideToMove(1);
     resetGame(game);
     trace("start", "new game");
 }
 
 int beginGame(GameSession& game) {
     resetGame(game);
-    trace("begin", formatted("engine opens as side %d", game.board.sideToMove).c_str());
+    trace("begin", formatted("engine opens as side %d", game.board.sideToMove()).c_str());
     int cell = recommendedCell(game, true);
     if (cell == NoMove) cell = chooseMove(game);
     return playAndGive(game, cell);
@@ -168,8 +166,8 @@ int beginGame(GameSession& game) {
 
 int answerMove(GameSession& game, int x, int y) {
     game.followsKnowledgeBase = consultEnabled && game.recordIsGame;
-    if (game.board.moveCount == 0) {
-        game.board.sideToMove = static_cast<uint8_t>(1 - game.board.sideToMove);
+    if (game.board.moveCount() == 0) {
+        game.board.pass();
         resetGame(game);
         trace("moveCount == 0", "opponent opens the game");
     }
@@ -186,7 +184,7 @@ int chooseMove(GameSession& game) {
     const int32_t startMs = platform::clockMs();
     const int32_t budget = turnBudget(game);
     moveDeadline = platform::clockAdd(startMs, budget - ReplyReserveMs);
-    trace("budget", formatted("budget %d ms, %d stones", budget, board.moveCount).c_str());
+    trace("budget", formatted("budget %d ms, %d stones", budget, board.moveCount()).c_str());
 
     const int fast = fastReply(game);
     if (fast != NoMove) {
@@ -202,25 +200,26 @@ int chooseMove(GameSession& game) {
         return forced;
     }
 
-    std::unique_ptr<Board> copy;
+    SearchReport report;
     try {
-        copy = copyBoard(board);
+        report = searchPosition(board, TurnSearchDepth);
     } catch (const std::bad_alloc&) {
         trace("bad_alloc", "no copy for the search");
         const int first = legalOrFallback(board, resultCells[0]);
         noteChoice(game, MoveChoice::Source::Forced, first, startMs);
         return first;
     }
-    nodeCounter = 0;
-    int32_t best = -1;
-    const int32_t value = search(best, *copy, TurnSearchDepth, -WinValue);
-    copy.reset();
-    writeLine(game.out, "MESSAGE " + std::to_string(value) + "|" + std::to_string(scorePosition(board)) +
-                            "|" + std::to_string(nodeCounter));
-    trace("search", formatted("value %d, nodes %d, best %d", value, nodeCounter, best).c_str());
-    const int cell = legalOrFallback(board, best);
+    writeLine(game.out, "MESSAGE " + std::to_string(report.value) + "|" + std::to_string(report.staticValue) +
+                            "|" + std::to_string(report.nodes));
+    trace("search", formatted("value %d, nodes %d, best %d", report.value, report.nodes, report.best).c_str());
+    const int cell = legalOrFallback(board, report.best);
     noteChoice(game, MoveChoice::Source::Search, cell, startMs);
-    game.lastChoice.value = value;
-    game.lastChoice.nodes = nodeCounter;
+    MoveChoice& choice = game.lastChoice;
+    choice.value = report.value;
+    choice.nodes = report.nodes;
+    choice.elapsedMs = report.timeMs;
+    choice.depth = report.depth;
+    choice.selectiveDepth = report.selectiveDepth;
+    choice.line = report.line;
     return cell;
 }

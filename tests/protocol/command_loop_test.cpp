@@ -196,18 +196,18 @@ TEST(CommandLoop, PlayRecordsAndRefusesOccupiedCells) {
     EXPECT_EQ(game.moveRecord[1], 190);
     EXPECT_EQ(game.board.cells[189], StoneX);
     EXPECT_EQ(game.board.cells[190], StoneO);
-    EXPECT_EQ(game.board.moveCount, 2);
-    EXPECT_EQ(game.board.sideToMove, 1);
+    EXPECT_EQ(game.board.moveCount_, 2);
+    EXPECT_EQ(game.board.sideToMove_, 1);
 }
 
 TEST(CommandLoop, PassFlipsTheSideWithoutTouchingTheKey) {
     SessionDriver session;
     const GameSession& game = session.game;
     session.run("play 9,9\n");
-    const PositionKey key = game.board.positionKey;
+    const PositionKey key = game.board.positionKey_;
     session.run("0move\n0move\n0move\nend\n");
-    EXPECT_EQ(game.board.sideToMove, 1);
-    EXPECT_EQ(game.board.positionKey, key);
+    EXPECT_EQ(game.board.sideToMove_, 1);
+    EXPECT_EQ(game.board.positionKey_, key);
     EXPECT_EQ(game.moveRecordCount, 1);
 }
 

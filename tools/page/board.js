@@ -315,8 +315,8 @@ function renderFacts(view) {
   const facts = {
     'f-move': shown ? `${point(choice.move)} · ${SOURCES[choice.source] || choice.source}` : '–',
     'f-value': shown ? `${searched ? valueText(choice.value) : '–'} · static ${choice.static}` : '–',
-    'f-work': shown ? `${searched ? `${choice.nodes.toLocaleString('en')} nodes · ` : ''}${choice.ms} ms` : '–',
-    'f-line': shown ? (choice.line ? choice.line.map(point).join(' ') : `${point(choice.move)} (the engine reports no further line)`) : '–',
+    'f-work': shown ? (searched ? `${choice.nodes.toLocaleString('en')} nodes · ${choice.ms} ms · depth ${choice.depth}/${choice.selectiveDepth}` : `${choice.ms} ms`) : '–',
+    'f-line': shown ? (choice.line ? choice.line.map(point).join(' ') : point(choice.move)) : '–',
   };
   for (const [id, text] of Object.entries(facts)) $(id).textContent = text;
 
