@@ -290,7 +290,6 @@ class Session:
             self.first = "x"
 
         def work():
-            self.start_engine()
             lines = self.run(self.setup_commands() + ([] if human_first or self.mode != "play" else ["BEGIN"]))
             if self.mode == "play" and not human_first:
                 self.moves = [self.reply_of(lines)]
@@ -421,16 +420,20 @@ class Session:
                 return
             self.record = None
             self.base = {"name": name, "marks": marks, "path": path}
-        self.guarded(lambda: self.rebuild([] if self.over() else ["best"]))
+        self.guarded(lambda: self.run(self.setup_commands() + ["best"]))
 
     def scratch_file(self, marks):
         if not self.scratch:
             self.scratch = tempfile.mkdtemp(prefix="tarvo-board-")
         path = os.path.join(self.scratch, "position.txt")
-        # The engine reads the name as one word.
-        name = os.path.relpath(path, self.config.data) if self.config.data else path
+        # The engine reads the name as one word: a path with a blank is given
+        # relative to the engine's folder, where that helps.
+        name = path
         if len(name.split()) != 1:
-            name = path
+            try:
+                name = os.path.relpath(path, self.config.data or os.getcwd())
+            except ValueError:
+                pass
         if len(name.split()) != 1:
             self.notice = "The position cannot be loaded: the temporary folder's path holds a blank."
             return None
@@ -445,7 +448,7 @@ class Session:
         index = max(0, min(len(self.record["moves"]), index))
         self.record["index"] = index
         self.moves = list(self.record["moves"][:index])
-        self.guarded(lambda: self.rebuild([] if index and self.over_after_moves() else ["best"]))
+        self.guarded(lambda: self.run(self.setup_commands() + ([] if index and self.over_after_moves() else ["best"])))
 
     def over_after_moves(self):
         stones = ["-"] * (SIZE * SIZE)

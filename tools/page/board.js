@@ -143,7 +143,7 @@ function clickCell(x, y) {
   if (cell.el.dataset.stone) return;
   const clickedAt = performance.now();
   // The stone shows at once; the view that comes back confirms it.
-  cell.el.dataset.colour = colourOf(view.state.moveCount === 0 && !view.base ? view.firstMark : sideToMove(view));
+  cell.el.dataset.colour = colourOf(sideToMove(view));
   act('click', { x, y }, clickedAt);
 }
 
@@ -207,6 +207,8 @@ function render(view) {
   const last = state.lastMove ? state.lastMove[0] + SIZE * state.lastMove[1] : -1;
   const five = new Set(((view.over && view.over.five) || []).map(([x, y]) => x + SIZE * y));
   const mover = sideToMove(view);
+  // The line's first move was played by the side to move then: now, or before the last move.
+  const lineMover = state.choice && state.choice.position === 'previous' ? other(state.side) : mover;
 
   ui.cells.forEach((c, i) => {
     const mark = state.stones[i] === '-' ? '' : state.stones[i];
@@ -238,6 +240,10 @@ function render(view) {
     const n = line.get(i);
     setData(c.p, 'n', n && !mark ? n : '');
     c.p.classList.toggle('on', Boolean(n) && !mark);
+    // Odd numbers are moves of the side that made the line's first move.
+    const lineColour = n ? colourOf(n % 2 === 1 ? lineMover : other(lineMover)) : '';
+    c.p.classList.toggle('black', lineColour === 'black');
+    c.p.classList.toggle('white', lineColour === 'white');
 
     const isReply = i === reply && !mark;
     c.d.className = isReply ? 'd reply on' : children.has(i) && !mark ? 'd child on' : 'd';
@@ -257,6 +263,8 @@ function render(view) {
   if (view.notice) showNotice(view.notice);
 }
 
+
+function other(mark) { return mark === 'x' ? 'o' : 'x'; }
 
 function paintThreat(el, k) {
   if (k === undefined) {
@@ -301,12 +309,12 @@ function valueText(v) {
 
 function renderFacts(view) {
   const state = view.state;
-  $('f-side').textContent = `${colourName(sideToMove(view), view)} · move ${state.moveCount + 1}`;
+  $('f-side').textContent = `${colourName(sideToMove(view), view)}, move ${state.moveCount + 1}`;
   const result = state.listed.result;
   const count = state.listed.moves.length;
   $('f-listed').textContent = result > 0 ? 'the side to move wins' : result < 0 ? 'the side to move is lost'
     : `${count} move${count === 1 ? '' : 's'} listed`;
-  $('f-score').textContent = `${state.score}  (x ${state.xScore}, o ${state.oScore})`;
+  $('f-score').textContent = `${state.score} · x ${state.xScore}, o ${state.oScore}`;
 
   const choice = state.choice;
   const shown = choice && (choice.position === 'current' || (view.mode === 'play' && choice.position === 'previous'));
@@ -314,7 +322,7 @@ function renderFacts(view) {
   const searched = shown && choice.value !== undefined;
   const facts = {
     'f-move': shown ? `${point(choice.move)} · ${SOURCES[choice.source] || choice.source}` : '–',
-    'f-value': shown ? `${searched ? valueText(choice.value) : '–'} · static ${choice.static}` : '–',
+    'f-value': shown ? (searched ? `${valueText(choice.value)} · static ${choice.static}` : `static ${choice.static}`) : '–',
     'f-work': shown ? (searched ? `${choice.nodes.toLocaleString('en')} nodes · ${choice.ms} ms · depth ${choice.depth}/${choice.selectiveDepth}` : `${choice.ms} ms`) : '–',
     'f-line': shown ? (choice.line ? choice.line.map(point).join(' ') : point(choice.move)) : '–',
   };
