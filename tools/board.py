@@ -678,7 +678,10 @@ def main():
             sys.exit(f"board.py: --data {args.data} is no folder")
     config = Config(engine, data, max(TIME_CHOICES[0], min(TIME_CHOICES[1], args.time)), args.idle)
     sessions = Sessions(config)
-    server = BoardServer((args.host, args.port), sessions, args.verbose)
+    try:
+        server = BoardServer((args.host, args.port), sessions, args.verbose)
+    except OSError as error:
+        sys.exit(f"board.py: cannot listen on {args.host} port {args.port}: {error.strerror or error}")
     if server.allowed_hosts is None:
         server.allowed_hosts = HostAny()
 

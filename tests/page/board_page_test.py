@@ -333,7 +333,9 @@ class PageTest(unittest.TestCase):
         WebDriverWait(self.driver, 10).until(lambda d: len(engine_pids(self.server)) == engines)
         self.play_engine_game(1)
 
-        # The server serves its own files and nothing else, to its own host names.
+        # The server listens on the loopback address only and serves its own
+        # files and nothing else, to its own host names.
+        self.assertTrue(self.server.url.startswith("http://127.0.0.1:"), self.server.url)
         self.assertEqual(self.server.get("/board.js")[0], 200)
         for path in ["/../CMakeLists.txt", "/tools/board.py", "/page/board.js", "/%2e%2e/README.md"]:
             self.assertEqual(self.server.get(path)[0], 404, path)
