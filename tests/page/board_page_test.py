@@ -201,11 +201,13 @@ class PageTest(unittest.TestCase):
         """Clicks the first listed move on each turn until `replies` engine moves
         were drawn or the game is over; returns the drawn reply times."""
         self.driver.execute_script("tarvoBoard.replyTimes = []")
+        self.engine_ms = []  # the server's exchange with the engine, per reply
         for _ in range(replies):
             if self.driver.execute_script("return tarvoBoard.view.turn") != "human":
                 break
             before = len(self.stones())
             self.click(*self.first_listed())
+            self.engine_ms.append(self.driver.execute_script("return tarvoBoard.view.replyMs"))
             if self.driver.execute_script("return tarvoBoard.view.turn") != "over":
                 self.assertEqual(len(self.stones()), before + 2, "each click answered")
         return self.driver.execute_script("return tarvoBoard.replyTimes")
@@ -240,9 +242,18 @@ class PageTest(unittest.TestCase):
               f"worst {max(times)} ms over {len(times)} replies", file=sys.stderr)
         self.assert_layers_match_print()
 
-        # A click on a stone changes nothing.
+        # A click on a stone changes nothing, nor one while the engine thinks.
         self.click(*next(iter(stones)))
         self.assertEqual(self.stones(), stones)
+        first, second = [p for p, c in self.cells().items() if c.get("listed")][:2]
+        self.driver.execute_script(
+            "const at = (x, y) => document.querySelector(`#board .cell[data-x='${x}'][data-y='${y}']`);"
+            "at(...arguments[0]).click(); at(...arguments[1]).click();", first, second)
+        self.settle()
+        self.assertEqual(len(self.stones()), 12)
+        self.assertEqual(self.stones()[first]["move"], "11")
+        self.assertNotEqual(self.stones().get(second, {}).get("move"), "11")
+        self.press("take-back")
 
         self.press("take-back")
         after = self.stones()
@@ -323,6 +334,15 @@ class PageTest(unittest.TestCase):
         self.assertEqual(len(self.stones()), len(before) + 2)
         self.assertTrue(set(before) <= set(self.stones()))
 
+        # One that stops answering: the wait ends, and so does that engine.
+        before = self.stones()
+        for pid in engine_pids(self.server):
+            os.kill(pid, signal.SIGSTOP)
+        self.driver.find_element(By.CSS_SELECTOR, "#board .cell[data-listed='a']").click()
+        self.settle(timeout=60)
+        self.assertIn("did not answer", self.notice())
+        self.assertEqual(len(self.stones()), len(before) + 2)
+
         # A second page; closing it ends its engine while this one plays on.
         engines = len(engine_pids(self.server))
         self.driver.switch_to.new_window("tab")
@@ -402,9 +422,11 @@ def measure_game():
         test.setUp()
         test.press("new-game")
         times = test.play_engine_game(200)
+        engine = [ms for ms in test.engine_ms if ms is not None]
         print(f"click to drawn reply at {TIME_MS} ms a move over one game: {len(times)} replies, "
-              f"median {statistics.median(times):.0f} ms, worst {max(times)} ms, "
-              f"game {test.driver.execute_script('return tarvoBoard.view.turn')}")
+              f"median {statistics.median(times):.0f} ms, worst {max(times)} ms "
+              f"(the server's TURN exchange: median {statistics.median(engine):.0f} ms, worst {max(engine)} ms); "
+              f"{test.driver.find_element(By.ID, 'status').text}")
     finally:
         PageTest.tearDownClass()
 
