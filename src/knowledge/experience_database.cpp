@@ -358,6 +358,50 @@ bool ExperienceDatabase::recommend(bool secondToMove, int& move) {
     return true;
 }
 
+std::vector<Continuation> ExperienceDatabase::continuations(int32_t readBudget) {
+    std::vector<Continuation> children;
+    std::vector<int32_t> firstGrandchild;
+    readSteadily([&] {
+        children.clear();
+        firstGrandchild.clear();
+        walkChildren([&](int32_t, const NodeRecord& child) {
+            Continuation c;
+            c.move = child.move;
+            c.stats = child.stats;
+            children.push_back(c);
+            firstGrandchild.push_back(child.firstChild);
+            return false;
+        });
+    });
+    // Each stored line ends in a node without children. The budget also ends
+    // a walk that a damaged file would send round in circles.
+    std::vector<int32_t> chains;
+    for (size_t i = 0; i < children.size(); ++i) {
+        Continuation& c = children[i];
+        if (firstGrandchild[i] == NoRecord) {
+            c.gamesByClass[c.stats.outcome & 3] = 1;
+            continue;
+        }
+        chains.assign(1, firstGrandchild[i]);
+        while (!chains.empty() && readBudget > 0) {
+            int32_t offset = chains.back();
+            chains.pop_back();
+            while (offset != NoRecord && readBudget > 0) {
+                const NodeRecord node = readRecord(offset);
+                --readBudget;
+                if (node.firstChild == NoRecord)
+                    ++c.gamesByClass[node.stats.outcome & 3];
+                else
+                    chains.push_back(node.firstChild);
+                offset = node.nextSibling;
+            }
+            if (offset != NoRecord) chains.push_back(offset);
+        }
+        c.counted = chains.empty();
+    }
+    return children;
+}
+
 void ExperienceDatabase::showCurrentNode(std::ostream& out) {
     int move = 0;
     const NodeStats stats = currentStats(move);

@@ -21,6 +21,15 @@ constexpr int32_t ReadRetryWaitMs = 50;
 // that a store cut short is finished by the next one.
 std::string pendingStorePath(const std::string& experiencePath);
 
+// A child of the current node, with the games stored below it: the lines
+// that end in its subtree, by the outcome class of their last node.
+struct Continuation {
+    int move = -1;  // normalised cell
+    NodeStats stats;
+    int32_t gamesByClass[4] = {};
+    bool counted = true;  // false: the read budget ran out, the counts are lower bounds
+};
+
 // Something that can take a game's move list for storing.
 class GameStore {
 public:
@@ -85,6 +94,9 @@ public:
     int listChildren(std::vector<int>& moves, std::vector<NodeStats>& stats);
     NodeStats currentStats(int& move);
     bool recommend(bool secondToMove, int& move);
+    // The current node's children in chain order; counting the games below
+    // them reads at most readBudget records in all.
+    std::vector<Continuation> continuations(int32_t readBudget);
     void showCurrentNode(std::ostream& out);
 
     // Outside a StoreLock both take the lock themselves, waiting OfflineStoreWaitMs.

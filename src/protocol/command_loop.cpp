@@ -13,6 +13,7 @@
 #include "platform/data_directory.h"
 #include "platform/file_kind.h"
 #include "platform/memory.h"
+#include "protocol/engine_state.h"
 #include "protocol/output.h"
 #include "protocol/problem_runner.h"
 #include "protocol/swap2.h"
@@ -101,7 +102,8 @@ void writeMove(std::ostream& out, int cell) {
         writeLine(out, cellText(cell));
 }
 
-// The last two are the commands Piskvork sends for a new game and for its undo.
+// "restart" and "takeback" are the commands Piskvork sends for a new game and
+// for its undo; "state" and "learn" are operator words for the browser board.
 constexpr CommandLoop::Command commands[] = {
     {"0move", &CommandLoop::commandPass},       {"in", &CommandLoop::commandIn},
     {"problem", &CommandLoop::commandProblem},  {"best", &CommandLoop::commandBest},
@@ -118,6 +120,7 @@ constexpr CommandLoop::Command commands[] = {
     {"yxshowforbid", &CommandLoop::commandYxShowForbid}, {"yxstop", &CommandLoop::commandYxStop},
     {"yxnbest", &CommandLoop::commandYxNbest},           {"rectstart", &CommandLoop::commandRectStart},
     {"swap2board", &CommandLoop::commandSwap2Board},
+    {"state", &CommandLoop::commandState},      {"learn", &CommandLoop::commandLearn},
 };
 
 }  // namespace
@@ -364,7 +367,10 @@ CommandLoop::Outcome CommandLoop::commandRead() {
                            " is not a regular file; not read");
         return Outcome::Continue;
     }
+    // A loaded position is no game: the move record no longer leads to it, so
+    // neither following nor learning may use it until a new game starts.
     game.followsKnowledgeBase = false;
+    game.recordIsGame = false;
     if (game.readPosition(input.wordArgument))
         writeLine(out, std::to_string(scorePosition(game.board)));
     else
@@ -445,6 +451,22 @@ CommandLoop::Outcome CommandLoop::commandSwap2Board() {
     });
     if (!done) return Outcome::Continue;
     writeLine(out, readable ? swap2Reply(game, stones) : "ERROR SWAP2BOARD lines must be points x,y on the board");
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandState() {
+    writeEngineState(game, out);
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandLearn() {
+    const WordRead setting = input.readWord();
+    if (setting == WordRead::Missing || refuseOverlong(setting)) return Outcome::Continue;
+    const std::string_view word = input.wordArgument;
+    if (word == "on" || word == "off")
+        game.learnsGames = word == "on";
+    else
+        writeLine(out, "ERROR learn takes on or off, not " + printableText(word));
     return Outcome::Continue;
 }
 

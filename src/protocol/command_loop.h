@@ -84,6 +84,8 @@ struct CommandLoop {
     Outcome commandYxNbest();
     Outcome commandRectStart();
     Outcome commandSwap2Board();
+    Outcome commandState();
+    Outcome commandLearn();
 
 private:
     Outcome runCommand(const Command& command);

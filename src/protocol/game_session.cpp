@@ -57,7 +57,7 @@ void learnGame(GameSession& game) {
 void GameSession::playMove(int cell) {
     if (moveRecordCount < CellCount) moveRecord[moveRecordCount++] = cell;
     board.makeMove(cell);
-    if (winTest(board, 0) != 0 && learnEnabled && recordIsGame) learnGame(*this);
+    if (winTest(board, 0) != 0 && learnEnabled && recordIsGame && learnsGames) learnGame(*this);
     if (!followsKnowledgeBase) return;
     int key = 0;
     try {

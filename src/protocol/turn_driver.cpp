@@ -36,6 +36,17 @@ bool inMiddleSquare(int cell) {
     return x >= RecommendedLow && x <= RecommendedHigh && y >= RecommendedLow && y <= RecommendedHigh;
 }
 
+void noteChoice(GameSession& game, MoveChoice::Source source, int cell, int32_t startMs) {
+    MoveChoice& choice = game.lastChoice;
+    choice = MoveChoice{};
+    choice.source = source;
+    choice.cell = cell;
+    choice.staticValue = scorePosition(game.board);
+    choice.elapsedMs = platform::clockDiff(platform::clockMs(), startMs);
+    choice.moveCount = game.board.moveCount();
+    choice.positionKey = game.board.positionKey();
+}
+
 void reportDatabaseError(GameSession& game) {
     trace("DatabaseError", "database dropped for this turn");
     writeLine(game.out, "MESSAGE Chyba databaze!");
@@ -59,6 +70,7 @@ void followFromRoot(GameSession& game) {
 // decides.
 int recommendedCell(GameSession& game, bool onlyMiddle) {
     if (!game.followsKnowledgeBase) return NoMove;
+    const int32_t startMs = platform::clockMs();
     try {
         int key = 0;
         if (!experienceDatabase.recommend(game.board.moveCount() % 2 == 1, key)) return NoMove;
@@ -75,6 +87,7 @@ int recommendedCell(GameSession& game, bool onlyMiddle) {
             return NoMove;
         }
         trace("recommend", formatted("stored reply %d", cell).c_str());
+        noteChoice(game, MoveChoice::Source::Database, cell, startMs);
         return cell;
     } catch (...) {
         reportDatabaseError(game);
@@ -195,16 +208,22 @@ int answerMove(GameSession& game, int x, int y) {
 
 int chooseMove(GameSession& game) {
     Board& board = game.board;
+    const int32_t startMs = platform::clockMs();
     setMoveDeadline(game);
     trace("budget", formatted("budget %d ms, %d stones", turnBudget(game), board.moveCount()).c_str());
 
     const int fast = fastReply(game);
-    if (fast != NoMove) return showUnsearchedReply(game, fast);
+    if (fast != NoMove) {
+        noteChoice(game, MoveChoice::Source::Fast, fast, startMs);
+        return showUnsearchedReply(game, fast);
+    }
 
     analyse(board, 0);
     if (resultCount == 1) {
         trace("resultCount == 1", formatted("forced %d", resultCells[0]).c_str());
-        return showUnsearchedReply(game, legalOrFallback(board, resultCells[0]));
+        const int forced = legalOrFallback(board, resultCells[0]);
+        noteChoice(game, MoveChoice::Source::Forced, forced, startMs);
+        return showUnsearchedReply(game, forced);
     }
 
     SearchReport report;
@@ -212,12 +231,23 @@ int chooseMove(GameSession& game) {
         report = searchPosition(board, TurnSearchDepth);
     } catch (const std::bad_alloc&) {
         trace("bad_alloc", "no copy for the search");
-        return showUnsearchedReply(game, legalOrFallback(board, resultCells[0]));
+        const int first = legalOrFallback(board, resultCells[0]);
+        noteChoice(game, MoveChoice::Source::Forced, first, startMs);
+        return showUnsearchedReply(game, first);
     }
     writeLine(game.out, "MESSAGE " + std::to_string(report.value) + "|" + std::to_string(report.staticValue) +
                             "|" + std::to_string(report.nodes));
     trace("search", formatted("value %d, nodes %d, best %d", report.value, report.nodes, report.best).c_str());
-    return showReply(game, report, legalOrFallback(board, report.best));
+    const int cell = legalOrFallback(board, report.best);
+    noteChoice(game, MoveChoice::Source::Search, cell, startMs);
+    MoveChoice& choice = game.lastChoice;
+    choice.value = report.value;
+    choice.nodes = report.nodes;
+    choice.elapsedMs = report.timeMs;
+    choice.depth = report.depth;
+    choice.selectiveDepth = report.selectiveDepth;
+    choice.line = report.line;
+    return showReply(game, report, cell);
 }
 
 int chooseBestMoves(GameSession& game, int count) {
