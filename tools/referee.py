@@ -260,6 +260,8 @@ class Match:
         if line.strip().upper() != "OK":
             brain.stats.protocol_errors += 1
             print(f"protocol error from {brain.name}: START answered {line!r}")
+        if self.args.info_folder:
+            brain.send(f"INFO folder {self.args.info_folder}")
         brain.send(f"INFO timeout_turn {self.turn_ms(self.brains.index(brain))}")
         brain.send(f"INFO timeout_match {self.args.timeout_match}")
         brain.send(f"INFO time_left {time_left_value}")
@@ -435,6 +437,8 @@ def main(argv):
                         help="play each opening twice, the brains swapping colours")
     parser.add_argument("--reply-log", metavar="FILE",
                         help="append one line per move reply: game, move, brain, command, ms, limit")
+    parser.add_argument("--info-folder", metavar="DIR",
+                        help="send INFO folder DIR after START (the brains' folder for permanent files)")
     parser.add_argument("--record", metavar="DIR",
                         help="write every game to DIR/gameNNNN.psq (coordinates from 0)")
     args = parser.parse_args(argv)

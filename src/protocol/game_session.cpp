@@ -46,6 +46,7 @@ void learnGame(GameSession& game) {
             if (!report.empty()) writeLine(game.out, report);
         } else {
             saveGame(experienceDatabase, moves, value, game.out);
+            if (!experienceDatabase.sizeLimitReport().empty()) learnEnabled = false;
         }
     } catch (...) {
         writeLine(game.out, "MESSAGE Saving to DB failed.");
@@ -67,7 +68,7 @@ bool keyOf(int cell, int& key) {
 void GameSession::playMove(int cell) {
     if (moveRecordCount < CellCount) moveRecord[moveRecordCount++] = cell;
     board.makeMove(cell);
-    if (winTest(board, 0) != 0 && learnEnabled && recordIsGame) {
+    if (winTest(board, 0) != 0 && learnEnabled && recordIsGame && learnsGames) {
         if (replyPending)
             learningDue = true;
         else
@@ -101,7 +102,7 @@ void GameSession::finishTurn() {
     replyPending = false;
     if (!learningDue) return;
     learningDue = false;
-    if (learnEnabled && recordIsGame) learnGame(*this);
+    if (learnEnabled && recordIsGame && learnsGames) learnGame(*this);
 }
 
 void GameSession::leaveStoredLines() {

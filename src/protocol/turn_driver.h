@@ -9,6 +9,11 @@ constexpr int NoMove = -1;
 
 // min(timeoutTurn, timeLeft / 6) in milliseconds.
 int32_t turnBudget(const GameSession& game);
+// moveDeadline for a reply begun at startedMs, a clock reading: the budget
+// less the reserve.
+void setMoveDeadline(const GameSession& game, int32_t startedMs);
+// The same for a reply begun now.
+void setMoveDeadline(const GameSession& game);
 
 // An empty Board rebuilt from scratch, an empty move record and the database
 // cursor back at its root; sideToMove and the INFO settings stay.
@@ -24,3 +29,7 @@ int answerMove(GameSession& game, int x, int y);
 int chooseMove(GameSession& game, int32_t startedMs);
 // The same with the budget running from now.
 int chooseMove(GameSession& game);
+// yxnbest: the `count` best moves for the position, one analysis block each,
+// best first; returns the best of them (NoMove when no empty cell is left)
+// and plays nothing.
+int chooseBestMoves(GameSession& game, int count);
