@@ -119,7 +119,7 @@ int judgeGame(std::vector<int32_t>& moves) {
             // The Board needs an empty cell for every move.
             if (!board.isEmpty(cell)) return Unsuitable;
             board.makeMove(cell);
-            int v = winTest(board, 0);
+            int v = winTest(board);
             if (i % 2 == 1) v = -v;
             result = v;
             if (v != 0) {

@@ -7,6 +7,7 @@
 #include "protocol/input.h"
 
 constexpr int32_t MinimumMemoryBudget = 2097152;
+constexpr int32_t ReplyReserveMs = 200;  // held back of a turn for writing the reply
 
 // The one game the command loop holds for the whole run.
 struct GameSession {
@@ -44,6 +45,17 @@ struct GameSession {
     // then empty and consistent.
     bool readPosition(const char* name);
 };
+
+// min(timeoutTurn, timeLeft / 6) in milliseconds.
+int32_t turnBudget(const GameSession& game);
+
+// An empty Board rebuilt from scratch, an empty move record and the database
+// cursor back at its root; sideToMove and the INFO settings stay.
+void resetGame(GameSession& game);
+
+// A database that fails during play: reported, and not followed for the rest
+// of the game.
+void reportDatabaseError(GameSession& game);
 
 // The three-panel picture; the caller ends its last line.
 void printBoard(Board& board, std::ostream& out);
