@@ -112,6 +112,14 @@ void ExperienceDatabase::close() {
     if (result != 0) throw DatabaseError{};
 }
 
+NodeRecord emptyTreeRoot() {
+    NodeRecord root;
+    root.stats.proof = 1;
+    root.stats.disproof = 1;
+    root.stats.outcome = 2;
+    return root;
+}
+
 void ExperienceDatabase::createFile(const std::string& path) {
     close();
     const platform::FileKind kind = platform::fileKind(path);
@@ -131,12 +139,8 @@ void ExperienceDatabase::createFile(const std::string& path) {
         std::fclose(fresh);
         throw DatabaseError{};
     }
-    NodeRecord root;
-    root.stats.proof = 1;
-    root.stats.disproof = 1;
-    root.stats.outcome = 2;
     uint8_t bytes[RecordSize];
-    encodeRecord(root, bytes);
+    encodeRecord(emptyTreeRoot(), bytes);
     const bool written = platform::truncateFile(fresh, 0) && std::fseek(fresh, 0, SEEK_SET) == 0 &&
                          std::fwrite(bytes, 1, RecordSize, fresh) == RecordSize && std::fflush(fresh) == 0;
     // A store of the old tree must not be finished in the new one.
@@ -354,6 +358,50 @@ bool ExperienceDatabase::recommend(bool secondToMove, int& move) {
     return true;
 }
 
+std::vector<Continuation> ExperienceDatabase::continuations(int32_t readBudget) {
+    std::vector<Continuation> children;
+    std::vector<int32_t> firstGrandchild;
+    readSteadily([&] {
+        children.clear();
+        firstGrandchild.clear();
+        walkChildren([&](int32_t, const NodeRecord& child) {
+            Continuation c;
+            c.move = child.move;
+            c.stats = child.stats;
+            children.push_back(c);
+            firstGrandchild.push_back(child.firstChild);
+            return false;
+        });
+    });
+    // Each stored line ends in a node without children. The budget also ends
+    // a walk that a damaged file would send round in circles.
+    std::vector<int32_t> chains;
+    for (size_t i = 0; i < children.size(); ++i) {
+        Continuation& c = children[i];
+        if (firstGrandchild[i] == NoRecord) {
+            c.gamesByClass[c.stats.outcome & 3] = 1;
+            continue;
+        }
+        chains.assign(1, firstGrandchild[i]);
+        while (!chains.empty() && readBudget > 0) {
+            int32_t offset = chains.back();
+            chains.pop_back();
+            while (offset != NoRecord && readBudget > 0) {
+                const NodeRecord node = readRecord(offset);
+                --readBudget;
+                if (node.firstChild == NoRecord)
+                    ++c.gamesByClass[node.stats.outcome & 3];
+                else
+                    chains.push_back(node.firstChild);
+                offset = node.nextSibling;
+            }
+            if (offset != NoRecord) chains.push_back(offset);
+        }
+        c.counted = chains.empty();
+    }
+    return children;
+}
+
 void ExperienceDatabase::showCurrentNode(std::ostream& out) {
     int move = 0;
     const NodeStats stats = currentStats(move);
@@ -444,11 +492,27 @@ std::string pendingStorePath(const std::string& experiencePath) { return experie
 void ExperienceDatabase::mergeLine(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats) {
     requireOpen();
     if (!validLine(moves, stats)) throw DatabaseError{};
+    refusedForSize = false;
     const StoreLock lock(*this, OfflineStoreWaitMs);
     if (!lock.ready()) throw DatabaseError{};
+    refusePastSizeLimit(moves.size());
     markPendingStore(moves, stats);
     storeLine(moves, stats);
     removePendingStore();
+}
+
+// Counted as if every move of the line were new: the size is known before
+// anything is read or written.
+void ExperienceDatabase::refusePastSizeLimit(size_t moves) {
+    if (sizeLimit <= 0 || (int64_t(records) + int64_t(moves)) * RecordSize <= sizeLimit) return;
+    refusedForSize = true;
+    throw DatabaseError{};
+}
+
+std::string ExperienceDatabase::sizeLimitReport() const {
+    if (!refusedForSize) return "";
+    return "MESSAGE The experience file " + filePath + " would pass its cap of " + std::to_string(sizeLimit) +
+           " bytes: the game is not stored, and nothing more is learned in this run";
 }
 
 void ExperienceDatabase::storeLine(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats) {

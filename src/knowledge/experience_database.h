@@ -21,6 +21,15 @@ constexpr int32_t ReadRetryWaitMs = 50;
 // that a store cut short is finished by the next one.
 std::string pendingStorePath(const std::string& experiencePath);
 
+// A child of the current node, with the games stored below it: the lines
+// that end in its subtree, by the outcome class of their last node.
+struct Continuation {
+    int move = -1;  // normalised cell
+    NodeStats stats;
+    int32_t gamesByClass[4] = {};
+    bool counted = true;  // false: the read budget ran out, the counts are lower bounds
+};
+
 // Something that can take a game's move list for storing.
 class GameStore {
 public:
@@ -85,6 +94,9 @@ public:
     int listChildren(std::vector<int>& moves, std::vector<NodeStats>& stats);
     NodeStats currentStats(int& move);
     bool recommend(bool secondToMove, int& move);
+    // The current node's children in chain order; counting the games below
+    // them reads at most readBudget records in all.
+    std::vector<Continuation> continuations(int32_t readBudget);
     void showCurrentNode(std::ostream& out);
 
     // Outside a StoreLock both take the lock themselves, waiting OfflineStoreWaitMs.
@@ -101,6 +113,11 @@ public:
     void markPendingStore(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats);
     // One "MESSAGE " line naming the file, for the first refusal only; empty after that.
     std::string damageReport();
+    // A store that could take the file past this many bytes is refused whole,
+    // before anything of it is written; 0 sets no cap.
+    void setSizeLimit(int64_t bytes) { sizeLimit = bytes; }
+    // One "MESSAGE " line when the last mergeLine was refused for the cap, else empty.
+    std::string sizeLimitReport() const;
 
     bool prepareGame(std::vector<int32_t>& moves) override;
 
@@ -123,6 +140,8 @@ private:
     int32_t checkedRecords = 0;  // the records whose links a store has checked
     bool damaged = false;
     bool damageReported = false;
+    int64_t sizeLimit = 0;
+    bool refusedForSize = false;
 
     void requireOpen() const;
     void readFileSize();
@@ -130,6 +149,7 @@ private:
     void checkLink(int32_t offset);
     bool linksSoundFrom(int32_t first);
     void checkLinksAtStart();
+    void refusePastSizeLimit(size_t moves);
     void storeLine(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats);
     void finishPendingStore();
     void removePendingStore();
@@ -144,6 +164,8 @@ private:
 };
 
 void combineStats(NodeStats& accumulator, const NodeStats& child);
+// The root of a tree that holds no game yet.
+NodeRecord emptyTreeRoot();
 
 extern ExperienceDatabase experienceDatabase;
 extern bool consultEnabled;  // games are followed and replies recommended

@@ -150,6 +150,11 @@ bool saveGame(ExperienceDatabase& database, std::vector<int32_t>& moves, int val
         out << "MESSAGE Saved to DB. (" << index << ")" << std::endl;
         return true;
     } catch (...) {
+        const std::string full = database.sizeLimitReport();
+        if (!full.empty()) {
+            out << full << std::endl;
+            return false;
+        }
         // A damaged file is named once; every refused game still says it failed.
         const std::string damage = database.damageReport();
         if (!damage.empty()) out << damage << std::endl;

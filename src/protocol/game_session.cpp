@@ -71,6 +71,7 @@ void learnGame(GameSession& game) {
             if (!report.empty()) writeLine(game.out, report);
         } else {
             saveGame(experienceDatabase, moves, value, game.out);
+            if (!experienceDatabase.sizeLimitReport().empty()) learnEnabled = false;
         }
     } catch (...) {
         writeLine(game.out, "MESSAGE Saving to DB failed.");
@@ -82,7 +83,7 @@ void learnGame(GameSession& game) {
 void GameSession::playMove(int cell) {
     if (moveRecordCount < CellCount) moveRecord[moveRecordCount++] = cell;
     board.makeMove(cell);
-    if (winTest(board) != 0 && learnEnabled && recordIsGame) learnGame(*this);
+    if (winTest(board) != 0 && learnEnabled && recordIsGame && learnsGames) learnGame(*this);
     if (!followsKnowledgeBase) return;
     int key = 0;
     try {
@@ -103,10 +104,6 @@ void GameSession::playMove(int cell) {
     }
 }
 
-namespace {
-
-// Follows the recorded moves down the database from its root; false when the
-// game leaves the stored lines (or the file fails), as playMove would find.
 bool followRecordFromRoot(GameSession& game) {
     try {
         experienceDatabase.rewind();
@@ -117,8 +114,6 @@ bool followRecordFromRoot(GameSession& game) {
         return false;
     }
 }
-
-}  // namespace
 
 bool GameSession::takeBackLastMove(int cell) {
     // A record that no longer matches the Board (after "read", "in" or a game

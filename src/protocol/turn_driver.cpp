@@ -1,18 +1,20 @@
 #include "protocol/turn_driver.h"
 
 #include <cstdio>
-#include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "board/analysis.h"
 #include "board/shared_state.h"
 #include "knowledge/experience_database.h"
 #include "platform/clock.h"
+#include "protocol/analysis_lines.h"
 #include "protocol/output.h"
 #include "protocol/trace_log.h"
 #include "search/shared_state.h"
 #include "search/search_report.h"
+#include "search/static_value.h"
 
 namespace {
 
@@ -34,11 +36,23 @@ bool inMiddleSquare(int cell) {
     return x >= RecommendedLow && x <= RecommendedHigh && y >= RecommendedLow && y <= RecommendedHigh;
 }
 
+void noteChoice(GameSession& game, MoveChoice::Source source, int cell, int32_t startMs) {
+    MoveChoice& choice = game.lastChoice;
+    choice = MoveChoice{};
+    choice.source = source;
+    choice.cell = cell;
+    choice.staticValue = scorePosition(game.board);
+    choice.elapsedMs = platform::clockDiff(platform::clockMs(), startMs);
+    choice.moveCount = game.board.moveCount();
+    choice.positionKey = game.board.positionKey();
+}
+
 // The stored reply for the position as a board cell, or NoMove. A reply on a
 // stone can only come from a node the game has already left; the search then
 // decides.
 int recommendedCell(GameSession& game, bool onlyMiddle) {
     if (!game.followsKnowledgeBase) return NoMove;
+    const int32_t startMs = platform::clockMs();
     try {
         int key = 0;
         if (!experienceDatabase.recommend(game.board.moveCount() % 2 == 1, key)) return NoMove;
@@ -55,6 +69,7 @@ int recommendedCell(GameSession& game, bool onlyMiddle) {
             return NoMove;
         }
         trace("recommend", formatted("stored reply %d", cell).c_str());
+        noteChoice(game, MoveChoice::Source::Database, cell, startMs);
         return cell;
     } catch (...) {
         reportDatabaseError(game);
@@ -104,7 +119,33 @@ int fastReply(GameSession& game) {
     return cell;
 }
 
+// A reply the search did not choose still shows the GUIs its move and the
+// position's value.
+SearchReport unsearchedReport(Board& board, int cell) {
+    SearchReport report;
+    report.value = report.staticValue = scorePosition(board);
+    report.best = cell;
+    if (cell != NoMove) report.line = {cell};
+    return report;
+}
+
+int showReply(GameSession& game, const SearchReport& report, int cell) {
+    if (game.showDetail == 0 || cell == NoMove) return cell;
+    const SearchReport& shown = cell == report.best ? report : unsearchedReport(game.board, cell);
+    writePvBlock(game.out, 0, 1, game.board, shown);
+    writeBestAndSummary(game.out, game.board, shown);
+    return cell;
+}
+
+int showUnsearchedReply(GameSession& game, int cell) {
+    return showReply(game, unsearchedReport(game.board, cell), cell);
+}
+
 }  // namespace
+
+void setMoveDeadline(const GameSession& game) {
+    moveDeadline = platform::clockAdd(platform::clockMs(), turnBudget(game) - ReplyReserveMs);
+}
 
 void startNewGame(GameSession& game) {
     game.board.setSideToMove(1);
@@ -137,17 +178,22 @@ int answerMove(GameSession& game, int x, int y) {
 
 int chooseMove(GameSession& game) {
     Board& board = game.board;
-    const int32_t budget = turnBudget(game);
-    moveDeadline = platform::clockAdd(platform::clockMs(), budget - ReplyReserveMs);
-    trace("budget", formatted("budget %d ms, %d stones", budget, board.moveCount()).c_str());
+    const int32_t startMs = platform::clockMs();
+    setMoveDeadline(game);
+    trace("budget", formatted("budget %d ms, %d stones", turnBudget(game), board.moveCount()).c_str());
 
     const int fast = fastReply(game);
-    if (fast != NoMove) return fast;
+    if (fast != NoMove) {
+        noteChoice(game, MoveChoice::Source::Fast, fast, startMs);
+        return showUnsearchedReply(game, fast);
+    }
 
     analyse(board);
     if (resultCount == 1) {
         trace("resultCount == 1", formatted("forced %d", resultCells[0]).c_str());
-        return legalOrFallback(board, resultCells[0]);
+        const int forced = legalOrFallback(board, resultCells[0]);
+        noteChoice(game, MoveChoice::Source::Forced, forced, startMs);
+        return showUnsearchedReply(game, forced);
     }
 
     SearchReport report;
@@ -155,10 +201,36 @@ int chooseMove(GameSession& game) {
         report = searchPosition(board, TurnSearchDepth);
     } catch (const std::bad_alloc&) {
         trace("bad_alloc", "no copy for the search");
-        return legalOrFallback(board, resultCells[0]);
+        const int first = legalOrFallback(board, resultCells[0]);
+        noteChoice(game, MoveChoice::Source::Forced, first, startMs);
+        return showUnsearchedReply(game, first);
     }
     writeLine(game.out, "MESSAGE " + std::to_string(report.value) + "|" + std::to_string(report.staticValue) +
                             "|" + std::to_string(report.nodes));
     trace("search", formatted("value %d, nodes %d, best %d", report.value, report.nodes, report.best).c_str());
-    return legalOrFallback(board, report.best);
+    const int cell = legalOrFallback(board, report.best);
+    noteChoice(game, MoveChoice::Source::Search, cell, startMs);
+    MoveChoice& choice = game.lastChoice;
+    choice.value = report.value;
+    choice.nodes = report.nodes;
+    choice.elapsedMs = report.timeMs;
+    choice.depth = report.depth;
+    choice.selectiveDepth = report.selectiveDepth;
+    choice.line = report.line;
+    return showReply(game, report, cell);
+}
+
+int chooseBestMoves(GameSession& game, int count) {
+    setMoveDeadline(game);
+    std::vector<SearchReport> reports;
+    try {
+        reports = searchRootMoves(game.board, TurnSearchDepth);
+    } catch (const std::bad_alloc&) {
+        trace("bad_alloc", "no copy for the best moves");
+    }
+    if (reports.empty()) return chooseMove(game);  // nothing listed to compare
+    const int n = count < int(reports.size()) ? count : int(reports.size());
+    for (int i = 0; i < n; ++i) writePvBlock(game.out, i, n, game.board, reports[i]);
+    writeBestAndSummary(game.out, game.board, reports[0]);
+    return reports[0].best;
 }

@@ -1,7 +1,9 @@
 #include "search/search_report.h"
 
+#include <algorithm>
 #include <memory>
 
+#include "board/analysis.h"
 #include "board/shared_state.h"
 #include "platform/clock.h"
 #include "search/static_value.h"
@@ -34,3 +36,34 @@ SearchReport searchPosition(Board& board, int32_t depth) {
 }
 
 const SearchReport& lastSearch() { return last; }
+
+std::vector<SearchReport> searchRootMoves(Board& board, int32_t depth) {
+    analyse(board);
+    const int n = resultCount < MaxCandidates ? resultCount : MaxCandidates;
+    const std::vector<int> candidates(resultCells, resultCells + n);
+    const int32_t staticValue = scorePosition(board);
+    std::vector<SearchReport> reports;
+    for (int cell : candidates) {
+        if (!board.isEmpty(cell)) continue;
+        std::unique_ptr<Board> child = copyBoard(board);
+        const int32_t started = platform::clockMs();
+        nodeCounter = 0;
+        child->makeMove(cell);
+        SearchReport report;
+        int32_t scratch = 0;
+        // A single move costs the root no depth, as in the turn's search.
+        report.value = -search(scratch, *child, n == 1 ? depth : depth - 1, WinValue);
+        report.timeMs = platform::clockDiff(platform::clockMs(), started);
+        report.nodes = nodeCounter;
+        report.depth = depth;
+        report.selectiveDepth = selectiveDepth() + 1;
+        report.best = cell;
+        report.line = principalVariation();
+        report.line.insert(report.line.begin(), cell);
+        report.staticValue = staticValue;
+        reports.push_back(std::move(report));
+    }
+    std::stable_sort(reports.begin(), reports.end(),
+                     [](const SearchReport& a, const SearchReport& b) { return a.value > b.value; });
+    return reports;
+}

@@ -21,5 +21,11 @@ struct SearchReport {
 // when no copy can be made.
 SearchReport searchPosition(Board& board, int32_t depth);
 
+// Every move the search would try in the position (at most MaxCandidates),
+// each searched to the depth as the first move of a turn's search is, best
+// value first (ties in the search's order): its report holds its own value,
+// nodes, time and line. Throws std::bad_alloc when no copy can be made.
+std::vector<SearchReport> searchRootMoves(Board& board, int32_t depth);
+
 // The report of the last searchPosition (all zero before the first).
 const SearchReport& lastSearch();

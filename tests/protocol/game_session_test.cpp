@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "board/board_fixture.h"
+#include "knowledge/experience_database.h"
+#include "platform/data_directory.h"
 #include "protocol/command_loop.h"
 #include "protocol/output.h"
 #include "protocol/session_driver.h"
@@ -283,6 +285,50 @@ TEST_F(GameSessionFiles, ReadOfAMissingFileLeavesAnEmptyConsistentBoard) {
     EXPECT_EQ(session.run("read .\nend\n"), "ERROR Cannot open the position file .\n");
     EXPECT_EQ(session.run("read " + std::string(1030, 'n') + "\nend\n"),
               "ERROR Word longer than 1023 characters ignored\n");
+}
+
+}  // namespace
+
+namespace {
+
+// The process-wide database and data folder as INFO folder leaves them, put back.
+struct PermanentFolderSession {
+    const bool consult = consultEnabled, learn = learnEnabled;
+    ~PermanentFolderSession() {
+        experienceDatabase.setSizeLimit(0);
+        try {
+            experienceDatabase.close();
+        } catch (...) {
+        }
+        platform::useDataRoot("");
+        consultEnabled = consult;
+        learnEnabled = learn;
+    }
+};
+
+// The cap of the Gomocup judge's folder, set small: the store that would pass
+// it writes nothing, leaves no marker, says so once, and learning stops.
+TEST_F(GameSessionFiles, AStorePastTheFoldersCapIsRefusedAndLearningStops) {
+    const PermanentFolderSession restore;
+    fs::create_directory("permanent");
+    SessionDriver session;
+    EXPECT_EQ(session.run("INFO folder permanent \r\nend\r\n"), "");
+    ASSERT_TRUE(consultEnabled && learnEnabled);
+    const std::string file = "permanent/pbrain-tarvo/tarvo/experience.bin";
+    ASSERT_EQ(fs::file_size(file), 48u);
+    experienceDatabase.setSizeLimit(48 * 4);
+    // x builds an open three in row 9 while o plays far apart: decided by the sixth move.
+    const std::string game = "play 9,9\nplay 4,15\nplay 10,9\nplay 15,4\nplay 11,9\nplay 4,4\nplay 0,19\n";
+    const std::string output = session.run("RESTART\n" + game + "RESTART\n" + game + "end\n");
+    EXPECT_EQ(lines(output), (std::vector<std::string>{
+                                 "OK",
+                                 "MESSAGE The experience file " + file +
+                                     " would pass its cap of 192 bytes: the game is not stored, and nothing more "
+                                     "is learned in this run",
+                                 "OK"}));
+    EXPECT_FALSE(learnEnabled);
+    EXPECT_EQ(fs::file_size(file), 48u);
+    EXPECT_FALSE(fs::exists(file + ".pending"));
 }
 
 }  // namespace
