@@ -81,8 +81,7 @@ void Board::placeStone(int cell) {
 }
 
 void Board::makeMove(int cell) {
-    if (playedCount_ < CellCount)
-        played_[playedCount_++] = {static_cast<int16_t>(cell), static_cast<int16_t>(lastMove_), savedScore_};
+    if (playedCount_ < CellCount) played_[playedCount_++] = {static_cast<int16_t>(cell), sideToMove_};
     placeStone(cell);
     updateAround(cell);
     ++nodeCounter;
@@ -162,15 +161,25 @@ void Board::removeStone(int cell) {
     sideToMove_ = static_cast<uint8_t>(1 - sideToMove_);
 }
 
+// The set-up's stones are the Board's less those of its moves; set up again,
+// they take the moves but the last in their order, as a game replayed from
+// its record would (a manager's round trip costs more than the replay).
 bool Board::takeBack() {
     if (playedCount_ == 0 || lastMove_ < 0 || played_[playedCount_ - 1].cell != lastMove_) return false;
-    const PlayedMove move = played_[--playedCount_];
-    const uint8_t side = isXByte(cells_[move.cell]) ? 1 : 0;
-    removeStone(move.cell);
-    sideToMove_ = side;
-    savedScore_ = move.savedScore;
-    lastMove_ = move.lastMove;
-    checkInDebug(move.cell);
+    int8_t stones[CellCount];
+    for (int c = 0; c < CellCount; ++c) stones[c] = static_cast<int8_t>(stoneAt(c));
+    const int kept = playedCount_ - 1;
+    PlayedMove moves[CellCount];
+    std::copy(played_, played_ + playedCount_, moves);
+    for (int i = 0; i < playedCount_; ++i) stones[moves[i].cell] = NoStone;
+    const int32_t nodes = nodeCounter;  // no search's moves
+    setUp(stones, moves[kept].side);
+    for (int i = 0; i < kept; ++i) {
+        sideToMove_ = moves[i].side;
+        makeMove(moves[i].cell);
+    }
+    sideToMove_ = moves[kept].side;
+    nodeCounter = nodes;
     return true;
 }
 

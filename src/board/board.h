@@ -53,11 +53,11 @@ public:
     void pass() { sideToMove_ = static_cast<uint8_t>(1 - sideToMove_); }
     void setSideToMove(int side) { sideToMove_ = static_cast<uint8_t>(side != 0); }
     // Takes back the last move played on this Board since it was set up,
-    // cleared or copied: the stone goes and the cells around it are
-    // evaluated again (the lists hold the same entries as before the move,
-    // equal classes possibly in another order); totals, saved total, side to
-    // move, key and last move are those from before it. False, with nothing
-    // changed, when the Board holds no such move.
+    // cleared or copied: the Board becomes the position that the moves before
+    // it give played afresh on the stones of the set-up (lists in their
+    // order, totals, saved total, key, last move), with the side of the
+    // stone taken back to move. False, with nothing changed, when the Board
+    // holds no such move.
     bool takeBack();
     // The debug step back: takes the stone of the last move off the board
     // and evaluates the cells around it again; the side to move changes, the
@@ -109,12 +109,10 @@ private:
         uint32_t touchedRanks[MaxBatch];
         int8_t touchedLine[MaxBatch];  // the line through the move, -1 for the move's own cell
     };
-    // What takeBack needs of the moves played since the last set-up: the
-    // saved total and the last move before each.
+    // The moves played since the last set-up, for takeBack to play again.
     struct PlayedMove {
         int16_t cell;
-        int16_t lastMove;
-        int32_t savedScore;
+        uint8_t side;
     };
 
     ThreatList& moverList() { return sideToMove_ ? xThreats_ : oThreats_; }

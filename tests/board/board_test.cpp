@@ -218,6 +218,36 @@ TEST(Board, TakeBackAndLiftRestoreThePosition) {
         EXPECT_EQ(lift ? board.liftLastStone() : board.takeBack(), !lift);
         EXPECT_EQ(board.moveCount(), before->moveCount() - (lift ? 0 : 1));
     }
+    // TAKEBACK k times after n moves leaves the position of the first n - k
+    // moves played afresh, lists in their order too, also after a pass and
+    // on a position set up from stones.
+    for (const int k : {1, 2, 5, 17}) {
+        for (const bool fromStones : {false, true}) {
+            Board played, afresh;
+            if (fromStones) {
+                int8_t stones[CellCount];
+                std::fill(std::begin(stones), std::end(stones), static_cast<int8_t>(NoStone));
+                stones[cellAt(9, 9)] = 1;
+                stones[cellAt(10, 10)] = 0;
+                played.setUp(stones, 1);
+                afresh.setUp(stones, 1);
+            }
+            std::mt19937 rng(static_cast<unsigned>(k));
+            std::vector<int> moves;
+            while (moves.size() < 30) moves.push_back(randomMove(played, rng)), played.makeMove(moves.back());
+            for (int i = 0; i < k; ++i) ASSERT_TRUE(played.takeBack()) << k;
+            for (size_t i = 0; i + k < moves.size(); ++i) afresh.makeMove(moves[i]);
+            ASSERT_NO_FATAL_FAILURE(expectSameBoard(played, afresh, "taken back"));
+        }
+    }
+    Board passed, single;
+    passed.pass();
+    single.pass();
+    for (int m : {189, 190}) passed.makeMove(m);
+    single.makeMove(189);
+    ASSERT_TRUE(passed.takeBack());
+    ASSERT_NO_FATAL_FAILURE(expectSameBoard(passed, single, "after a pass"));
+
     Board copied;
     copied.makeMove(189);
     auto copy = copyBoard(copied);
