@@ -310,6 +310,7 @@ CommandLoop::Outcome CommandLoop::commandBegin() {
 CommandLoop::Outcome CommandLoop::commandEnd() { return Outcome::End; }
 
 CommandLoop::Outcome CommandLoop::commandBoard() {
+    game.startTurn(storeWaitLimit(game));
     if (!game.readBoardInput(input)) {
         game.finishTurn();
         return Outcome::Continue;

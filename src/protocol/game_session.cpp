@@ -15,8 +15,30 @@
 #include "platform/clock.h"
 #include "platform/file_kind.h"
 #include "protocol/output.h"
-#include "protocol/turn_driver.h"
+#include "protocol/trace_log.h"
 #include "search/static_value.h"
+
+void reportDatabaseError(GameSession& game) {
+    trace("DatabaseError", "database dropped for this turn");
+    writeLine(game.out, "MESSAGE Chyba databaze!");
+    game.followsKnowledgeBase = false;
+    game.refollowDue = true;
+}
+
+void resetGame(GameSession& game) {
+    game.moveRecordCount = 0;
+    game.recordIsGame = true;
+    game.learningDue = false;
+    game.board.clear();
+    game.followsKnowledgeBase = consultEnabled;
+    game.refollowDue = false;
+    if (!consultEnabled) return;
+    try {
+        experienceDatabase.rewind();
+    } catch (...) {
+        reportDatabaseError(game);
+    }
+}
 
 void GameSession::setMemoryBudget(int32_t bytes) {
     memoryBudget = bytes - MinimumMemoryBudget;
@@ -25,18 +47,12 @@ void GameSession::setMemoryBudget(int32_t bytes) {
 
 namespace {
 
-// The longest wait for another brain's store during play (never more than a
-// tenth of the turn): a turn's store runs after its reply, in the opponent's
-// time, and must not hold up the reading of the next turn for long.
-constexpr int32_t PlayStoreWaitMs = ReplyReserveMs / 4;
-
 void learnGame(GameSession& game) {
     std::vector<int32_t> moves(game.moveRecord, game.moveRecord + game.moveRecordCount);
     const int value = judgeGame(moves);
     if (value == Unsuitable) return;
     try {
-        const ExperienceDatabase::StoreLock lock(experienceDatabase,
-                                                 std::min(PlayStoreWaitMs, turnBudget(game) / 10));
+        const ExperienceDatabase::StoreLock lock(experienceDatabase, game.storeWaitMs);
         if (lock.state == ExperienceDatabase::StoreStart::Busy) {
             writeLine(game.out, "MESSAGE Learning skipped: another process is storing into " +
                                     experienceDatabase.path());
@@ -68,7 +84,7 @@ bool keyOf(int cell, int& key) {
 void GameSession::playMove(int cell) {
     if (moveRecordCount < CellCount) moveRecord[moveRecordCount++] = cell;
     board.makeMove(cell);
-    if (winTest(board, 0) != 0 && learnEnabled && recordIsGame && learnsGames) {
+    if (winTest(board) != 0 && learnEnabled && recordIsGame && learnsGames) {
         if (replyPending)
             learningDue = true;
         else
@@ -93,8 +109,9 @@ void GameSession::playMove(int cell) {
     }
 }
 
-void GameSession::startTurn() {
+void GameSession::startTurn(int32_t waitMs) {
     turnStartMs = platform::clockMs();
+    storeWaitMs = waitMs;
     replyPending = true;
 }
 
@@ -142,7 +159,7 @@ bool GameSession::stepCandidate(int c) {
         board.liftLastStone();
     } else {
         const int k = (c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c) - 'A';
-        analyse(board, 0);
+        analyse(board);
         if (k < 0 || k >= resultCount) {
             const char letter = static_cast<char>(c);
             writeLine(out, "ERROR No listed move for the letter " +
@@ -240,7 +257,6 @@ bool GameSession::readBoardInput(ProtocolInput& input) {
     }
     // The position is replayed as a new game, so the move record, the score
     // totals and the database cursor follow the lines in their order.
-    startTurn();
     board.setSideToMove(1);
     resetGame(*this);
     for (int i = 1; i < count; ++i)
@@ -306,7 +322,7 @@ void printBoard(Board& board, std::ostream& out) {
         << std::flush;
     out << "DEBUG " << scorePosition(board) << '\n' << std::flush;
 
-    analyse(board, 0);
+    analyse(board);
     int xClass[CellCount], oClass[CellCount], listed[CellCount];
     classByCell(board.threats(1), xClass);
     classByCell(board.threats(0), oClass);

@@ -49,6 +49,9 @@ struct GameSession {
     // The clock reading when the command asking for the engine's move had been
     // read: the turn's time runs from there, the database's work included.
     int32_t turnStartMs = 0;
+    // How long a store during play waits for another process's store: set by
+    // the turn driver from the turn's budget (this is its start-up value).
+    int32_t storeWaitMs = 50;
     // While a turn's reply is not written, a game that a move decides is
     // stored only after the reply (finishTurn): a store never delays it.
     bool replyPending = false;
@@ -65,8 +68,9 @@ struct GameSession {
     explicit GameSession(std::ostream& output) : out(output) {}
 
     void setMemoryBudget(int32_t bytes);
-    // A command asks for the engine's move: the clock starts, stores wait.
-    void startTurn();
+    // A command asks for the engine's move: the clock starts, stores wait
+    // until the reply is out and then wait at most waitMs for another's.
+    void startTurn(int32_t waitMs);
     // The reply is out: a game decided during the turn is stored now.
     void finishTurn();
     // The position is no longer a stored line's (a move off the lines, a pass,
@@ -92,6 +96,14 @@ struct GameSession {
     // then empty and consistent.
     bool readPosition(const char* name);
 };
+
+// An empty Board rebuilt from scratch, an empty move record and the database
+// cursor back at its root; sideToMove and the INFO settings stay.
+void resetGame(GameSession& game);
+
+// A database that fails during play: reported, not followed for the rest of
+// the turn, and the next turn finds the game's node again from the root.
+void reportDatabaseError(GameSession& game);
 
 // The three-panel picture; the caller ends its last line.
 void printBoard(Board& board, std::ostream& out);

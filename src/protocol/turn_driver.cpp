@@ -1,5 +1,6 @@
 #include "protocol/turn_driver.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -47,26 +48,6 @@ void noteChoice(GameSession& game, MoveChoice::Source source, int cell, int32_t 
     choice.positionKey = game.board.positionKey();
 }
 
-// The cursor may now lag behind the game: the next turn finds the game's node
-// again from the root.
-void reportDatabaseError(GameSession& game) {
-    trace("DatabaseError", "database dropped for this turn");
-    writeLine(game.out, "MESSAGE Chyba databaze!");
-    game.followsKnowledgeBase = false;
-    game.refollowDue = true;
-}
-
-void followFromRoot(GameSession& game) {
-    game.followsKnowledgeBase = consultEnabled;
-    game.refollowDue = false;
-    if (!consultEnabled) return;
-    try {
-        experienceDatabase.rewind();
-    } catch (...) {
-        reportDatabaseError(game);
-    }
-}
-
 // The stored reply for the position as a board cell, or NoMove. The cursor
 // stands on the position's node, so a reply on a stone would mean a damaged
 // file; the search then decides.
@@ -108,7 +89,7 @@ int firstEmptyCell(const Board& board) {
 int legalOrFallback(Board& board, int cell) {
     if (isEmptyCell(board, cell)) return cell;
     trace("!isEmptyCell(best)", formatted("move %d replaced", cell).c_str());
-    analyse(board, 0);
+    analyse(board);
     for (int i = 0; i < resultCount; ++i)
         if (isEmptyCell(board, resultCells[i])) return resultCells[i];
     return firstEmptyCell(board);
@@ -174,13 +155,7 @@ int32_t turnBudget(const GameSession& game) {
     return game.timeoutTurn < share ? game.timeoutTurn : share;
 }
 
-void resetGame(GameSession& game) {
-    game.moveRecordCount = 0;
-    game.recordIsGame = true;
-    game.learningDue = false;
-    game.board.clear();
-    followFromRoot(game);
-}
+int32_t storeWaitLimit(const GameSession& game) { return std::min(ReplyReserveMs / 4, turnBudget(game) / 10); }
 
 void startNewGame(GameSession& game) {
     game.board.setSideToMove(1);
@@ -189,7 +164,7 @@ void startNewGame(GameSession& game) {
 }
 
 int beginGame(GameSession& game) {
-    game.startTurn();
+    game.startTurn(storeWaitLimit(game));
     resetGame(game);
     trace("begin", formatted("engine opens as side %d", game.board.sideToMove()).c_str());
     int cell = recommendedCell(game, true);
@@ -198,7 +173,7 @@ int beginGame(GameSession& game) {
 }
 
 int answerMove(GameSession& game, int x, int y) {
-    game.startTurn();
+    game.startTurn(storeWaitLimit(game));
     if (game.board.moveCount() == 0) {
         game.board.pass();
         resetGame(game);
@@ -227,7 +202,7 @@ int chooseMove(GameSession& game, int32_t startMs) {
         return showUnsearchedReply(game, fast);
     }
 
-    analyse(board, 0);
+    analyse(board);
     if (resultCount == 1) {
         trace("resultCount == 1", formatted("forced %d", resultCells[0]).c_str());
         const int forced = legalOrFallback(board, resultCells[0]);

@@ -9,15 +9,15 @@ constexpr int NoMove = -1;
 
 // min(timeoutTurn, timeLeft / 6) in milliseconds.
 int32_t turnBudget(const GameSession& game);
+// How long a store after a reply waits for another process's store: a tenth
+// of the turn, and never long enough to hold up the reading of the next turn.
+int32_t storeWaitLimit(const GameSession& game);
 // moveDeadline for a reply begun at startedMs, a clock reading: the budget
 // less the reserve.
 void setMoveDeadline(const GameSession& game, int32_t startedMs);
 // The same for a reply begun now.
 void setMoveDeadline(const GameSession& game);
 
-// An empty Board rebuilt from scratch, an empty move record and the database
-// cursor back at its root; sideToMove and the INFO settings stay.
-void resetGame(GameSession& game);
 // START: a new game as in a fresh process, the engine playing side 1.
 void startNewGame(GameSession& game);
 
