@@ -281,8 +281,9 @@ TEST(TurnDriverTest, TakebackStepsTheFollowingBack) {
 }
 
 // Stored: 9,10, then 10,10, then the reply 11,9 of a game the first player
-// won. A game that leaves the line with 15,15 and goes on with 10,10 meets,
-// under the frame 15,15 set, the key of the stored 10,10 below the node it left.
+// won. A game that leaves the line with 15,15 and, after 0,0, goes on with
+// 10,10 meets, under the frame 15,15 set, the key of the stored 10,10 below the
+// node it left, with the first player to move there as in the stored line.
 TEST(TurnDriverTest, AGameOffTheStoredLinesIsNotFollowedUntilATakebackReturns) {
     DatabaseSession s(-1);
     std::vector<NodeStats> won(3);
@@ -292,15 +293,16 @@ TEST(TurnDriverTest, AGameOffTheStoredLinesIsNotFollowedUntilATakebackReturns) {
     }
     experienceDatabase.mergeLine({NormalisedFirstMove, NormalisedFirstMove + 1, NormalisedFirstMove + 22}, won);
 
-    s.run("start 20\nplay 9,10\nplay 15,15\nend\n");
+    s.run("start 20\nplay 9,10\nplay 15,15\nplay 0,0\nend\n");
     ASSERT_FALSE(s.game.followsKnowledgeBase);
     const std::string text = s.run("turn 10,10\nend\n");
     EXPECT_EQ(text.find("Doporuceny"), std::string::npos) << text;
     EXPECT_FALSE(s.game.followsKnowledgeBase);
 
     // Taken back to the stored line, the game is followed again.
-    EXPECT_EQ(s.run("takeback " + cellText(s.game.moveRecord[3]) + "\ntakeback 10,10\ntakeback 15,15\nend\n"),
-              "OK\nOK\nOK\n");
+    EXPECT_EQ(s.run("takeback " + cellText(s.game.moveRecord[4]) +
+                    "\ntakeback 10,10\ntakeback 0,0\ntakeback 15,15\nend\n"),
+              "OK\nOK\nOK\nOK\n");
     EXPECT_TRUE(s.game.followsKnowledgeBase);
     const std::string back = s.run("play 12,12\ntakeback 12,12\nturn 10,10\nend\n");
     EXPECT_NE(back.find("MESSAGE Doporuceny: " + std::to_string(cellAt(11, 9)) + "\n11,9\n"), std::string::npos)
