@@ -452,27 +452,14 @@ int32_t addCount(int32_t a, int32_t b) {
     return int32_t(std::clamp<int64_t>(sum, INT32_MIN, INT32_MAX));
 }
 
-// The second player's order of the classes, best first: its whole wins, its
-// cut wins, the first player's cut wins, the first player's whole wins. The
-// first player's order is the reverse.
-int secondPlayerRank(int32_t outcome) {
-    switch (outcome) {
-        case WholeSecondWins: return 0;
-        case CutSecondWins: return 1;
-        case CutFirstWins: return 2;
-        default: return 3;
-    }
-}
-
 }  // namespace
 
 void combineStats(NodeStats& a, const NodeStats& child) {
     a.secondWinsCut = addCount(a.secondWinsCut, child.secondWinsCut);
     a.secondWinsWhole = addCount(a.secondWinsWhole, child.secondWinsWhole);
-    // Odd ply: the children are the second player's moves.
+    // Odd ply: the children are the second player's moves, who wants low classes.
     const bool secondChooses = a.ply % 2 == 1;
-    const int childRank = secondPlayerRank(child.outcome), rank = secondPlayerRank(a.outcome);
-    const bool better = secondChooses ? childRank < rank : childRank > rank;
+    const bool better = secondChooses ? child.outcome < a.outcome : child.outcome > a.outcome;
     const bool toEndWins = secondChooses ? child.toEnd < a.toEnd : child.toEnd > a.toEnd;
     if (better) {
         a.outcome = child.outcome;

@@ -61,10 +61,8 @@ void evaluate(ExpectedNode& node, int ply) {
         evaluate(child, ply + 1);
         node.stats.secondWinsWhole += child.stats.secondWinsWhole;
         node.stats.secondWinsCut += child.stats.secondWinsCut;
-        // The second player's order of the classes: 0, 2, 1, 3.
-        constexpr int rank[4] = {0, 2, 1, 3};
-        const auto candidate = std::make_pair(rank[child.stats.outcome], child.stats.toEnd);
-        const auto held = std::make_pair(rank[node.stats.outcome], node.stats.toEnd - 1);
+        const auto candidate = std::make_pair(child.stats.outcome, child.stats.toEnd);
+        const auto held = std::make_pair(node.stats.outcome, node.stats.toEnd - 1);
         const bool secondChooses = (ply + 1) % 2 == 1;
         if (first || (secondChooses ? candidate < held : candidate > held)) {
             node.stats.outcome = child.stats.outcome;

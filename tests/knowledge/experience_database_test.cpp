@@ -152,26 +152,25 @@ TEST_F(DatabaseFixture, MergeLineBuildsAndRecomputesTheLine) {
     EXPECT_EQ(rs[5].stats.secondWinsCut, 1);
     EXPECT_EQ(rs[5].stats.toEnd, 0);
     EXPECT_EQ(rs[4].stats.toEnd, 1);
-    // At 190 (children at ply 2, the first player's choice) its own cut win,
-    // class 1, beats the second player's, class 2.
-    EXPECT_EQ(rs[2].stats.outcome, 1);
-    EXPECT_EQ(rs[2].stats.toEnd, 1);
+    // At 190 (children at ply 2, first player's choice) class 2 beats class 1.
+    EXPECT_EQ(rs[2].stats.outcome, 2);
+    EXPECT_EQ(rs[2].stats.toEnd, 2);
     EXPECT_EQ(rs[2].stats.secondWinsCut, 1);
-    EXPECT_EQ(rs[0].stats.outcome, 1);
-    EXPECT_EQ(rs[0].stats.toEnd, 3);
+    EXPECT_EQ(rs[0].stats.outcome, 2);
+    EXPECT_EQ(rs[0].stats.toEnd, 4);
     EXPECT_EQ(rs[0].stats.secondWinsCut, 1);
     EXPECT_EQ(rs[0].stats.ply, 511);
 }
 
-// Each player at its node prefers its whole wins, then its cut wins, then the
-// other's cut wins, then the other's whole wins.
-TEST(CombineStatsTest, EachPlayerRanksTheClassesFromItsOwnWins) {
+// The player who moves second takes the lowest class at its node, the first
+// player the highest: the order in which stored files hold them.
+TEST(CombineStatsTest, EachPlayerTakesItsEndOfTheClasses) {
     const struct {
         int ply;  // of the children: odd for the second player's moves
         int first, second, chosen;
     } cases[] = {
-        {1, 1, 2, 2}, {1, 3, 1, 1}, {1, 2, 0, 0}, {1, 2, 3, 2},
-        {2, 2, 1, 1}, {2, 0, 2, 2}, {2, 1, 3, 3}, {2, 1, 0, 1},
+        {1, 1, 2, 1}, {1, 3, 1, 1}, {1, 2, 0, 0}, {1, 2, 3, 2},
+        {2, 2, 1, 2}, {2, 0, 2, 2}, {2, 1, 3, 3}, {2, 1, 0, 1},
     };
     for (const auto& c : cases) {
         NodeStats a = stats(c.first), child = stats(c.second);
