@@ -287,11 +287,11 @@ void copyBoard(const Board& source, Board& target) {
 
 namespace {
 
-bool writeInt32(std::FILE* file, int32_t value) {
+void appendInt32(std::string& bytes, int32_t value) {
     const uint32_t u = static_cast<uint32_t>(value);
-    const unsigned char bytes[4] = {static_cast<unsigned char>(u), static_cast<unsigned char>(u >> 8),
-                                    static_cast<unsigned char>(u >> 16), static_cast<unsigned char>(u >> 24)};
-    return std::fwrite(bytes, 1, 4, file) == 4;
+    const char four[4] = {static_cast<char>(u), static_cast<char>(u >> 8), static_cast<char>(u >> 16),
+                          static_cast<char>(u >> 24)};
+    bytes.append(four, 4);
 }
 
 bool readInt32(std::FILE* file, int32_t& value) {
@@ -302,14 +302,15 @@ bool readInt32(std::FILE* file, int32_t& value) {
     return true;
 }
 
-bool writeList(std::FILE* file, const ThreatList& list) {
+void appendList(std::string& bytes, const ThreatList& list) {
     list.settle();
-    if (!writeInt32(file, list.count)) return false;
-    for (int i = 0; i < list.count; ++i)
-        if (!writeInt32(file, list.cells[i])) return false;
-    for (int i = 0; i < list.count; ++i)
-        if (!writeInt32(file, list.classes[i])) return false;
-    return true;
+    appendInt32(bytes, list.count);
+    for (int i = 0; i < list.count; ++i) appendInt32(bytes, list.cells[i]);
+    for (int i = 0; i < list.count; ++i) appendInt32(bytes, list.classes[i]);
+}
+
+bool writeBytes(std::FILE* file, const std::string& bytes) {
+    return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
 }
 
 // An image read from disk is checked before it touches the Board: counts,
@@ -340,15 +341,31 @@ void installList(ThreatList& list, const ListImage& image) {
 
 }  // namespace
 
+void appendBoardImage(const Board& board, std::string& bytes) {
+    appendInt32(bytes, board.moveCount);
+    appendInt32(bytes, board.lastMove);
+    bytes.push_back(static_cast<char>(board.sideToMove));
+    appendBoardImageBody(board, bytes);
+}
+
+void appendBoardImageBody(const Board& board, std::string& bytes) {
+    appendInt32(bytes, board.xScore);
+    appendInt32(bytes, board.oScore);
+    appendList(bytes, board.xThreats);
+    appendList(bytes, board.oThreats);
+    bytes.append(reinterpret_cast<const char*>(board.cells), CellCount);
+}
+
 bool writeBoardImage(const Board& board, std::FILE* file) {
-    const uint8_t side = board.sideToMove;
-    return writeInt32(file, board.moveCount) && writeInt32(file, board.lastMove) &&
-           std::fwrite(&side, 1, 1, file) == 1 && writeBoardImageBody(board, file);
+    std::string bytes;
+    appendBoardImage(board, bytes);
+    return writeBytes(file, bytes);
 }
 
 bool writeBoardImageBody(const Board& board, std::FILE* file) {
-    return writeInt32(file, board.xScore) && writeInt32(file, board.oScore) && writeList(file, board.xThreats) &&
-           writeList(file, board.oThreats) && std::fwrite(board.cells, 1, CellCount, file) == CellCount;
+    std::string bytes;
+    appendBoardImageBody(board, bytes);
+    return writeBytes(file, bytes);
 }
 
 bool readBoardImage(Board& board, std::FILE* file) {

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "board/cell.h"
 #include "board/keys.h"
@@ -91,6 +92,9 @@ void copyBoard(const Board& source, Board& target);
 
 // Board image: the little-endian serial form used by the node files.
 bool writeBoardImage(const Board& board, std::FILE* file);
+// The same bytes, appended to a string.
+void appendBoardImage(const Board& board, std::string& bytes);
+void appendBoardImageBody(const Board& board, std::string& bytes);
 // Fields 4 to 8 only, for writers that put the first three down themselves;
 // the bytes are those of writeBoardImage.
 bool writeBoardImageBody(const Board& board, std::FILE* file);

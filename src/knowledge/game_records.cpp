@@ -135,25 +135,45 @@ int judgeGame(std::vector<int32_t>& moves) {
     }
 }
 
-bool saveGame(ExperienceDatabase& database, std::vector<int32_t>& moves, int value, std::ostream& out) {
+Preparation prepareSave(ExperienceDatabase& database, std::vector<int32_t>& moves, int value,
+                        std::vector<NodeStats>& stats, int& index) {
     const size_t n = moves.size();
     try {
-        if (!database.prepareGame(moves)) {
-            out << "MESSAGE Saving to DB failed." << std::endl;
-            return false;
-        }
+        if (!database.prepareGame(moves)) return Preparation::Refused;
         const bool whole = moves.size() == n;
-        const int index = whole ? (value == SecondPlayerWins ? 3 : 0) : (value == SecondPlayerWins ? 2 : 1);
-        std::vector<NodeStats> stats(moves.size(), statsTemplates[index]);
+        index = whole ? (value == SecondPlayerWins ? 3 : 0) : (value == SecondPlayerWins ? 2 : 1);
+        stats.assign(moves.size(), statsTemplates[index]);
         for (size_t i = 0; i < stats.size(); ++i) stats[i].ply = wrapPly(int32_t(i));
-        database.mergeLine(moves, stats);
-        out << "MESSAGE Saved to DB. (" << index << ")" << std::endl;
-        return true;
+        return Preparation::Ready;
     } catch (...) {
-        // A damaged file is named once; every refused game still says it failed.
-        const std::string damage = database.damageReport();
-        if (!damage.empty()) out << damage << std::endl;
-        out << "MESSAGE Saving to DB failed." << std::endl;
-        return false;
+        return Preparation::Failed;
     }
+}
+
+std::string refusalReport(ExperienceDatabase& database, Preparation outcome) {
+    if (outcome == Preparation::Refused) return "MESSAGE Saving to DB failed.\n";
+    // A full file says why for every store; a damaged one is named once, and
+    // every refused game still says it failed.
+    if (database.isFull()) return database.fullReport() + "\n";
+    const std::string damage = database.damageReport();
+    return (damage.empty() ? "" : damage + "\n") + "MESSAGE Saving to DB failed.\n";
+}
+
+std::string savedReport(int index) { return "MESSAGE Saved to DB. (" + std::to_string(index) + ")\n"; }
+
+bool saveGame(ExperienceDatabase& database, std::vector<int32_t>& moves, int value, std::ostream& out) {
+    std::vector<NodeStats> stats;
+    int index = 0;
+    Preparation outcome = prepareSave(database, moves, value, stats, index);
+    if (outcome == Preparation::Ready) {
+        try {
+            database.mergeLine(moves, stats);
+            out << savedReport(index) << std::flush;
+            return true;
+        } catch (...) {
+            outcome = Preparation::Failed;
+        }
+    }
+    out << refusalReport(database, outcome) << std::flush;
+    return false;
 }

@@ -262,7 +262,9 @@ CommandLoop::Outcome CommandLoop::commandDb() {
             writeLine(out, "Done");
         });
     } else if (word.find("check") != std::string_view::npos) {
-        guardDatabaseCommand(out, [&] { checkDatabase(platform::dataPath(ExperienceFilePath), out); });
+        guardDatabaseCommand(out, [&] {
+            checkDatabase(platform::dataPath(ExperienceFilePath), out, experienceDatabase.recordLimit());
+        });
     }
     return Outcome::Continue;
 }

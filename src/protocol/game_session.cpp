@@ -43,8 +43,13 @@ void learnGame(GameSession& game) {
             learnEnabled = false;
             const std::string report = experienceDatabase.damageReport();
             if (!report.empty()) writeLine(game.out, report);
+        } else if (lock.state == ExperienceDatabase::StoreStart::Full) {
+            learnEnabled = false;
+            writeLine(game.out, experienceDatabase.fullReport());
         } else {
             saveGame(experienceDatabase, moves, value, game.out);
+            // A full file takes nothing more: the games after this one are not offered.
+            if (experienceDatabase.isFull()) learnEnabled = false;
         }
     } catch (...) {
         writeLine(game.out, "MESSAGE Saving to DB failed.");
