@@ -272,8 +272,12 @@ void ExperienceDatabase::writeRecord(int32_t offset, const NodeRecord& record) {
 int32_t ExperienceDatabase::appendRecord(const NodeRecord& record) {
     requireOpen();
     if (!cacheActive || storeDepth == 0) throw DatabaseError{};
-    // A file at the reach of 32-bit links takes no more.
-    if (cache.records() >= MaxRecords) throw DatabaseError{};
+    // A file at the reach of 32-bit links (or at the size limit of a line
+    // being worked out) takes no more.
+    if (cache.records() >= std::min(MaxRecords, appendLimit)) {
+        appendLimitReached = true;
+        throw DatabaseError{};
+    }
     uint8_t bytes[RecordSize];
     encodeRecord(record, bytes);
     const int32_t index = cache.append(file, bytes);
@@ -526,46 +530,40 @@ void ExperienceDatabase::mergeLine(const std::vector<int32_t>& moves, const std:
     if (!batchOpen) commitLines();
 }
 
-// The records a line would add: those below its longest stored beginning.
-int32_t ExperienceDatabase::recordsToAdd(const std::vector<int32_t>& moves) {
-    NodeRecord node = readRecord(0);
-    for (size_t i = 0; i < moves.size(); ++i) {
-        int32_t offset = node.firstChild;
-        for (int32_t steps = 0; offset != NoRecord; ++steps) {
-            if (beyondRecords(steps)) throw DatabaseError{};
-            const NodeRecord child = readRecord(offset);
-            if (child.move == moves[i]) break;
-            offset = child.nextSibling;
-        }
-        if (offset == NoRecord) return int32_t(moves.size() - i);
-        node = readRecord(offset);
-    }
-    return 0;
-}
-
-// Works the line out in the cache; a line that fails there leaves the cache
-// and the cursor as they were.
-void ExperienceDatabase::stageLine(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats) {
-    if (full || int64_t(records) + recordsToAdd(moves) > recordLimit()) {
-        full = true;
-        throw DatabaseError{};
-    }
+// Works the line out in the cache; a line that fails there, or would take
+// the file past `limit` records (false), leaves the cache and the cursor as
+// they were.
+bool ExperienceDatabase::stageWithin(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats,
+                                     int32_t limit) {
     const NodeRecord cursor = current;
     const int32_t cursorOffset = currentOffset;
     const RecordCache::Mark before = cache.mark();
     staging = true;
+    appendLimit = limit;
+    appendLimitReached = false;
     try {
         storeLine(moves, stats);
     } catch (...) {
         staging = false;
+        appendLimit = MaxRecords;
         cache.rollBack(before);
         records = cache.records();
         current = cursor;
         currentOffset = cursorOffset;
+        if (appendLimitReached) return false;
         throw;
     }
     staging = false;
+    appendLimit = MaxRecords;
     cache.keepChanges();
+    return true;
+}
+
+void ExperienceDatabase::stageLine(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats) {
+    if (full || !stageWithin(moves, stats, recordLimit())) {
+        full = true;
+        throw DatabaseError{};
+    }
     if (!batchOpen) stagedLines.clear();
     stagedLines.push_back({moves, stats});
 }
@@ -820,17 +818,10 @@ void ExperienceDatabase::finishPendingStore() {
     for (size_t n; bytes.size() <= PendingMaxBytes && (n = std::fread(block, 1, sizeof block, marker)) > 0;)
         bytes.insert(bytes.end(), block, block + n);
     std::fclose(marker);
-    const std::vector<PendingLine> lines = decodePendingLines(bytes);
-    staging = true;
-    try {
-        for (const PendingLine& line : lines)
-            if (validLine(line.moves, line.stats) && int64_t(records) + recordsToAdd(line.moves) <= MaxRecords)
-                storeLine(line.moves, line.stats);
-    } catch (...) {
-        staging = false;
-        throw;
-    }
-    staging = false;
+    // Each line was refused, or stored with nothing more than it needed, if it
+    // did not fit when it began: a line that does not fit now was never begun.
+    for (const PendingLine& line : decodePendingLines(bytes))
+        if (validLine(line.moves, line.stats)) stageWithin(line.moves, line.stats, MaxRecords);
     writeStaged();
     removePendingStore();
 }

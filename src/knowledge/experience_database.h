@@ -171,6 +171,8 @@ private:
     int snapshotDepth = 0;
     bool staging = false;      // changes wait in the cache until the store writes them
     bool batchOpen = false;
+    int32_t appendLimit = MaxRecords;  // for the line being worked out
+    bool appendLimitReached = false;
     std::vector<PendingLine> stagedLines;
 
     void requireOpen() const;
@@ -184,7 +186,7 @@ private:
     void forgetCache();
     void beginSnapshot();
     void endSnapshot();
-    int32_t recordsToAdd(const std::vector<int32_t>& moves);
+    bool stageWithin(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats, int32_t limit);
     void stageLine(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats);
     void commitLines();
     void writeStaged();

@@ -20,6 +20,13 @@ constexpr NodeStats makeTemplate(int outcome, int proof, int disproof) {
 
 constexpr int HeaderLineLength = 254;  // fgets size: 253 characters per read
 
+// A buffer of our own spares the system call that would size one: an import
+// reads many small records.
+struct RecordBuffer {
+    char bytes[4096];
+    explicit RecordBuffer(std::FILE* file) { std::setvbuf(file, bytes, _IOFBF, sizeof bytes); }
+};
+
 // Reads the rest of the file as "%d,%d,%d" triples until one is incomplete.
 class TripleScanner {
 public:
@@ -76,6 +83,7 @@ bool readRecGame(const std::string& path, std::vector<int32_t>& moves) {
     moves.clear();
     std::FILE* file = std::fopen(path.c_str(), "r");
     if (!file) return false;
+    RecordBuffer buffer(file);
     char line[HeaderLineLength];
     if (!std::fgets(line, sizeof line, file) || !std::fgets(line, sizeof line, file)) {
         std::fclose(file);
@@ -90,6 +98,7 @@ bool readPsqGame(const std::string& path, std::vector<int32_t>& moves) {
     moves.clear();
     std::FILE* file = std::fopen(path.c_str(), "r");
     if (!file) return false;
+    RecordBuffer buffer(file);
     char line[HeaderLineLength];
     if (!std::fgets(line, sizeof line, file) || std::string(line).find("20x20") == std::string::npos) {
         std::fclose(file);

@@ -150,14 +150,15 @@ void RecordCache::writeChanges(std::FILE* file) {
     keepChanges();
     if (total > written) writeAppended(file);
     std::sort(changed.begin(), changed.end());
-    std::vector<uint8_t> run;
     for (size_t i = 0; i < changed.size();) {
-        // Records side by side in the file go out in one write.
+        // The changed records of one page go out in one write, with the
+        // records between them: the page holds those as the file does.
+        const int32_t first = changed[i];
         size_t end = i + 1;
-        while (end < changed.size() && changed[end] == changed[end - 1] + 1) ++end;
-        run.resize((end - i) * RecordSize);
-        for (size_t k = i; k < end; ++k) std::memcpy(run.data() + (k - i) * RecordSize, at(file, changed[k]), RecordSize);
-        if (!platform::writeAt(file, int64_t(changed[i]) * RecordSize, run.data(), run.size())) throw DatabaseError{};
+        while (end < changed.size() && changed[end] / PageRecords == first / PageRecords) ++end;
+        const int32_t count = changed[end - 1] - first + 1;
+        if (!platform::writeAt(file, int64_t(first) * RecordSize, at(file, first), size_t(count) * RecordSize))
+            throw DatabaseError{};
         i = end;
     }
     for (const int32_t index : changed)

@@ -34,8 +34,9 @@ public:
     // Writes the changes so that a reader, or a process killed at any moment,
     // only ever meets records that are whole or unlinked: the appended records
     // first with their links among themselves left out, then with them, then
-    // the changed records in the order of the file. Raises DatabaseError; an
-    // append that stops short is cut off the file again.
+    // the changed records in the order of the file, a page at a time. Raises
+    // DatabaseError; an append that stops short is cut off the file again.
+    // Only while the cache holds the file as it is (under the store lock).
     void writeChanges(std::FILE* file);
 
     // Undoing the changes since a mark, for a store that is given up in memory.
