@@ -141,7 +141,8 @@ void Importer::flush() {
         out << item.text;
         if (!item.path.empty())
             out << "DEBUG Partie " << item.path
-                << (item.saved ? " byla uspesne pridana do baze znalosti." : " neni vyhovujici pro pridani do databaze.")
+                << (item.saved ? " byla uspesne pridana do baze znalosti."
+                               : " neni vyhovujici pro pridani do databaze.")
                 << '\n';
     }
     out << std::flush;
@@ -270,6 +271,7 @@ void addGames(ExperienceDatabase& database, const std::string& path, std::ostrea
         return;
     }
     std::vector<std::filesystem::path> openDirectories;
+    const ExperienceDatabase::CacheScope keep(database);
     Importer importer(database, out);
     try {
         importBelow(importer, path, kind, openDirectories);

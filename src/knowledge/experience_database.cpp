@@ -694,8 +694,15 @@ void ExperienceDatabase::endStore() {
         cacheStamp = 0;
     }
     stagedLines.clear();
+    trimCache();
     if (!file) return;
     platform::unlockFile(file);
+}
+
+void ExperienceDatabase::trimCache() {
+    if (cacheActive || cache.bytesHeld() <= cacheBudget) return;
+    cache.clear();
+    cacheStamp = 0;
 }
 
 // Reads the file in large blocks and looks at the three links of each record

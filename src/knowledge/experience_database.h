@@ -86,6 +86,24 @@ public:
         void commit();  // DatabaseError: then none of the lines counts as stored
     };
 
+    // Keeps what the stores of a long run of them (an import) read, however
+    // much that is, until the scope ends; otherwise a store keeps no more
+    // than CacheBudget bytes of the file in memory after it.
+    struct CacheScope {
+        ExperienceDatabase& database;
+        size_t budget;
+        explicit CacheScope(ExperienceDatabase& db) : database(db), budget(db.cacheBudget) {
+            db.cacheBudget = SIZE_MAX;
+        }
+        CacheScope(const CacheScope&) = delete;
+        CacheScope& operator=(const CacheScope&) = delete;
+        ~CacheScope() {
+            database.cacheBudget = budget;
+            database.trimCache();
+        }
+    };
+    static constexpr size_t CacheBudget = size_t(16) << 20;
+
     // The whole file read once into memory, consistent (no store came in
     // between), for a walk of the whole tree; reads are served from it.
     struct ReadSnapshot {
@@ -166,6 +184,7 @@ private:
     int64_t storeSizeLimit = MaxFileBytes;
 
     RecordCache cache;
+    size_t cacheBudget = CacheBudget;
     bool cacheActive = false;  // reads and writes go through the cache: in a store or a snapshot
     uint64_t cacheStamp = 0;   // the stamp this process wrote at its last store; 0 for none
     int snapshotDepth = 0;
@@ -184,6 +203,7 @@ private:
     void checkLinksAtStart();
     bool trustCacheAndCount();
     void forgetCache();
+    void trimCache();
     void beginSnapshot();
     void endSnapshot();
     bool stageWithin(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats, int32_t limit);

@@ -23,6 +23,7 @@ void clearLink(uint8_t* record, int at) { std::memset(record + at, 0xff, 4); }
 
 void RecordCache::clear() {
     pages.clear();
+    loadedPages = 0;
     written = total = 0;
     changed.clear();
     undo.clear();
@@ -44,6 +45,7 @@ RecordCache::Page& RecordCache::page(std::FILE* file, int32_t index) {
         if (count > 0 && !platform::readAt(file, int64_t(first) * RecordSize, fresh->bytes, size_t(count) * RecordSize))
             throw DatabaseError{};
         pages[number] = std::move(fresh);
+        ++loadedPages;
     }
     return *pages[number];
 }
@@ -63,7 +65,10 @@ void RecordCache::loadAll(std::FILE* file) {
         for (int32_t done = 0; done < count; done += PageRecords) {
             const size_t number = size_t((first + done) / PageRecords);
             if (number >= pages.size()) pages.resize(number + 1);
-            if (!pages[number]) pages[number] = std::make_unique<Page>();
+            if (!pages[number]) {
+                pages[number] = std::make_unique<Page>();
+                ++loadedPages;
+            }
             const int32_t inPage = std::min(PageRecords, count - done);
             std::memcpy(pages[number]->bytes, chunk.data() + size_t(done) * RecordSize, size_t(inPage) * RecordSize);
         }
@@ -123,7 +128,8 @@ void RecordCache::rollBack(const Mark& to) {
 void RecordCache::writeAppended(std::FILE* file) {
     const int32_t count = total - written;
     std::vector<uint8_t> block(size_t(count) * RecordSize);
-    for (int32_t i = 0; i < count; ++i) std::memcpy(block.data() + size_t(i) * RecordSize, at(file, written + i), RecordSize);
+    for (int32_t i = 0; i < count; ++i)
+        std::memcpy(block.data() + size_t(i) * RecordSize, at(file, written + i), RecordSize);
     // A new record's child and next sibling are always newer still.
     std::vector<uint8_t> unlinked = block;
     bool linked = false;

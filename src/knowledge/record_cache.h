@@ -22,6 +22,7 @@ public:
     int32_t fileRecords() const { return written; }
     int32_t records() const { return total; }  // with the appended ones not yet written
     bool hasChanges() const { return total > written || !changed.empty(); }
+    size_t bytesHeld() const { return loadedPages * sizeof(Page); }
 
     // The bytes of a record, read with its page from the file when missing.
     // Raises DatabaseError when the file cannot be read.
@@ -60,6 +61,7 @@ private:
     };
 
     std::vector<std::unique_ptr<Page>> pages;
+    size_t loadedPages = 0;
     int32_t written = 0;  // records in the file
     int32_t total = 0;
     std::vector<int32_t> changed;  // written records changed since, once each

@@ -135,9 +135,9 @@ TEST(FileCheck, ReportsOnOneLine) {
     faulty.storePending = true;
     faulty.capacity = 9;
     EXPECT_EQ(checkReport("x.bin", faulty),
-              "ERROR db check: x.bin: 8 records, 2 reachable, 6 orphans, 88.88% full (room for 1 more records), 20 bytes of a torn record at the end, an "
-              "interrupted store that the next store completes: 7 faults: the record at 48: firstChild 4800 points "
-              "outside the file; the record at 96: firstChild 4800 points outside the file; the record at 144: "
+              "ERROR db check: x.bin: 8 records, 2 reachable, 6 orphans, 88.88% full (room for 1 more records), 20 "
+              "bytes of a torn record at the end, an interrupted store that the next store completes: 7 faults: the "
+              "record at 48: firstChild 4800 points outside the file; the record at 96: firstChild 4800 points outside the file; the record at 144: "
               "firstChild 4800 points outside the file; the record at 192: firstChild 4800 points outside the file; "
               "the record at 240: firstChild 4800 points outside the file; ...");
 }
