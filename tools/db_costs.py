@@ -3,8 +3,9 @@
 
 Grows one experience file through the given sizes (games imported from game
 records that tools/make_games.py writes, 1000 to a directory), and at each
-size measures: the time to start the engine on the file (the link check at
-open), the time per game of importing the next 1000 games (into a copy, so
+size measures: the time per game of the import that grew the file to that
+size, the time to start the engine on the file (the link check at open), the
+time per game of importing the next 1000 games on their own (into a copy, so
 that the sizes stay exact), and the time of "db export" (whose node files are
 deleted again at once). Prints one table row per size.
 
@@ -51,10 +52,15 @@ def ensure_records(records, first, count, seed):
 
 
 def import_range(exe, folder, records, first, end):
-    commands = [f"db add {os.path.join(records, f'{d:04d}')}" for d in range(first // PER_DIRECTORY,
-                                                                           end // PER_DIRECTORY)]
-    for at in range(0, len(commands), 100):
-        run(exe, folder, commands[at:at + 100])
+    """Processor seconds of importing games first .. end - 1 with one "db add", less the start-up."""
+    lot = os.path.join(folder, "..", "lot")
+    shutil.rmtree(lot, ignore_errors=True)
+    os.makedirs(lot)
+    for d in range(first // PER_DIRECTORY, end // PER_DIRECTORY):
+        os.symlink(os.path.join(records, f"{d:04d}"), os.path.join(lot, f"{d:04d}"))
+    seconds, out = run(exe, folder, [f"db add {os.path.realpath(lot)}"])
+    shutil.rmtree(lot)
+    return seconds - run(exe, folder, [])[0], out.count("byla uspesne pridana")
 
 
 def main():
@@ -84,11 +90,12 @@ def main():
     shutil.rmtree(args.folder, ignore_errors=True)
     os.makedirs(grown)
     run(builder, grown, ["db create"])
-    print("games | records | start-up s | import us/game | export s | node files MB")
+    print("games | records | grown us/game | start-up s | next 1000 us/game | export s | node files MB")
     held = 0
     for size in sizes:
         ensure_records(records, held, size + PER_DIRECTORY - held, args.seed)
-        import_range(builder, grown, records, held, size)
+        seconds, stored = import_range(builder, grown, records, held, size)
+        grow = seconds / max(1, stored) * 1e6
         held = size
         path = os.path.join(grown, "tarvo", "experience.bin")
         count = os.path.getsize(path) // 48
@@ -96,9 +103,8 @@ def main():
 
         shutil.rmtree(trial, ignore_errors=True)
         shutil.copytree(grown, trial)
-        seconds, out = run(exe, trial, [f"db add {os.path.join(records, f'{size // PER_DIRECTORY:04d}')}"])
-        stored = out.count("byla uspesne pridana")
-        per_game = (seconds - startup) / max(1, stored) * 1e6
+        seconds, stored = import_range(exe, trial, records, size, size + PER_DIRECTORY)
+        per_game = seconds / max(1, stored) * 1e6
         shutil.rmtree(trial)
 
         export, megabytes = float("nan"), float("nan")
@@ -109,7 +115,8 @@ def main():
             export = seconds - startup
             megabytes = sum(os.path.getsize(os.path.join(nodes, n)) for n in os.listdir(nodes)) / 1e6
             shutil.rmtree(nodes)
-        print(f"{size} | {count} | {startup:.3f} | {per_game:.0f} | {export:.2f} | {megabytes:.0f}", flush=True)
+        print(f"{size} | {count} | {grow:.0f} | {startup:.3f} | {per_game:.0f} | {export:.2f} | {megabytes:.0f}",
+              flush=True)
     return 0
 
 

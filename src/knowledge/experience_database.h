@@ -94,11 +94,13 @@ public:
         size_t budget;
         explicit CacheScope(ExperienceDatabase& db) : database(db), budget(db.cacheBudget) {
             db.cacheBudget = SIZE_MAX;
+            db.cache.readAheadWhenBusy(true);
         }
         CacheScope(const CacheScope&) = delete;
         CacheScope& operator=(const CacheScope&) = delete;
         ~CacheScope() {
             database.cacheBudget = budget;
+            database.cache.readAheadWhenBusy(false);
             database.trimCache();
         }
     };

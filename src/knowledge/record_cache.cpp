@@ -39,7 +39,11 @@ RecordCache::Page& RecordCache::page(std::FILE* file, int32_t index) {
     const size_t number = size_t(index / PageRecords);
     if (number >= pages.size()) pages.resize(number + 1);
     if (!pages[number]) {
-        auto fresh = std::make_unique<Page>();
+        const size_t filePages = size_t(written + PageRecords - 1) / PageRecords;
+        if (readAhead && number < filePages && (loadedPages + 1) * 8 > filePages) loadAll(file);
+    }
+    if (!pages[number]) {
+        auto fresh = std::make_unique_for_overwrite<Page>();
         const int32_t first = int32_t(number) * PageRecords;
         const int32_t count = std::clamp(written - first, 0, PageRecords);
         if (count > 0 && !platform::readAt(file, int64_t(first) * RecordSize, fresh->bytes, size_t(count) * RecordSize))
@@ -58,19 +62,24 @@ const uint8_t* RecordCache::record(std::FILE* file, int32_t index) {
 void RecordCache::loadAll(std::FILE* file) {
     std::vector<uint8_t> chunk(LoadChunk - LoadChunk % (PageRecords * RecordSize));
     const int32_t chunkRecords = int32_t(chunk.size() / RecordSize);
+    const size_t filePages = size_t(written + PageRecords - 1) / PageRecords;
+    if (pages.size() < filePages) pages.resize(filePages);
     for (int32_t first = 0; first < written; first += chunkRecords) {
         const int32_t count = std::min(chunkRecords, written - first);
+        const size_t firstPage = size_t(first / PageRecords);
+        const size_t chunkPages = size_t(count + PageRecords - 1) / PageRecords;
+        bool missing = false;
+        for (size_t p = firstPage; p < firstPage + chunkPages; ++p) missing = missing || !pages[p];
+        if (!missing) continue;
         if (!platform::readAt(file, int64_t(first) * RecordSize, chunk.data(), size_t(count) * RecordSize))
             throw DatabaseError{};
-        for (int32_t done = 0; done < count; done += PageRecords) {
-            const size_t number = size_t((first + done) / PageRecords);
-            if (number >= pages.size()) pages.resize(number + 1);
-            if (!pages[number]) {
-                pages[number] = std::make_unique<Page>();
-                ++loadedPages;
-            }
+        for (size_t p = firstPage; p < firstPage + chunkPages; ++p) {
+            if (pages[p]) continue;  // it may hold changes
+            pages[p] = std::make_unique_for_overwrite<Page>();
+            ++loadedPages;
+            const int32_t done = int32_t(p - firstPage) * PageRecords;
             const int32_t inPage = std::min(PageRecords, count - done);
-            std::memcpy(pages[number]->bytes, chunk.data() + size_t(done) * RecordSize, size_t(inPage) * RecordSize);
+            std::memcpy(pages[p]->bytes, chunk.data() + size_t(done) * RecordSize, size_t(inPage) * RecordSize);
         }
     }
 }

@@ -27,8 +27,11 @@ public:
     // The bytes of a record, read with its page from the file when missing.
     // Raises DatabaseError when the file cannot be read.
     const uint8_t* record(std::FILE* file, int32_t index);
-    // Reads every record of the file in large blocks.
+    // Reads every record of the file that is not here yet, in large blocks.
     void loadAll(std::FILE* file);
+    // Once an eighth of the file's pages are here, the rest comes in large
+    // blocks: a long run of stores (an import) touches most of them.
+    void readAheadWhenBusy(bool on) { readAhead = on; }
     void change(std::FILE* file, int32_t index, const uint8_t bytes[RecordSize]);
     int32_t append(std::FILE* file, const uint8_t bytes[RecordSize]);
 
@@ -62,6 +65,7 @@ private:
 
     std::vector<std::unique_ptr<Page>> pages;
     size_t loadedPages = 0;
+    bool readAhead = false;
     int32_t written = 0;  // records in the file
     int32_t total = 0;
     std::vector<int32_t> changed;  // written records changed since, once each
