@@ -2,11 +2,53 @@
 #include <string>
 #include <string_view>
 
+#include "platform/executable_path.h"
 #include "protocol/command_loop.h"
 #include "search/bench.h"
+#include "version.h"
+
+namespace {
+
+void printUsage(std::ostream& out) {
+    const std::string beside = platform::executableDirectory();
+    out << "pbrain-tarvo " << Version << ": a gomoku brain (freestyle, five or more in a row wins) for the 20x20 board.\n"
+        << "\n"
+        << "Usage:\n"
+        << "  pbrain-tarvo                    speak the Gomocup brain protocol on standard input and output\n"
+        << "  pbrain-tarvo --force-utf8       the same (Yixin-Board starts brains so)\n"
+        << "  pbrain-tarvo bench              search the bench positions; the last line, \"bench: N nodes\",\n"
+        << "                                  is the search's signature\n"
+        << "  pbrain-tarvo bench FILE [DEPTH] search a position set (depth 7 unless given), compare every answer\n"
+        << "                                  with the recorded one; exit status 1 on any difference\n"
+        << "  pbrain-tarvo --help | --version\n"
+        << "\n"
+        << "Managers start it without arguments and send START 20, BEGIN, TURN x,y, BOARD ... DONE, INFO key value,\n"
+        << "ABOUT, END, RESTART, TAKEBACK x,y, SWAP2BOARD ... DONE; Yixin-Board adds its yx words (yxshowinfo,\n"
+        << "yxboard, yxnbest N, yxstop, yxshowforbid) and INFO show_detail for the search's line and value.\n"
+        << "\n"
+        << "Operator commands, typed on standard input: play x,y  0move  print  in c  read FILE  best  zturn i\n"
+        << "problem n  db add PATH  db export  db create  db check  stats.\n"
+        << "\n"
+        << "Data folder (experience database, estimate tables, node files, trace log): tarvo/ in the working\n"
+        << "directory; else tarvo/ beside the executable"
+        << (beside.empty() ? std::string() : " (" + beside + "/tarvo)") << ";\n"
+        << "else, once a manager sends INFO folder DIR, DIR/pbrain-tarvo/tarvo/ (made when missing). Without one\n"
+        << "the engine plays without its experience database.\n";
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::string_view(argv[1]) == "bench") {
+    const std::string_view first = argc > 1 ? argv[1] : "";
+    if (first == "--help" || first == "-h") {
+        printUsage(std::cout);
+        return 0;
+    }
+    if (first == "--version") {
+        std::cout << "pbrain-tarvo " << Version << std::endl;
+        return 0;
+    }
+    if (first == "bench") {
         if (argc == 2) {
             runBench(std::cout);
             return 0;
@@ -26,6 +68,7 @@ int main(int argc, char** argv) {
         }
         return runPositionBench(std::cout, argv[2], depth) == 0 ? 0 : 1;
     }
+    // Any other argument (Yixin-Board's --force-utf8 among them) leaves the protocol as it is.
     std::ios::sync_with_stdio(false);
     return runEngine(std::cin, std::cout);
 }

@@ -246,6 +246,8 @@ class Match:
         if line.strip().upper() != "OK":
             brain.stats.protocol_errors += 1
             print(f"protocol error from {brain.name}: START answered {line!r}")
+        if self.args.info_folder:
+            brain.send(f"INFO folder {self.args.info_folder}")
         brain.send(f"INFO timeout_turn {self.args.timeout_turn}")
         brain.send(f"INFO timeout_match {self.args.timeout_match}")
         brain.send(f"INFO time_left {time_left_value}")
@@ -407,6 +409,8 @@ def main(argv):
     parser.add_argument("--print-boards", choices=("all", "last", "none"), default="last")
     parser.add_argument("--brain-stderr", default="-", help="file for the brains' stderr")
     parser.add_argument("--verbose", action="store_true", help="log the traffic to stderr")
+    parser.add_argument("--info-folder", metavar="DIR",
+                        help="send INFO folder DIR after START (the brains' folder for permanent files)")
     parser.add_argument("--record", metavar="DIR",
                         help="write every game to DIR/gameNNNN.psq (coordinates from 0)")
     args = parser.parse_args(argv)

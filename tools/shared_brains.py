@@ -6,6 +6,9 @@ folder's tarvo/experience.bin), with random openings and every game recorded.
 Afterwards the shared file must be sound ("db check") and must hold exactly
 the tree that one process builds by importing the recorded games that ended
 with a five: no game lost, none stored twice, no node under two parents.
+With --info-folder the brains run in a folder without tarvo/ and are given the
+file's folder by INFO folder, as Piskvork and the Gomocup judge do: the first
+of them makes the file.
 """
 
 import argparse
@@ -51,13 +54,24 @@ def main():
     parser.add_argument("--games", type=int, default=200, help="in all")
     parser.add_argument("--timeout-turn", type=int, default=300)
     parser.add_argument("--folder", default="/tmp/tarvo_shared_brains")
+    parser.add_argument("--info-folder", action="store_true",
+                        help="the file lies in the folder the managers name with INFO folder")
     args = parser.parse_args()
     exe = os.path.abspath(args.exe)
     matches = max(1, args.brains // 2)
 
     shutil.rmtree(args.folder, ignore_errors=True)
     os.makedirs(args.folder)
-    run_engine(exe, args.folder, ["db create", "end"])
+    work, data, info = args.folder, args.folder, []
+    if args.info_folder:
+        work = os.path.join(args.folder, "work")
+        permanent = os.path.abspath(os.path.join(args.folder, "permanent"))  # sent to brains elsewhere
+        data = os.path.join(permanent, "pbrain-tarvo")
+        info = ["--info-folder", permanent]
+        os.makedirs(work)
+        os.makedirs(permanent)
+    else:
+        run_engine(exe, args.folder, ["db create", "end"])
     started = time.monotonic()
     referees = []
     for m in range(matches):
@@ -67,8 +81,8 @@ def main():
         referees.append((subprocess.Popen(
             [sys.executable, args.referee, exe, "--games", str(games), "--seed", str(100 + m),
              "--opening-stones", "1-4", "--timeout-turn", str(args.timeout_turn), "--print-boards", "none",
-             "--record", f"records{m}", "--verbose"],
-            cwd=args.folder, stdout=log, stderr=traffic), log, traffic))
+             "--record", f"records{m}", "--verbose"] + info,
+            cwd=work, stdout=log, stderr=traffic), log, traffic))
     failed_referees = 0
     for process, log, traffic in referees:
         failed_referees += process.wait() != 0
@@ -88,7 +102,7 @@ def main():
                 if "made five" in found.group(2):
                     fives += 1
                     name = f"game{int(found.group(1)):04d}.psq"
-                    shutil.copy(os.path.join(args.folder, f"records{m}", name),
+                    shutil.copy(os.path.join(work, f"records{m}", name),
                                 os.path.join(alone, "games", f"m{m}_{name}"))
             for kind in ("illegal moves", "crashes", "late replies", "protocol errors"):
                 for count in re.findall(kind + r" (\d+)", line):
@@ -100,10 +114,10 @@ def main():
                 if key in line:
                     said[key] += 1
 
-    check = run_engine(exe, args.folder, ["db check", "end"]).strip()
+    check = run_engine(exe, data, ["db check", "end"]).strip()
     imported = run_engine(exe, alone, ["db create", "db add games", "end"])
     stored_alone = imported.count("Saved to DB.")
-    shared_paths = tree_paths(os.path.join(args.folder, "tarvo", "experience.bin"))
+    shared_paths = tree_paths(os.path.join(data, "tarvo", "experience.bin"))
     alone_paths = tree_paths(os.path.join(alone, "tarvo", "experience.bin"))
     same = shared_paths == alone_paths
 
@@ -119,7 +133,13 @@ def main():
           f"extra: {len(shared_paths - alone_paths)}")
     # Referee faults (a late search reply on a loaded machine) are shown above
     # but judge the brains' play, not the file.
-    ok = check.endswith(": sound") and same
+    # Nothing but the referees' records may appear where the brains run.
+    strays = sorted(set(os.listdir(work)) - {f"records{m}" for m in range(matches)} -
+                    {f"match{m}.log" for m in range(matches)} - {f"traffic{m}.log" for m in range(matches)} -
+                    ({"alone", "permanent", "work", "tarvo"} if work == args.folder else set()))
+    if strays:
+        print(f"written where the brains run: {strays}")
+    ok = check.endswith(": sound") and same and not strays
     print("OK" if ok else "FAILED")
     return 0 if ok else 1
 

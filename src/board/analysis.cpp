@@ -78,16 +78,16 @@ int segmentStart(const Board& board, int t, int line) {
     int p = t;
     while (p != limit) {
         int next = p + BackwardStep[line];
-        if (holdsStoneOf(board, next, board.sideToMove)) break;
+        if (holdsStoneOf(board, next, board.sideToMove_)) break;
         p = next;
     }
     return p;
 }
 
 int openingReply(const Board& board) {
-    if (board.moveCount == 0) return CentreCell;
-    if (board.moveCount == 1) {
-        int stone = board.lastMove;
+    if (board.moveCount_ == 0) return CentreCell;
+    if (board.moveCount_ == 1) {
+        int stone = board.lastMove_;
         if (stone < 0 || isEmptyCell(board, stone)) {
             stone = -1;
             for (int c = 0; c < CellCount && stone < 0; ++c)
@@ -105,7 +105,7 @@ int openingReply(const Board& board) {
 int defaultMove(const Board& board) {
     int s = -1;
     for (int c = 0; c < CellCount && s < 0; ++c)
-        if (holdsStoneOf(board, c, board.sideToMove)) s = c;
+        if (holdsStoneOf(board, c, board.sideToMove_)) s = c;
     if (s >= 0) {
         int x = cellX(s), y = cellY(s);
         int x2 = x < 10 ? x + 1 : x - 1;
@@ -145,13 +145,13 @@ void answerThreats(Board& board, int b, int pc) {
 // once the reserve has grown past ten.
 void ownWalk(Board& board) {
     ThreatList& m = board.moverThreats();
-    int opponent = 1 - board.sideToMove;
+    int opponent = 1 - board.sideToMove_;
     int cell, k;
     m.cursor = m.count - 1;
     while (m.current(cell, k)) {
         if (k <= 7 || k == 12 || (k == 11 && listedFor(board, cell, opponent))) {
             add(cell);
-            if (k == 7 && board.sideToMove == 1) {
+            if (k == 7 && board.sideToMove_ == 1) {
                 int saved = m.cursor;
                 addLineThrees(cell, m);
                 m.cursor = saved;
@@ -177,7 +177,7 @@ bool opponentWalk(Board& board) {
         if (k == 7) {
             add(cell);
         } else if (k == 11) {
-            if (!isIsolated(board, cell) && board.moveCount < 10)
+            if (!isIsolated(board, cell) && board.moveCount_ < 10)
                 add(cell);
             else
                 reserve(cell);
@@ -258,7 +258,7 @@ void addLineThrees(int c, ThreatList& m) {
 }
 
 void addDefences(Board& board, int t, int k) {
-    int attacker = 1 - board.sideToMove;
+    int attacker = 1 - board.sideToMove_;
     int codes[LineCount];
     bool selected[LineCount] = {};
     int zeros = 0;
@@ -294,7 +294,7 @@ int analyse(Board& board, int /*mode*/) {
     board.xThreats.settle();
     board.oThreats.settle();
     resultCount = 0;
-    if (board.moveCount < 3) {
+    if (board.moveCount_ < 3) {
         append(openingReply(board));
         return 0;
     }

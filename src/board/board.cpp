@@ -76,41 +76,43 @@ bool Board::evaluateCell(int cell) {
     int xClass, oClass;
     setRanks(cell, cellRanks(*this, cell));
     classesOfRanks(ranks[cell], xClass, oClass);
-    xThreats.update(cell, xClass, cells, ListedX, xScore);
-    oThreats.update(cell, oClass, cells, ListedO, oScore);
+    xThreats.update(cell, xClass, cells, ListedX, xScore_);
+    oThreats.update(cell, oClass, cells, ListedO, oScore_);
     return xClass == 0 || oClass == 0;
 }
 
 void Board::makeMove(int cell) {
-    savedScore = sideToMove ? xScore : oScore;
-    cells[cell] = static_cast<uint8_t>((cells[cell] & 0x3F) | (sideToMove ? StoneX : StoneO));
-    lines.place(cell, sideToMove ? PointX : PointO);
-    ++moveCount;
-    lastMove = cell;
+    if (playedCount < CellCount)
+        played[playedCount++] = {static_cast<int16_t>(cell), static_cast<int16_t>(lastMove_), savedScore_};
+    savedScore_ = sideToMove_ ? xScore_ : oScore_;
+    cells[cell] = static_cast<uint8_t>((cells[cell] & 0x3F) | (sideToMove_ ? StoneX : StoneO));
+    lines.place(cell, sideToMove_ ? PointX : PointO);
+    ++moveCount_;
+    lastMove_ = cell;
     updateAround(cell);
     ++nodeCounter;
-    sideToMove = static_cast<uint8_t>(1 - sideToMove);
-    positionKey ^= key(sideToMove, cell);
+    sideToMove_ = static_cast<uint8_t>(1 - sideToMove_);
+    positionKey_ ^= key(sideToMove_, cell);
 }
 
 void Board::makeMove(int cell, MoveUndo& undo) {
-    undo.savedScore = savedScore;
-    undo.xScore = xScore;
-    undo.oScore = oScore;
-    undo.lastMove = lastMove;
-    undo.positionKey = positionKey;
-    undo.sideToMove = sideToMove;
+    undo.savedScore = savedScore_;
+    undo.xScore = xScore_;
+    undo.oScore = oScore_;
+    undo.lastMove = lastMove_;
+    undo.positionKey = positionKey_;
+    undo.sideToMove = sideToMove_;
     undo.cell = static_cast<int16_t>(cell);
     undo.touched = 0;
     std::memcpy(undo.rankKnown, rankKnown, sizeof rankKnown);
     const bool defer = deferLayout;
     deferLayout = true;  // a laid-out list could not be put back
-    savedScore = sideToMove ? xScore : oScore;
+    savedScore_ = sideToMove_ ? xScore_ : oScore_;
     const uint8_t byte = cells[cell];
-    cells[cell] = static_cast<uint8_t>((byte & 0x3F) | (sideToMove ? StoneX : StoneO));
-    lines.place(cell, sideToMove ? PointX : PointO);
-    ++moveCount;
-    lastMove = cell;
+    cells[cell] = static_cast<uint8_t>((byte & 0x3F) | (sideToMove_ ? StoneX : StoneO));
+    lines.place(cell, sideToMove_ ? PointX : PointO);
+    ++moveCount_;
+    lastMove_ = cell;
     updateAround(cell, &undo);
     undo.touchedCell[undo.touched] = static_cast<int16_t>(cell);  // the stone's own byte last
     undo.touchedByte[undo.touched] = byte;
@@ -121,8 +123,8 @@ void Board::makeMove(int cell, MoveUndo& undo) {
     undo.xPending = xThreats.isPending();
     undo.oPending = oThreats.isPending();
     ++nodeCounter;
-    sideToMove = static_cast<uint8_t>(1 - sideToMove);
-    positionKey ^= key(sideToMove, cell);
+    sideToMove_ = static_cast<uint8_t>(1 - sideToMove_);
+    positionKey_ ^= key(sideToMove_, cell);
 }
 
 void Board::undoMove(const MoveUndo& undo) {
@@ -141,24 +143,43 @@ void Board::undoMove(const MoveUndo& undo) {
             setRanks(c, (ranks[c] & ~(LineRankMask << (3 * line))) | lineRanks(*this, line, c));
         }
     }
-    --moveCount;
-    savedScore = undo.savedScore;
-    xScore = undo.xScore;
-    oScore = undo.oScore;
-    lastMove = undo.lastMove;
-    positionKey = undo.positionKey;
-    sideToMove = undo.sideToMove;
+    --moveCount_;
+    savedScore_ = undo.savedScore;
+    xScore_ = undo.xScore;
+    oScore_ = undo.oScore;
+    lastMove_ = undo.lastMove;
+    positionKey_ = undo.positionKey;
+    sideToMove_ = undo.sideToMove;
 }
 
-void Board::takeBack() {
-    if (lastMove < 0) return;
-    const int cell = lastMove;
+void Board::removeStone(int cell) {
     cells[cell] &= 0x3F;
     lines.remove(cell);
-    --moveCount;
-    lastMove = -1;
+    --moveCount_;
     updateAround(cell);
-    sideToMove = static_cast<uint8_t>(1 - sideToMove);
+    sideToMove_ = static_cast<uint8_t>(1 - sideToMove_);
+}
+
+bool Board::takeBack() {
+    if (playedCount == 0 || lastMove_ < 0 || played[playedCount - 1].cell != lastMove_) return false;
+    const PlayedMove move = played[--playedCount];
+    const uint8_t side = isXByte(cells[move.cell]) ? 1 : 0;
+    removeStone(move.cell);
+    sideToMove_ = side;
+    savedScore_ = move.savedScore;
+    positionKey_ ^= key(1 - side, move.cell);
+    lastMove_ = move.lastMove;
+    return true;
+}
+
+bool Board::liftLastStone() {
+    if (lastMove_ < 0) return false;
+    const int cell = lastMove_;
+    if (playedCount > 0 && played[playedCount - 1].cell == cell) --playedCount;
+    positionKey_ ^= key(isXByte(cells[cell]) ? 0 : 1, cell);
+    removeStone(cell);
+    lastMove_ = -1;
+    return true;
 }
 
 // Classifies every cell first and then updates each list once for them all:
@@ -232,14 +253,14 @@ bool Board::updateAround(int cell, MoveUndo* undo) {
             visit(cell + ForwardStep[line] * steps, place.shift + 2 * steps);
         }
     }
-    xThreats.update(x.ops, x.n, cells, ListedX, xScore, deferLayout);
-    oThreats.update(o.ops, o.n, cells, ListedO, oScore, deferLayout);
+    xThreats.update(x.ops, x.n, cells, ListedX, xScore_, deferLayout);
+    oThreats.update(o.ops, o.n, cells, ListedO, oScore_, deferLayout);
     return fivePoint;
 }
 
 bool Board::rebuildThreats() {
     lines.rebuild(cells);
-    xScore = oScore = savedScore = 0;
+    xScore_ = oScore_ = savedScore_ = 0;
     bool fivePoint = false;
     for (int cell = 0; cell < CellCount; ++cell) {
         if (!isEmptyByte(cells[cell])) continue;
@@ -254,12 +275,34 @@ void Board::clearThreatLists() {
     xThreats.clear();
 }
 
+void Board::clear() {
+    resetPosition();
+    positionKey_ = PositionKey{};
+    playedCount = 0;
+}
+
+void Board::setUp(const int8_t (&stones)[CellCount], int side) {
+    clearThreatLists();
+    moveCount_ = 0;
+    positionKey_ = PositionKey{};
+    for (int cell = 0; cell < CellCount; ++cell) {
+        cells[cell] = stones[cell] == NoStone ? 0 : stones[cell] ? StoneX : StoneO;
+        if (stones[cell] == NoStone) continue;
+        ++moveCount_;
+        positionKey_ ^= key(1 - stones[cell], cell);
+    }
+    lastMove_ = -1;
+    sideToMove_ = static_cast<uint8_t>(side != 0);
+    playedCount = 0;
+    rebuildThreats();
+}
+
 void Board::resetPosition() {
     clearThreatLists();
     // rebuildThreats clears the listed bits of every cell left empty.
     for (auto& byte : cells) byte &= 0x3F;
-    moveCount = 0;
-    lastMove = -1;
+    moveCount_ = 0;
+    lastMove_ = -1;
     rebuildThreats();
 }
 
@@ -273,13 +316,14 @@ void copyBoard(const Board& source, Board& target) {
     std::memcpy(target.cells, source.cells, sizeof target.cells);
     target.xThreats.copyFrom(source.xThreats);
     target.oThreats.copyFrom(source.oThreats);
-    target.xScore = source.xScore;
-    target.oScore = source.oScore;
-    target.savedScore = source.savedScore;
-    target.lastMove = source.lastMove;
-    target.moveCount = source.moveCount;
-    target.sideToMove = source.sideToMove;
-    target.positionKey = source.positionKey;
+    target.xScore_ = source.xScore_;
+    target.oScore_ = source.oScore_;
+    target.savedScore_ = source.savedScore_;
+    target.lastMove_ = source.lastMove_;
+    target.moveCount_ = source.moveCount_;
+    target.sideToMove_ = source.sideToMove_;
+    target.positionKey_ = source.positionKey_;
+    target.playedCount = 0;
     std::memcpy(target.lines.word, source.lines.word, sizeof target.lines.word);
     std::memcpy(target.rankKnown, source.rankKnown, sizeof target.rankKnown);
     std::memcpy(target.ranks, source.ranks, sizeof target.ranks);
@@ -342,15 +386,15 @@ void installList(ThreatList& list, const ListImage& image) {
 }  // namespace
 
 void appendBoardImage(const Board& board, std::string& bytes) {
-    appendInt32(bytes, board.moveCount);
-    appendInt32(bytes, board.lastMove);
-    bytes.push_back(static_cast<char>(board.sideToMove));
+    appendInt32(bytes, board.moveCount_);
+    appendInt32(bytes, board.lastMove_);
+    bytes.push_back(static_cast<char>(board.sideToMove_));
     appendBoardImageBody(board, bytes);
 }
 
 void appendBoardImageBody(const Board& board, std::string& bytes) {
-    appendInt32(bytes, board.xScore);
-    appendInt32(bytes, board.oScore);
+    appendInt32(bytes, board.xScore_);
+    appendInt32(bytes, board.oScore_);
     appendList(bytes, board.xThreats);
     appendList(bytes, board.oThreats);
     bytes.append(reinterpret_cast<const char*>(board.cells), CellCount);
@@ -379,11 +423,12 @@ bool readBoardImage(Board& board, std::FILE* file) {
         std::fread(cells, 1, CellCount, file) != CellCount)
         return false;
     if (side > 1 || lastMove < -1 || lastMove >= CellCount) return false;
-    board.moveCount = moveCount;
-    board.lastMove = lastMove;
-    board.sideToMove = side;
-    board.xScore = xScore;
-    board.oScore = oScore;
+    board.moveCount_ = moveCount;
+    board.lastMove_ = lastMove;
+    board.playedCount = 0;
+    board.sideToMove_ = side;
+    board.xScore_ = xScore;
+    board.oScore_ = oScore;
     installList(board.xThreats, *xList);
     installList(board.oThreats, *oList);
     std::memcpy(board.cells, cells, CellCount);

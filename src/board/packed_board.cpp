@@ -166,13 +166,13 @@ void packStones(const uint8_t* cells, uint8_t* out) {
 }
 
 void packHeader(PackedBoard& packed, const Board& board) {
-    packed.positionKey = board.positionKey;
-    packed.xScore = board.xScore;
-    packed.oScore = board.oScore;
-    packed.savedScore = board.savedScore;
-    packed.moveCount = board.moveCount;
-    packed.lastMove = board.lastMove;
-    packed.sideToMove = board.sideToMove;
+    packed.positionKey = board.positionKey_;
+    packed.xScore = board.xScore_;
+    packed.oScore = board.oScore_;
+    packed.savedScore = board.savedScore_;
+    packed.moveCount = board.moveCount_;
+    packed.lastMove = board.lastMove_;
+    packed.sideToMove = board.sideToMove_;
     packed.xUpdates = packed.oUpdates = 0;
 }
 
@@ -227,8 +227,8 @@ PackedBoard* packInto(void* memory, const Board& board, const PackPlan& plan) {
         packed->oUpdates = static_cast<uint8_t>(ol.pendingUpdates());
         // The stones are those the Board was unpacked from, and the move.
         std::memcpy(out, plan.playedFrom->payload(), StoneBytes);
-        const int move = board.lastMove;
-        const uint32_t stone = board.sideToMove ? StoneO >> 6 : StoneX >> 6;  // the side that moved
+        const int move = board.lastMove_;
+        const uint32_t stone = board.sideToMove_ ? StoneO >> 6 : StoneX >> 6;  // the side that moved
         out[move >> 2] = static_cast<uint8_t>(out[move >> 2] | stone << (2 * (move & 3)));
         static_assert(sizeof(PackedBoard) % 2 == 0 && StoneBytes % 2 == 0);
         uint16_t* entries = reinterpret_cast<uint16_t*>(out + StoneBytes);
@@ -303,13 +303,14 @@ void unpackBoard(const PackedBoard& packed, Board& board) {
         board.xThreats.checkListedBits(board.cells, ListedX);
         board.oThreats.checkListedBits(board.cells, ListedO);
     }
-    board.xScore = packed.xScore;
-    board.oScore = packed.oScore;
-    board.savedScore = packed.savedScore;
-    board.moveCount = packed.moveCount;
-    board.lastMove = packed.lastMove;
-    board.sideToMove = packed.sideToMove;
-    board.positionKey = packed.positionKey;
+    board.xScore_ = packed.xScore;
+    board.oScore_ = packed.oScore;
+    board.savedScore_ = packed.savedScore;
+    board.moveCount_ = packed.moveCount;
+    board.lastMove_ = packed.lastMove;
+    board.playedCount = 0;
+    board.sideToMove_ = packed.sideToMove;
+    board.positionKey_ = packed.positionKey;
     board.lines.rebuild(board.cells);
     board.forgetRanks();  // ranking 400 cells would cost more than the expansion's moves save
 }

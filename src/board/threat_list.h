@@ -1,5 +1,7 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 
 #include "board/cell.h"
 
@@ -15,6 +17,12 @@ struct CellClass {
     int8_t threatClass;
 };
 
+// An entry of a list: an empty cell and the side's threat class there.
+struct ThreatEntry {
+    int cell;
+    int threatClass;
+};
+
 // One side's empty cells where it would make a threat of class 13 or better,
 // ordered so that classes never increase along the arrays: the strongest
 // threat is the last entry.
@@ -26,6 +34,22 @@ struct CellClass {
 // image needs more), and `cells`/`classes` are null while it is 0, so every
 // reader sees the lists as before.
 struct ThreatList {
+    class Iterator;
+
+    // Read without settling.
+    int size() const { return count; }
+    bool empty() const { return count == 0; }
+    // The class of the strongest entry, 18 for none.
+    int strongestClass() const;
+    // Whether the two strongest entries are both five points.
+    bool twoFives() const;
+    // The strongest entry, {-1, 18} for none. Settles a deferred layout.
+    ThreatEntry strongest() const;
+    // The entries in reading order, the strongest first; begin() settles a
+    // deferred layout. Nothing may change the list while they are read.
+    Iterator begin() const;
+    Iterator end() const;
+
     int32_t count = 0;
     int32_t capacity = 0;  // 0: no entries held since the last clear
     int32_t* cells = nullptr;    // cellStore while capacity > 0
@@ -95,11 +119,6 @@ struct ThreatList {
     template <class Visit>
     void forEachEntry(Visit visit) const;
 
-    // Read without settling. The class of the strongest entry, 18 for none.
-    int strongestClass() const;
-    // Whether the two strongest entries are both five points.
-    bool twoFives() const;
-
 private:
     void growTo(int newCapacity);
     int insertPosition(int threatClass, int skip) const;
@@ -131,6 +150,46 @@ private:
     mutable int32_t cellStore[CellCount + 1];
     mutable int32_t classStore[CellCount + 1];
 };
+
+class ThreatList::Iterator {
+public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = ThreatEntry;
+    using difference_type = std::ptrdiff_t;
+    using pointer = void;
+    using reference = ThreatEntry;
+
+    Iterator() = default;
+    ThreatEntry operator*() const { return {list->cells[index], list->classes[index]}; }
+    Iterator& operator++() {
+        --index;
+        return *this;
+    }
+    Iterator operator++(int) {
+        Iterator before = *this;
+        --index;
+        return before;
+    }
+    bool operator==(const Iterator& other) const { return index == other.index; }
+
+private:
+    friend struct ThreatList;
+    Iterator(const ThreatList* l, int i) : list(l), index(i) {}
+    const ThreatList* list = nullptr;
+    int index = -1;  // into the arrays, counting down
+};
+
+inline ThreatList::Iterator ThreatList::begin() const {
+    settle();
+    return {this, count - 1};
+}
+
+inline ThreatList::Iterator ThreatList::end() const { return {this, -1}; }
+
+inline ThreatEntry ThreatList::strongest() const {
+    settle();
+    return count > 0 ? ThreatEntry{cells[count - 1], classes[count - 1]} : ThreatEntry{-1, NoListedClass};
+}
 
 template <class Visit>
 void ThreatList::forEachEntry(Visit visit) const {

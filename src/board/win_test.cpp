@@ -5,7 +5,7 @@
 int winTest(Board& board, int /*mode*/) {
     ThreatList& mover = board.moverThreats();
     ThreatList& opponent = board.opponentThreats();
-    const uint8_t moverListed = board.sideToMove ? ListedX : ListedO;
+    const uint8_t moverListed = board.sideToMove_ ? ListedX : ListedO;
 
     // Most positions are decided by the strongest entries alone, which a
     // list answers without laying out a deferred update.

@@ -207,11 +207,7 @@ private:
 // images: the walk goes depth first, so only the rest is played.
 class LineExport {
 public:
-    LineExport() {
-        boards.push_back(std::make_unique<Board>());
-        boards[0]->moveCount = 0;
-        boards[0]->lastMove = -1;
-    }
+    LineExport() { boards.push_back(std::make_unique<Board>()); }
 
     void exportLine(const std::vector<int>& moves, const std::vector<NodeStats>& stats) {
         size_t common = 0;
@@ -236,7 +232,7 @@ private:
 
     void play(int cell) {
         const Board& from = *boards.back();
-        if (cell < 0 || cell >= CellCount || !isEmptyByte(from.cells[cell])) throw DatabaseError{};
+        if (cell < 0 || cell >= CellCount || !from.isEmpty(cell)) throw DatabaseError{};
         std::unique_ptr<Board> next = copyBoard(from);
         next->makeMove(cell);
         boards.push_back(std::move(next));

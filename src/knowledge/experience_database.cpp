@@ -176,6 +176,14 @@ uint64_t peekStamp(const std::string& experiencePath) {
 
 }  // namespace
 
+NodeRecord emptyTreeRoot() {
+    NodeRecord root;
+    root.stats.proof = 1;
+    root.stats.disproof = 1;
+    root.stats.outcome = 2;
+    return root;
+}
+
 void ExperienceDatabase::createFile(const std::string& path) {
     close();
     const platform::FileKind kind = platform::fileKind(path);
@@ -195,12 +203,8 @@ void ExperienceDatabase::createFile(const std::string& path) {
         std::fclose(fresh);
         throw DatabaseError{};
     }
-    NodeRecord root;
-    root.stats.proof = 1;
-    root.stats.disproof = 1;
-    root.stats.outcome = 2;
     uint8_t bytes[RecordSize];
-    encodeRecord(root, bytes);
+    encodeRecord(emptyTreeRoot(), bytes);
     const bool written = platform::truncateFile(fresh, 0) && platform::writeAt(fresh, 0, bytes, RecordSize);
     // A store of the old tree must not be finished in the new one, and no
     // process may go on trusting what it knew of the old one.
@@ -438,6 +442,50 @@ bool ExperienceDatabase::recommend(bool secondToMove, int& move) {
     if (best < 0) return false;
     move = best;
     return true;
+}
+
+std::vector<Continuation> ExperienceDatabase::continuations(int32_t readBudget) {
+    std::vector<Continuation> children;
+    std::vector<int32_t> firstGrandchild;
+    readSteadily([&] {
+        children.clear();
+        firstGrandchild.clear();
+        walkChildren([&](int32_t, const NodeRecord& child) {
+            Continuation c;
+            c.move = child.move;
+            c.stats = child.stats;
+            children.push_back(c);
+            firstGrandchild.push_back(child.firstChild);
+            return false;
+        });
+    });
+    // Each stored line ends in a node without children. The budget also ends
+    // a walk that a damaged file would send round in circles.
+    std::vector<int32_t> chains;
+    for (size_t i = 0; i < children.size(); ++i) {
+        Continuation& c = children[i];
+        if (firstGrandchild[i] == NoRecord) {
+            c.gamesByClass[c.stats.outcome & 3] = 1;
+            continue;
+        }
+        chains.assign(1, firstGrandchild[i]);
+        while (!chains.empty() && readBudget > 0) {
+            int32_t offset = chains.back();
+            chains.pop_back();
+            while (offset != NoRecord && readBudget > 0) {
+                const NodeRecord node = readRecord(offset);
+                --readBudget;
+                if (node.firstChild == NoRecord)
+                    ++c.gamesByClass[node.stats.outcome & 3];
+                else
+                    chains.push_back(node.firstChild);
+                offset = node.nextSibling;
+            }
+            if (offset != NoRecord) chains.push_back(offset);
+        }
+        c.counted = chains.empty();
+    }
+    return children;
 }
 
 void ExperienceDatabase::showCurrentNode(std::ostream& out) {
@@ -833,13 +881,17 @@ void ExperienceDatabase::finishPendingStore() {
     removePendingStore();
 }
 
-void ExperienceDatabase::setStoreSizeLimit(int64_t bytes) {
-    storeSizeLimit = std::clamp<int64_t>(bytes, RecordSize, MaxFileBytes) / RecordSize * RecordSize;
+void ExperienceDatabase::setSizeLimit(int64_t bytes) {
+    sizeCap = bytes > 0 && bytes < MaxFileBytes ? bytes / RecordSize * RecordSize : 0;
 }
 
-std::string ExperienceDatabase::fullReport() const {
+std::string ExperienceDatabase::sizeLimitReport() const {
+    if (!full) return "";
+    if (sizeCap > 0)
+        return "MESSAGE The experience file " + filePath + " would pass its cap of " + std::to_string(sizeCap) +
+               " bytes: the game is not stored, and nothing more is learned in this run";
     return "MESSAGE The experience file " + filePath + " is full (" + std::to_string(records) + " of " +
-           std::to_string(recordLimit()) + " records): nothing more is stored into it";
+           std::to_string(MaxRecords) + " records): nothing more is stored into it";
 }
 
 std::string ExperienceDatabase::damageReport() {

@@ -25,6 +25,15 @@ constexpr int32_t ReadRetryWaitMs = 50;
 constexpr int32_t MaxRecords = INT32_MAX / RecordSize;
 constexpr int64_t MaxFileBytes = int64_t{MaxRecords} * RecordSize;
 
+// A child of the current node, with the games stored below it: the lines
+// that end in its subtree, by the outcome class of their last node.
+struct Continuation {
+    int move = -1;  // normalised cell
+    NodeStats stats;
+    int32_t gamesByClass[4] = {};
+    bool counted = true;  // false: the read budget ran out, the counts are lower bounds
+};
+
 // Something that can take a game's move list for storing.
 class GameStore {
 public:
@@ -136,6 +145,9 @@ public:
     int listChildren(std::vector<int>& moves, std::vector<NodeStats>& stats);
     NodeStats currentStats(int& move);
     bool recommend(bool secondToMove, int& move);
+    // The current node's children in chain order; counting the games below
+    // them reads at most readBudget records in all.
+    std::vector<Continuation> continuations(int32_t readBudget);
     void showCurrentNode(std::ostream& out);
 
     // Outside a StoreLock both take the lock themselves, waiting OfflineStoreWaitMs.
@@ -152,14 +164,15 @@ public:
     void markPendingStore(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats);
     // One "MESSAGE " line naming the file, for the first refusal only; empty after that.
     std::string damageReport();
-
-    // A store that would take the file past this many bytes is refused, and
-    // so is every store after it in this run. MaxFileBytes unless set lower.
-    void setStoreSizeLimit(int64_t bytes);
-    int32_t recordLimit() const { return int32_t(storeSizeLimit / RecordSize); }
+    // A store that would take the file past this many bytes (past its end,
+    // MaxFileBytes, when 0) is refused whole, before anything of it is
+    // written, and so is every store after it in this run.
+    void setSizeLimit(int64_t bytes);
+    int32_t recordLimit() const { return sizeCap > 0 ? int32_t(sizeCap / RecordSize) : MaxRecords; }
     bool isFull() const { return full; }
-    // The one "MESSAGE " line of every store refused for the size limit.
-    std::string fullReport() const;
+    // The one "MESSAGE " line of every store refused for the size limit; empty
+    // while none was.
+    std::string sizeLimitReport() const;
 
     bool prepareGame(std::vector<int32_t>& moves) override;
 
@@ -183,7 +196,7 @@ private:
     bool damaged = false;
     bool damageReported = false;
     bool full = false;
-    int64_t storeSizeLimit = MaxFileBytes;
+    int64_t sizeCap = 0;  // bytes; 0: none below the file's end
 
     RecordCache cache;
     size_t cacheBudget = CacheBudget;
@@ -226,6 +239,8 @@ private:
 };
 
 void combineStats(NodeStats& accumulator, const NodeStats& child);
+// The root of a tree that holds no game yet.
+NodeRecord emptyTreeRoot();
 
 extern ExperienceDatabase experienceDatabase;
 extern bool consultEnabled;  // games are followed and replies recommended

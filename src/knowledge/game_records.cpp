@@ -121,14 +121,12 @@ int judgeGame(std::vector<int32_t>& moves) {
         }
         if (repeated) return Unsuitable;
         Board board;
-        board.moveCount = 0;
-        board.lastMove = -1;
         int result = Unsuitable;
         for (size_t i = 0; i < moves.size(); ++i) {
             const int cell = moves[i];
             if (cell < 0 || cell >= CellCount) return Unsuitable;
             // The Board needs an empty cell for every move.
-            if (!isEmptyByte(board.cells[cell])) return Unsuitable;
+            if (!board.isEmpty(cell)) return Unsuitable;
             board.makeMove(cell);
             int v = winTest(board, 0);
             if (i % 2 == 1) v = -v;
@@ -163,7 +161,7 @@ std::string refusalReport(ExperienceDatabase& database, Preparation outcome) {
     if (outcome == Preparation::Refused) return "MESSAGE Saving to DB failed.\n";
     // A full file says why for every store; a damaged one is named once, and
     // every refused game still says it failed.
-    if (database.isFull()) return database.fullReport() + "\n";
+    if (database.isFull()) return database.sizeLimitReport() + "\n";
     const std::string damage = database.damageReport();
     return (damage.empty() ? "" : damage + "\n") + "MESSAGE Saving to DB failed.\n";
 }

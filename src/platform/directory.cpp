@@ -22,4 +22,20 @@ void makeDirectory(const std::string& path) {
     std::filesystem::create_directory(path, ignored);
 }
 
+bool publishFile(const std::string& written, const std::string& target) {
+    std::error_code error;
+    // A link never replaces a file that exists, where a rename would.
+    std::filesystem::create_hard_link(written, target, error);
+    bool published = !error;
+    if (!published && !std::filesystem::exists(target)) {
+        // A file system without hard links: a rename, checked just before.
+        std::error_code renameError;
+        std::filesystem::rename(written, target, renameError);
+        published = !renameError;
+    }
+    std::error_code ignored;
+    std::filesystem::remove(written, ignored);
+    return published;
+}
+
 }  // namespace platform

@@ -5,13 +5,18 @@
 #include <exception>
 #include <string>
 #include <typeinfo>
+#include <vector>
 
 #include "knowledge/database_commands.h"
 #include "knowledge/experience_database.h"
+#include "knowledge/permanent_folder.h"
 #include "platform/data_directory.h"
 #include "platform/file_kind.h"
+#include "platform/memory.h"
+#include "protocol/engine_state.h"
 #include "protocol/output.h"
 #include "protocol/problem_runner.h"
+#include "protocol/swap2.h"
 #include "protocol/trace_log.h"
 #include "protocol/turn_driver.h"
 #include "search/estimates.h"
@@ -61,6 +66,35 @@ void reportRule(std::ostream& out, const char* restOfLine) {
                        std::to_string(rule) + " is not followed)");
 }
 
+std::string_view trimmed(const char* text) {
+    std::string_view view(text);
+    while (!view.empty() && isBlank(view.front())) view.remove_prefix(1);
+    while (!view.empty() && isBlank(view.back())) view.remove_suffix(1);
+    return view;
+}
+
+// log2 of the kilobytes the engine holds (its node table, tables and
+// Boards), rounded up: the most a GUI's hash setting could give it to use.
+int memoryNeedExponent() {
+    int64_t kilobytes = platform::committedMemoryBytes() / 1024;
+    if (kilobytes <= 0) kilobytes = int64_t(sizeof(NodeTable)) / 1024;
+    int exponent = 0;
+    while ((int64_t{1} << exponent) < kilobytes) ++exponent;
+    return exponent;
+}
+
+// A line "x,y" on the board as a cell, or -1; blanks are allowed anywhere.
+int pointOfLine(std::string line) {
+    std::erase_if(line, [](char c) { return isBlank(c); });
+    const char* end = line.data() + line.size();
+    int x = -1, y = -1;
+    const auto [comma, xError] = std::from_chars(line.data(), end, x);
+    if (xError != std::errc() || comma == end || *comma != ',') return -1;
+    const auto [last, yError] = std::from_chars(comma + 1, end, y);
+    if (yError != std::errc() || last != end || !onBoard(x, y)) return -1;
+    return cellAt(x, y);
+}
+
 void writeMove(std::ostream& out, int cell) {
     if (cell == NoMove)
         writeLine(out, "ERROR No empty cell left");
@@ -68,7 +102,8 @@ void writeMove(std::ostream& out, int cell) {
         writeLine(out, cellText(cell));
 }
 
-// The last two are the commands Piskvork sends for a new game and for its undo.
+// "restart" and "takeback" are the commands Piskvork sends for a new game and
+// for its undo; "state" and "learn" are operator words for the browser board.
 constexpr CommandLoop::Command commands[] = {
     {"0move", &CommandLoop::commandPass},       {"in", &CommandLoop::commandIn},
     {"problem", &CommandLoop::commandProblem},  {"best", &CommandLoop::commandBest},
@@ -80,6 +115,12 @@ constexpr CommandLoop::Command commands[] = {
     {"db", &CommandLoop::commandDb},            {"stats", &CommandLoop::commandStats},
     {"read", &CommandLoop::commandRead},        {"print", &CommandLoop::commandPrint},
     {"restart", &CommandLoop::commandRestart},  {"takeback", &CommandLoop::commandTakeback},
+    // Yixin-Board's words, and the other words of managers and GUIs.
+    {"yxshowinfo", &CommandLoop::commandYxShowInfo},     {"yxboard", &CommandLoop::commandYxBoard},
+    {"yxshowforbid", &CommandLoop::commandYxShowForbid}, {"yxstop", &CommandLoop::commandYxStop},
+    {"yxnbest", &CommandLoop::commandYxNbest},           {"rectstart", &CommandLoop::commandRectStart},
+    {"swap2board", &CommandLoop::commandSwap2Board},
+    {"state", &CommandLoop::commandState},      {"learn", &CommandLoop::commandLearn},
 };
 
 }  // namespace
@@ -90,12 +131,16 @@ const CommandLoop::Command* CommandLoop::findCommand(std::string_view word) {
     return nullptr;
 }
 
+CommandLoop::CommandLoop(GameSession& session, std::istream& in)
+    : game(session), input(in), out(session.out), dataFolderAtStartUp(platform::dataFolderFound()) {}
+
 LoopExit CommandLoop::run() {
     for (;;) {
         if (input.atEnd()) return LoopExit::EndOfInput;
-        const Command* command = input.readCommandWord() ? findCommand(input.word()) : nullptr;
+        const bool whole = input.readCommandWord();
+        const Command* command = whole ? findCommand(input.word()) : nullptr;
         if (!command) {
-            writeLine(out, "ERROR Unknown Command!");
+            if (!(whole && skipQuietWord())) writeLine(out, "ERROR Unknown Command!");
             continue;
         }
         const Outcome outcome = runCommand(*command);
@@ -120,8 +165,21 @@ CommandLoop::Outcome CommandLoop::runCommand(const Command& command) {
     return Outcome::Continue;
 }
 
+// A yx word this engine does not know, once the GUI has asked yxshowinfo:
+// its line and the block of position lines behind it are read through
+// their DONE without a reply (the DONE of an empty block stands alone).
+bool CommandLoop::skipQuietWord() {
+    if (!quietYxWords) return false;
+    if (input.word() == "done") return true;
+    if (!input.word().starts_with("yx")) return false;
+    input.readRestOfLine();
+    while (isBlank(input.in.peek())) input.in.get();
+    if (input.in.peek() >= '0' && input.in.peek() <= '9') input.readBlock([](const std::string&) {});
+    return true;
+}
+
 bool CommandLoop::refuseOccupied(int cell) {
-    if (isEmptyByte(game.board.cells[cell])) return false;
+    if (game.board.isEmpty(cell)) return false;
     writeLine(out, "ERROR Cell " + cellText(cell) + " is occupied");
     return true;
 }
@@ -138,7 +196,7 @@ void CommandLoop::answerTurn(int cell) {
 }
 
 CommandLoop::Outcome CommandLoop::commandPass() {
-    game.board.sideToMove = static_cast<uint8_t>(1 - game.board.sideToMove);
+    game.board.pass();
     return Outcome::Continue;
 }
 
@@ -186,9 +244,9 @@ CommandLoop::Outcome CommandLoop::commandMoveback() { return Outcome::Continue; 
 CommandLoop::Outcome CommandLoop::commandInfo() {
     const int key = input.matchKeyword(infoKeys, InfoKeyCount);
     if (key < 0) {
-        const bool isRule = std::string_view(input.commandWord) == "rule";
+        const std::string name(input.commandWord);
         input.readRestOfLine();
-        if (isRule) reportRule(out, input.restOfLine);
+        infoLineKey(name, input.restOfLine);
         return Outcome::Continue;
     }
     int32_t value = 0;
@@ -201,6 +259,33 @@ CommandLoop::Outcome CommandLoop::commandInfo() {
     if (key == 1) game.timeoutTurn = value;
     if (key == 2) game.setMemoryBudget(value);
     return Outcome::Continue;
+}
+
+// The keys read as a whole line; any other is ignored (INFO evaluate among
+// them: a release brain writes nothing for it).
+void CommandLoop::infoLineKey(std::string_view key, const char* value) {
+    if (key == "rule") {
+        reportRule(out, value);
+    } else if (key == "show_detail") {
+        const std::string_view text = trimmed(value);
+        int32_t detail = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), detail);
+        if (error == std::errc()) game.showDetail = detail;
+    } else if (key == "folder") {
+        useFolder(std::string(trimmed(value)));
+    }
+}
+
+void CommandLoop::useFolder(const std::string& folder) {
+    if (folder.empty() || dataFolderAtStartUp || folder == permanentFolder) return;
+    if (!usePermanentFolder(folder)) {
+        writeLine(out, "MESSAGE No experience file could be kept in " + printableText(folder) + "/" +
+                           BrainFolderName + "; the games are not learned from");
+        return;
+    }
+    permanentFolder = folder;
+    // A game already under way is followed from its first move.
+    game.followsKnowledgeBase = game.recordIsGame && followRecordFromRoot(game);
 }
 
 CommandLoop::Outcome CommandLoop::commandStart() {
@@ -284,7 +369,10 @@ CommandLoop::Outcome CommandLoop::commandRead() {
                            " is not a regular file; not read");
         return Outcome::Continue;
     }
+    // A loaded position is no game: the move record no longer leads to it, so
+    // neither following nor learning may use it until a new game starts.
     game.followsKnowledgeBase = false;
+    game.recordIsGame = false;
     if (game.readPosition(input.wordArgument))
         writeLine(out, std::to_string(scorePosition(game.board)));
     else
@@ -313,6 +401,74 @@ CommandLoop::Outcome CommandLoop::commandTakeback() {
         writeLine(out, "OK");
     else
         writeLine(out, "ERROR Cannot take back " + cellText(cell) + ": it is not the last stone of the game");
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandYxShowInfo() {
+    quietYxWords = true;
+    writeLine(out, "MESSAGE INFO MAX_THREAD_NUM 1");
+    writeLine(out, "MESSAGE INFO MAX_HASH_SIZE " + std::to_string(memoryNeedExponent()));
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandYxBoard() {
+    game.readBoardInput(input);
+    return Outcome::Continue;
+}
+
+// Freestyle has no forbidden points.
+CommandLoop::Outcome CommandLoop::commandYxShowForbid() {
+    writeLine(out, "FORBID .");
+    return Outcome::Continue;
+}
+
+// A search never runs while a word is read, so there is nothing to stop.
+CommandLoop::Outcome CommandLoop::commandYxStop() { return Outcome::Continue; }
+
+CommandLoop::Outcome CommandLoop::commandYxNbest() {
+    int32_t count = 0;
+    if (!input.readInteger(count)) {
+        writeLine(out, "ERROR yxnbest needs the number of moves");
+        return Outcome::Continue;
+    }
+    const int cell = chooseBestMoves(game, count > 1 ? count : 1);
+    if (cell != NoMove) game.playMove(cell);
+    writeMove(out, cell);
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandRectStart() {
+    input.readRestOfLine();
+    writeLine(out, "ERROR Only the 20x20 board is played: RECTSTART is not supported");
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandSwap2Board() {
+    std::vector<int> stones;
+    bool readable = true;
+    const bool done = input.readBlock([&](const std::string& line) {
+        const int cell = pointOfLine(line);
+        if (cell < 0) readable = false;
+        stones.push_back(cell);
+    });
+    if (!done) return Outcome::Continue;
+    writeLine(out, readable ? swap2Reply(game, stones) : "ERROR SWAP2BOARD lines must be points x,y on the board");
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandState() {
+    writeEngineState(game, out);
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::commandLearn() {
+    const WordRead setting = input.readWord();
+    if (setting == WordRead::Missing || refuseOverlong(setting)) return Outcome::Continue;
+    const std::string_view word = input.wordArgument;
+    if (word == "on" || word == "off")
+        game.learnsGames = word == "on";
+    else
+        writeLine(out, "ERROR learn takes on or off, not " + printableText(word));
     return Outcome::Continue;
 }
 

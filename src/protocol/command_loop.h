@@ -2,10 +2,12 @@
 #include <cstdint>
 #include <istream>
 #include <ostream>
+#include <string>
 #include <string_view>
 
 #include "protocol/game_session.h"
 #include "protocol/input.h"
+#include "version.h"
 
 inline constexpr int InfoKeyCount = 3;
 inline constexpr std::string_view infoKeys[InfoKeyCount] = {"time_left", "timeout_turn",
@@ -14,6 +16,14 @@ inline constexpr std::string_view infoKeys[InfoKeyCount] = {"time_left", "timeou
 inline constexpr std::string_view AboutLine =
     "name=\"pbrain-tarvo\", version=\"0.2\", author=\"Tarvo developers\", country=\"Czech Republic\", "
     "email=\"pbrain-tarvo@example.org\"";
+
+constexpr bool aboutNamesVersion() {
+    constexpr std::string_view key = "version=\"";
+    const size_t at = AboutLine.find(key);
+    return at != std::string_view::npos && AboutLine.substr(at + key.size()).starts_with(Version) &&
+           AboutLine.substr(at + key.size() + Version.size()).starts_with("\"");
+}
+static_assert(aboutNamesVersion(), "the about line names another version");
 
 // INFO rule bits of the games this engine does not play: exactly five, renju, caro.
 inline constexpr int32_t UnsupportedRules = 1 | 4 | 8;
@@ -33,10 +43,16 @@ struct CommandLoop {
     ProtocolInput input;
     std::ostream& out;
     int32_t boardSize = 0;
+    // After yxshowinfo the GUI knows this engine: yx words it does not know
+    // get no reply.
+    bool quietYxWords = false;
+    // A "tarvo" folder found at start-up keeps its files whatever a manager's
+    // INFO folder says.
+    const bool dataFolderAtStartUp;
+    std::string permanentFolder;  // the INFO folder in use, if any
 
     // Replies go where the session writes its own lines.
-    CommandLoop(GameSession& session, std::istream& in)
-        : game(session), input(in), out(session.out) {}
+    CommandLoop(GameSession& session, std::istream& in);
 
     LoopExit run();
 
@@ -61,12 +77,24 @@ struct CommandLoop {
     Outcome commandPrint();
     Outcome commandRestart();
     Outcome commandTakeback();
+    Outcome commandYxShowInfo();
+    Outcome commandYxBoard();
+    Outcome commandYxShowForbid();
+    Outcome commandYxStop();
+    Outcome commandYxNbest();
+    Outcome commandRectStart();
+    Outcome commandSwap2Board();
+    Outcome commandState();
+    Outcome commandLearn();
 
 private:
     Outcome runCommand(const Command& command);
     void answerTurn(int cell);
     bool refuseOccupied(int cell);
     bool refuseOverlong(WordRead read);
+    bool skipQuietWord();
+    void infoLineKey(std::string_view key, const char* value);
+    void useFolder(const std::string& folder);
 };
 
 // Start-up, the command loop and the way out; the process exits with this

@@ -45,7 +45,7 @@ void learnGame(GameSession& game) {
             if (!report.empty()) writeLine(game.out, report);
         } else if (lock.state == ExperienceDatabase::StoreStart::Full) {
             learnEnabled = false;
-            writeLine(game.out, experienceDatabase.fullReport());
+            writeLine(game.out, experienceDatabase.sizeLimitReport());
         } else {
             saveGame(experienceDatabase, moves, value, game.out);
             // A full file takes nothing more: the games after this one are not offered.
@@ -59,12 +59,9 @@ void learnGame(GameSession& game) {
 }  // namespace
 
 void GameSession::playMove(int cell) {
-    if (moveRecordCount < CellCount) {
-        savedScoreRecord[moveRecordCount] = board.savedScore;
-        moveRecord[moveRecordCount++] = cell;
-    }
+    if (moveRecordCount < CellCount) moveRecord[moveRecordCount++] = cell;
     board.makeMove(cell);
-    if (winTest(board, 0) != 0 && learnEnabled && recordIsGame) learnGame(*this);
+    if (winTest(board, 0) != 0 && learnEnabled && recordIsGame && learnsGames) learnGame(*this);
     if (!followsKnowledgeBase) return;
     int key = 0;
     try {
@@ -85,10 +82,6 @@ void GameSession::playMove(int cell) {
     }
 }
 
-namespace {
-
-// Follows the recorded moves down the database from its root; false when the
-// game leaves the stored lines (or the file fails), as playMove would find.
 bool followRecordFromRoot(GameSession& game) {
     try {
         experienceDatabase.rewind();
@@ -100,31 +93,20 @@ bool followRecordFromRoot(GameSession& game) {
     }
 }
 
-}  // namespace
-
 bool GameSession::takeBackLastMove(int cell) {
     // A record that no longer matches the Board (after "read", "in" or a game
     // past 400 moves) cannot say which stone came last.
-    if (moveRecordCount == 0 || moveRecordCount != board.moveCount || moveRecord[moveRecordCount - 1] != cell ||
-        isEmptyByte(board.cells[cell]))
+    if (moveRecordCount == 0 || moveRecordCount != board.moveCount() || moveRecord[moveRecordCount - 1] != cell ||
+        board.lastMove() != cell || !board.takeBack())
         return false;
-    const uint8_t side = isXByte(board.cells[cell]) ? 1 : 0;
     --moveRecordCount;
-    board.lastMove = cell;
-    board.takeBack();
-    // The Board's take-back leaves these for the debug step; a game goes on
-    // from the position exactly as it stood.
-    board.sideToMove = side;
-    board.savedScore = savedScoreRecord[moveRecordCount];
-    board.positionKey ^= key(1 - side, cell);
-    board.lastMove = moveRecordCount > 0 ? moveRecord[moveRecordCount - 1] : -1;
     followsKnowledgeBase = consultEnabled && recordIsGame && followRecordFromRoot(*this);
     return true;
 }
 
 bool GameSession::stepCandidate(int c) {
     if (c == '.') {
-        board.takeBack();
+        board.liftLastStone();
     } else {
         const int k = (c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c) - 'A';
         analyse(board, 0);
@@ -135,7 +117,7 @@ bool GameSession::stepCandidate(int c) {
             return false;
         }
         const int cell = resultCells[k];
-        if (!isEmptyByte(board.cells[cell])) {
+        if (!board.isEmpty(cell)) {
             writeLine(out, "ERROR Cell " + cellText(cell) + " is occupied");
             return false;
         }
@@ -224,67 +206,53 @@ bool GameSession::readBoardInput(ProtocolInput& input) {
     }
     // The position is replayed as a new game, so the move record, the score
     // totals and the database cursor follow the lines in their order.
-    board.sideToMove = 1;
+    board.setSideToMove(1);
     resetGame(*this);
     for (int i = 1; i < count; ++i)
         if (sides[i] == sides[i - 1]) recordIsGame = false;
     if (!recordIsGame) followsKnowledgeBase = false;
     for (int i = 0; i < count; ++i) {
-        board.sideToMove = sides[i];
+        board.setSideToMove(sides[i]);
         playMove(cells[i]);
     }
-    board.sideToMove = 1;
+    board.setSideToMove(1);
     return done;
 }
 
 bool GameSession::readPosition(const char* name) {
-    board.clearThreatLists();
-    for (uint8_t& cell : board.cells) cell &= 0x3F;
-    board.moveCount = 0;
-    board.lastMove = -1;
-
-    board.sideToMove = 1;
+    int side = 1;
     if (std::strcmp(name, "plocha.dat") == 0 && platform::fileKind("tah.dat") == platform::FileKind::Regular) {
-        std::ifstream side("tah.dat");
+        std::ifstream sideFile("tah.dat");
         char mark = 0;
-        if (side >> mark && mark == 'o') board.sideToMove = 0;
+        if (sideFile >> mark && mark == 'o') side = 0;
     }
 
-    std::memset(board.cells, 0, sizeof board.cells);
+    int8_t stones[CellCount];
+    std::fill(std::begin(stones), std::end(stones), NoStone);
     std::ifstream file;
     // A directory opens as a stream but holds no marks, and a FIFO or a
     // device could keep the reader waiting for ever.
     if (platform::fileKind(name) == platform::FileKind::Regular) file.open(name);
-    if (!file.is_open()) {
-        board.rebuildThreats();
-        return false;
-    }
+    const bool opened = file.is_open();
     char mark = 0;
-    for (int cell = 0; cell < CellCount && file >> mark; ++cell) {
-        if (mark == 'x') {
-            board.cells[cell] = StoneX;
-            ++board.moveCount;
-        } else if (mark == 'o') {
-            board.cells[cell] = StoneO;
-            ++board.moveCount;
-        }
-    }
-    board.rebuildThreats();
-    return true;
+    for (int cell = 0; opened && cell < CellCount && file >> mark; ++cell)
+        if (mark == 'x' || mark == 'o') stones[cell] = mark == 'x' ? 1 : 0;
+    board.setUp(stones, side);
+    return opened;
 }
 
 namespace {
 
-char panelMark(uint8_t cell, int label) {
-    if (isXByte(cell)) return 'X';
-    if (isOByte(cell)) return '@';
+char panelMark(int stone, int label) {
+    if (stone == 1) return 'X';
+    if (stone == 0) return '@';
     if (label < 0) return '-';
     return label <= '~' - 'a' ? static_cast<char>('a' + label) : '*';
 }
 
 void classByCell(const ThreatList& list, int (&classes)[CellCount]) {
     for (int& k : classes) k = -1;
-    for (int i = 0; i < list.count; ++i) classes[list.cells[i]] = list.classes[i];
+    for (const ThreatEntry entry : list) classes[entry.cell] = entry.threatClass;
 }
 
 std::string leftAligned(int32_t value) {
@@ -296,17 +264,17 @@ std::string leftAligned(int32_t value) {
 }  // namespace
 
 void printBoard(Board& board, std::ostream& out) {
-    const int32_t black = board.xScore - board.oScore;
-    const int32_t white = board.savedScore + (board.sideToMove == 1 ? board.xScore : board.oScore);
-    out << "DEBUG " << (board.sideToMove == 1 ? 'x' : 'o') << "  Black = " << leftAligned(black)
+    const int32_t black = board.xScore() - board.oScore();
+    const int32_t white = board.savedScore() + (board.sideToMove() == 1 ? board.xScore() : board.oScore());
+    out << "DEBUG " << (board.sideToMove() == 1 ? 'x' : 'o') << "  Black = " << leftAligned(black)
         << "  White = " << leftAligned(white) << '\n'
         << std::flush;
     out << "DEBUG " << scorePosition(board) << '\n' << std::flush;
 
     analyse(board, 0);
     int xClass[CellCount], oClass[CellCount], listed[CellCount];
-    classByCell(board.xThreats, xClass);
-    classByCell(board.oThreats, oClass);
+    classByCell(board.threats(1), xClass);
+    classByCell(board.threats(0), oClass);
     for (int& position : listed) position = -1;
     for (int i = resultCount - 1; i >= 0; --i)
         if (resultCells[i] >= 0 && resultCells[i] < CellCount) listed[resultCells[i]] = i;
@@ -320,7 +288,7 @@ void printBoard(Board& board, std::ostream& out) {
             row += digit;
             for (int x = 0; x < BoardSize; ++x) {
                 const int cell = cellAt(x, y);
-                row += panelMark(board.cells[cell], labels[cell]);
+                row += panelMark(board.stoneAt(cell), labels[cell]);
             }
         }
         row += digit;

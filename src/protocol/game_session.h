@@ -1,12 +1,30 @@
 #pragma once
 #include <cstdint>
 #include <ostream>
+#include <vector>
 
 #include "board/board.h"
 #include "knowledge/experience_database.h"
 #include "protocol/input.h"
 
 constexpr int32_t MinimumMemoryBudget = 2097152;
+
+// How the engine chose its last move (or its answer to "best"), for the
+// state command.
+struct MoveChoice {
+    enum class Source { None, Database, Fast, Forced, Search };
+    Source source = Source::None;
+    int cell = -1;
+    int32_t value = 0;        // the search's value, for Source::Search
+    int32_t staticValue = 0;  // of the position the move was chosen in
+    int32_t nodes = 0;
+    int32_t elapsedMs = 0;
+    int32_t depth = 0, selectiveDepth = 0;  // for Source::Search
+    std::vector<int> line;                 // the principal variation, from the move on
+    // The position it was chosen in.
+    int32_t moveCount = 0;
+    PositionKey positionKey;
+};
 
 // The one game the command loop holds for the whole run.
 struct GameSession {
@@ -15,14 +33,20 @@ struct GameSession {
     // but no longer recorded.
     int32_t moveRecord[CellCount] = {};
     int32_t moveRecordCount = 0;
-    int32_t savedScoreRecord[CellCount] = {};  // the Board's savedScore before each recorded move
     int32_t timeLeft = 120000;
     int32_t timeoutTurn = 10000;
     int32_t memoryBudget = 83886080;
+    // INFO show_detail: with any bit set, every reply shows what was found
+    // for it in the analysis GUIs' words.
+    int32_t showDetail = 0;
     bool followsKnowledgeBase = consultEnabled;
     // False after a BOARD whose lines do not alternate in colour: the record is
     // then no game that could be followed in the database or learned from.
     bool recordIsGame = true;
+    // Cleared by the operator word "learn off": decided positions are then
+    // not stored (a board set up by hand for study is no game).
+    bool learnsGames = true;
+    MoveChoice lastChoice;
     std::ostream& out;  // where the game's own reply lines go
 
     explicit GameSession(std::ostream& output) : out(output) {}
@@ -45,6 +69,10 @@ struct GameSession {
     // then empty and consistent.
     bool readPosition(const char* name);
 };
+
+// Follows the recorded moves down the database from its root; false when the
+// game leaves the stored lines (or the file fails), as playMove would find.
+bool followRecordFromRoot(GameSession& game);
 
 // The three-panel picture; the caller ends its last line.
 void printBoard(Board& board, std::ostream& out);

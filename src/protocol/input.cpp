@@ -115,3 +115,12 @@ void ProtocolInput::readRestOfLine() {
     }
     restOfLine[length] = '\0';
 }
+
+bool ProtocolInput::readLine(std::string& line) {
+    line.clear();
+    if (atEnd()) return false;
+    for (int c = in.get(); c != std::char_traits<char>::eof() && c != '\n'; c = in.get())
+        if (line.size() < WordBufferSize - 1) line += char(c);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    return true;
+}

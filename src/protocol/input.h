@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <istream>
+#include <string>
 #include <string_view>
 
 constexpr int WordBufferSize = 1024;  // a word keeps at most 1023 characters
@@ -43,6 +44,24 @@ struct ProtocolInput {
     // Up to and including the next line feed, at most 1023 characters kept. When
     // the last command word already ended its line, there is nothing left to read.
     void readRestOfLine();
+    // The next line, up to the line feed (consumed), without a carriage
+    // return and at most 1023 characters of it kept; false at the end of
+    // input with nothing read.
+    bool readLine(std::string& line);
+    // Lines up to and including the next one that begins with "D" (the
+    // protocol's DONE), each given to take without its line end; false when
+    // the input ended first.
+    template <class Take>
+    bool readBlock(Take take) {
+        std::string line;
+        while (readLine(line)) {
+            const size_t first = line.find_first_not_of(" \t");
+            if (first == std::string::npos) continue;
+            if (line[first] == 'D' || line[first] == 'd') return true;
+            take(line.substr(first));
+        }
+        return false;
+    }
 
 private:
     void skipSpace();

@@ -1,19 +1,20 @@
 #include "protocol/turn_driver.h"
 
 #include <cstdio>
-#include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "board/analysis.h"
 #include "board/shared_state.h"
 #include "knowledge/experience_database.h"
 #include "platform/clock.h"
+#include "protocol/analysis_lines.h"
 #include "protocol/output.h"
 #include "protocol/trace_log.h"
 #include "search/shared_state.h"
+#include "search/search_report.h"
 #include "search/static_value.h"
-#include "search/threat_search.h"
 
 namespace {
 
@@ -27,12 +28,23 @@ std::string formatted(const char* format, int a, int b = 0, int c = 0) {
 }
 
 bool isEmptyCell(const Board& board, int cell) {
-    return cell >= 0 && cell < CellCount && isEmptyByte(board.cells[cell]);
+    return cell >= 0 && cell < CellCount && board.isEmpty(cell);
 }
 
 bool inMiddleSquare(int cell) {
     const int x = cellX(cell), y = cellY(cell);
     return x >= RecommendedLow && x <= RecommendedHigh && y >= RecommendedLow && y <= RecommendedHigh;
+}
+
+void noteChoice(GameSession& game, MoveChoice::Source source, int cell, int32_t startMs) {
+    MoveChoice& choice = game.lastChoice;
+    choice = MoveChoice{};
+    choice.source = source;
+    choice.cell = cell;
+    choice.staticValue = scorePosition(game.board);
+    choice.elapsedMs = platform::clockDiff(platform::clockMs(), startMs);
+    choice.moveCount = game.board.moveCount();
+    choice.positionKey = game.board.positionKey();
 }
 
 void reportDatabaseError(GameSession& game) {
@@ -58,9 +70,10 @@ void followFromRoot(GameSession& game) {
 // decides.
 int recommendedCell(GameSession& game, bool onlyMiddle) {
     if (!game.followsKnowledgeBase) return NoMove;
+    const int32_t startMs = platform::clockMs();
     try {
         int key = 0;
-        if (!experienceDatabase.recommend(game.board.moveCount % 2 == 1, key)) return NoMove;
+        if (!experienceDatabase.recommend(game.board.moveCount() % 2 == 1, key)) return NoMove;
         const int cell = denormalise(experienceDatabase.frame, key);
         if (!isEmptyCell(game.board, cell)) {
             trace("!isEmptyCell(cell)", formatted("stored reply %d is not empty", cell).c_str());
@@ -74,6 +87,7 @@ int recommendedCell(GameSession& game, bool onlyMiddle) {
             return NoMove;
         }
         trace("recommend", formatted("stored reply %d", cell).c_str());
+        noteChoice(game, MoveChoice::Source::Database, cell, startMs);
         return cell;
     } catch (...) {
         reportDatabaseError(game);
@@ -83,7 +97,7 @@ int recommendedCell(GameSession& game, bool onlyMiddle) {
 
 int firstEmptyCell(const Board& board) {
     for (int cell = 0; cell < CellCount; ++cell)
-        if (isEmptyByte(board.cells[cell])) return cell;
+        if (board.isEmpty(cell)) return cell;
     return NoMove;
 }
 
@@ -105,18 +119,17 @@ int playAndGive(GameSession& game, int cell) {
 }
 
 int fastReply(GameSession& game) {
-    const ThreatList& own = game.board.moverThreats();
-    const ThreatList& other = game.board.opponentThreats();
-    const int ownClass = own.count > 0 ? own.classes[own.count - 1] : 18;
-    const int otherClass = other.count > 0 ? other.classes[other.count - 1] : 18;
+    const ThreatEntry own = game.board.moverThreats().strongest();
+    const ThreatEntry other = game.board.opponentThreats().strongest();
+    const int ownClass = own.threatClass, otherClass = other.threatClass;
     // An own open four loses to an opposing five point, so the block comes between.
     int cell = NoMove;
     if (ownClass == 0)
-        cell = own.cells[own.count - 1];
+        cell = own.cell;
     else if (otherClass == 0)
-        cell = other.cells[other.count - 1];
+        cell = other.cell;
     else if (ownClass == 1)
-        cell = own.cells[own.count - 1];
+        cell = own.cell;
     if (cell != NoMove) {
         trace("fast reply", formatted("own class %d, other class %d, cell %d", ownClass, otherClass, cell).c_str());
         writeLine(game.out, "MESSAGE fast reply");
@@ -124,7 +137,33 @@ int fastReply(GameSession& game) {
     return cell;
 }
 
+// A reply the search did not choose still shows the GUIs its move and the
+// position's value.
+SearchReport unsearchedReport(Board& board, int cell) {
+    SearchReport report;
+    report.value = report.staticValue = scorePosition(board);
+    report.best = cell;
+    if (cell != NoMove) report.line = {cell};
+    return report;
+}
+
+int showReply(GameSession& game, const SearchReport& report, int cell) {
+    if (game.showDetail == 0 || cell == NoMove) return cell;
+    const SearchReport& shown = cell == report.best ? report : unsearchedReport(game.board, cell);
+    writePvBlock(game.out, 0, 1, game.board, shown);
+    writeBestAndSummary(game.out, game.board, shown);
+    return cell;
+}
+
+int showUnsearchedReply(GameSession& game, int cell) {
+    return showReply(game, unsearchedReport(game.board, cell), cell);
+}
+
 }  // namespace
+
+void setMoveDeadline(const GameSession& game) {
+    moveDeadline = platform::clockAdd(platform::clockMs(), turnBudget(game) - ReplyReserveMs);
+}
 
 int32_t turnBudget(const GameSession& game) {
     const int32_t share = game.timeLeft / 6;
@@ -134,20 +173,19 @@ int32_t turnBudget(const GameSession& game) {
 void resetGame(GameSession& game) {
     game.moveRecordCount = 0;
     game.recordIsGame = true;
-    game.board.resetPosition();
-    game.board.positionKey = PositionKey{};
+    game.board.clear();
     followFromRoot(game);
 }
 
 void startNewGame(GameSession& game) {
-    game.board.sideToMove = 1;
+    game.board.setSideToMove(1);
     resetGame(game);
     trace("start", "new game");
 }
 
 int beginGame(GameSession& game) {
     resetGame(game);
-    trace("begin", formatted("engine opens as side %d", game.board.sideToMove).c_str());
+    trace("begin", formatted("engine opens as side %d", game.board.sideToMove()).c_str());
     int cell = recommendedCell(game, true);
     if (cell == NoMove) cell = chooseMove(game);
     return playAndGive(game, cell);
@@ -155,8 +193,8 @@ int beginGame(GameSession& game) {
 
 int answerMove(GameSession& game, int x, int y) {
     game.followsKnowledgeBase = consultEnabled && game.recordIsGame;
-    if (game.board.moveCount == 0) {
-        game.board.sideToMove = static_cast<uint8_t>(1 - game.board.sideToMove);
+    if (game.board.moveCount() == 0) {
+        game.board.pass();
         resetGame(game);
         trace("moveCount == 0", "opponent opens the game");
     }
@@ -170,32 +208,59 @@ int answerMove(GameSession& game, int x, int y) {
 
 int chooseMove(GameSession& game) {
     Board& board = game.board;
-    const int32_t budget = turnBudget(game);
-    moveDeadline = platform::clockAdd(platform::clockMs(), budget - ReplyReserveMs);
-    trace("budget", formatted("budget %d ms, %d stones", budget, board.moveCount).c_str());
+    const int32_t startMs = platform::clockMs();
+    setMoveDeadline(game);
+    trace("budget", formatted("budget %d ms, %d stones", turnBudget(game), board.moveCount()).c_str());
 
     const int fast = fastReply(game);
-    if (fast != NoMove) return fast;
+    if (fast != NoMove) {
+        noteChoice(game, MoveChoice::Source::Fast, fast, startMs);
+        return showUnsearchedReply(game, fast);
+    }
 
     analyse(board, 0);
     if (resultCount == 1) {
         trace("resultCount == 1", formatted("forced %d", resultCells[0]).c_str());
-        return legalOrFallback(board, resultCells[0]);
+        const int forced = legalOrFallback(board, resultCells[0]);
+        noteChoice(game, MoveChoice::Source::Forced, forced, startMs);
+        return showUnsearchedReply(game, forced);
     }
 
-    std::unique_ptr<Board> copy;
+    SearchReport report;
     try {
-        copy = copyBoard(board);
+        report = searchPosition(board, TurnSearchDepth);
     } catch (const std::bad_alloc&) {
         trace("bad_alloc", "no copy for the search");
-        return legalOrFallback(board, resultCells[0]);
+        const int first = legalOrFallback(board, resultCells[0]);
+        noteChoice(game, MoveChoice::Source::Forced, first, startMs);
+        return showUnsearchedReply(game, first);
     }
-    nodeCounter = 0;
-    int32_t best = -1;
-    const int32_t value = search(best, *copy, TurnSearchDepth, -WinValue);
-    copy.reset();
-    writeLine(game.out, "MESSAGE " + std::to_string(value) + "|" + std::to_string(scorePosition(board)) +
-                            "|" + std::to_string(nodeCounter));
-    trace("search", formatted("value %d, nodes %d, best %d", value, nodeCounter, best).c_str());
-    return legalOrFallback(board, best);
+    writeLine(game.out, "MESSAGE " + std::to_string(report.value) + "|" + std::to_string(report.staticValue) +
+                            "|" + std::to_string(report.nodes));
+    trace("search", formatted("value %d, nodes %d, best %d", report.value, report.nodes, report.best).c_str());
+    const int cell = legalOrFallback(board, report.best);
+    noteChoice(game, MoveChoice::Source::Search, cell, startMs);
+    MoveChoice& choice = game.lastChoice;
+    choice.value = report.value;
+    choice.nodes = report.nodes;
+    choice.elapsedMs = report.timeMs;
+    choice.depth = report.depth;
+    choice.selectiveDepth = report.selectiveDepth;
+    choice.line = report.line;
+    return showReply(game, report, cell);
+}
+
+int chooseBestMoves(GameSession& game, int count) {
+    setMoveDeadline(game);
+    std::vector<SearchReport> reports;
+    try {
+        reports = searchRootMoves(game.board, TurnSearchDepth);
+    } catch (const std::bad_alloc&) {
+        trace("bad_alloc", "no copy for the best moves");
+    }
+    if (reports.empty()) return chooseMove(game);  // nothing listed to compare
+    const int n = count < int(reports.size()) ? count : int(reports.size());
+    for (int i = 0; i < n; ++i) writePvBlock(game.out, i, n, game.board, reports[i]);
+    writeBestAndSummary(game.out, game.board, reports[0]);
+    return reports[0].best;
 }

@@ -9,6 +9,8 @@ constexpr int NoMove = -1;
 
 // min(timeoutTurn, timeLeft / 6) in milliseconds.
 int32_t turnBudget(const GameSession& game);
+// moveDeadline for a reply begun now: the budget less the reserve.
+void setMoveDeadline(const GameSession& game);
 
 // An empty Board rebuilt from scratch, an empty move record and the database
 // cursor back at its root; sideToMove and the INFO settings stay.
@@ -22,3 +24,7 @@ int answerMove(GameSession& game, int x, int y);
 // The engine's move for the position; plays nothing. Always an empty cell
 // while one exists.
 int chooseMove(GameSession& game);
+// yxnbest: the `count` best moves for the position, one analysis block each,
+// best first; returns the best of them (NoMove when no empty cell is left)
+// and plays nothing.
+int chooseBestMoves(GameSession& game, int count);

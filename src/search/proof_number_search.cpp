@@ -115,8 +115,8 @@ ProofNode* createNode(ProofNode* parent, const Board& board, const PackedBoard* 
     node->depth = parent ? static_cast<int16_t>(parent->depth + 1) : 0;
     node->stamp = idCounter + 1;
     idCounter += 2;
-    node->key = board.positionKey;
-    node->move = static_cast<int16_t>(board.lastMove);
+    node->key = board.positionKey();
+    node->move = static_cast<int16_t>(board.lastMove());
     if (parent) {
         node->onlyParent = parent;
         node->parentCount = 1;

@@ -51,7 +51,7 @@ struct ProofNode {
 
 // positionKey of a copy of board after makeMove(cell), without playing it.
 inline PositionKey childKey(const Board& board, int cell) {
-    return board.positionKey ^ key(1 - board.sideToMove, cell);
+    return board.positionKey() ^ key(1 - board.sideToMove(), cell);
 }
 
 // Throws std::bad_alloc with nothing allocated.

@@ -5,5 +5,5 @@
 int32_t scorePosition(Board& board) {
     const int r = winTest(board, 0);
     if (r != 0) return WinValue * r;
-    return (board.sideToMove ? board.xScore : board.oScore) - board.savedScore;
+    return (board.sideToMove() ? board.xScore() : board.oScore()) - board.savedScore();
 }

@@ -12,11 +12,39 @@
 
 namespace {
 
+// The principal variation, one row per nesting of search(): row p holds the
+// best line found so far below the node at nesting p, row p + 1 the line of
+// the child being searched. Every nesting plays one more stone, so a row
+// never holds more moves than the board has cells.
+constexpr int MaxNesting = CellCount + 1;
+int16_t lineCells[MaxNesting][CellCount];
+int lineLength[MaxNesting];
+int nesting = 0;
+int deepestNesting = 0;
+
+struct SearchNesting {
+    SearchNesting() {
+        lineLength[nesting] = 0;
+        if (nesting > deepestNesting) deepestNesting = nesting;
+        ++nesting;
+    }
+    ~SearchNesting() { --nesting; }
+};
+
+// The node at nesting p takes the move and the line its child just found.
+void takeChildLine(int p, int cell) {
+    lineCells[p][0] = int16_t(cell);
+    const int childLength = p + 1 < MaxNesting ? lineLength[p + 1] : 0;
+    const int length = childLength < CellCount - 1 ? childLength : CellCount - 1;
+    for (int i = 0; i < length; ++i) lineCells[p][i + 1] = lineCells[p + 1][i];
+    lineLength[p] = length + 1;
+}
+
 bool isLeaf(const Board& board, int32_t value, int32_t depth) {
     if (value >= WinValue || value <= -WinValue) return true;
     if (depth < 1) return true;
     if (platform::clockDiff(platform::clockMs(), moveDeadline) >= 0) return true;
-    return board.moveCount == LeafStoneCount;
+    return board.moveCount() == LeafStoneCount;
 }
 
 // An empty list leaves `best` as it was rather than hand out a stale cell.
@@ -67,6 +95,9 @@ bool searchChild(Board& board, int cell, int32_t depth, int32_t bound, int32_t& 
 }  // namespace
 
 int32_t search(int32_t& best, Board& board, int32_t depth, int32_t bound) {
+    if (nesting == 0) deepestNesting = 0;
+    const int p = nesting;
+    const SearchNesting nested;
     const int32_t staticValue = scorePosition(board);
     if (isLeaf(board, staticValue, depth)) {
         if (best != 0) suggestFirstListed(board, best);
@@ -81,7 +112,7 @@ int32_t search(int32_t& best, Board& board, int32_t depth, int32_t bound) {
     if (n <= 0) return -WinValue;
     best = candidates[0];
 
-    const bool raisesBound = board.sideToMove == 1;
+    const bool raisesBound = board.sideToMove() == 1;
     bool anyValue = false;
     for (int i = 0; i < n; ++i) {
         if (bestValue > bound) {
@@ -101,6 +132,9 @@ int32_t search(int32_t& best, Board& board, int32_t depth, int32_t bound) {
             continue;
         }
         anyValue = true;
+        // The first candidate is the best move until another beats it, so
+        // its line stands until then, a lost one too.
+        if (value > bestValue || i == 0) takeChildLine(p, candidates[i]);
         if (value > bestValue) {
             bestValue = value;
             best = candidates[i];
@@ -110,3 +144,7 @@ int32_t search(int32_t& best, Board& board, int32_t depth, int32_t bound) {
     // Not one child could be built: the node counts as a leaf.
     return anyValue ? bestValue : staticValue;
 }
+
+std::vector<int> principalVariation() { return std::vector<int>(lineCells[0], lineCells[0] + lineLength[0]); }
+
+int32_t selectiveDepth() { return deepestNesting; }

@@ -26,9 +26,9 @@ void load(Board& board, const Points& xs, const Points& os, int sideToMove, int 
     for (auto& c : board.cells) c = 0;
     for (auto p : xs) board.cells[at(p)] = StoneX;
     for (auto p : os) board.cells[at(p)] = StoneO;
-    board.moveCount = static_cast<int>(xs.size() + os.size());
-    board.lastMove = lastMove;
-    board.sideToMove = static_cast<uint8_t>(sideToMove);
+    board.moveCount_ = static_cast<int>(xs.size() + os.size());
+    board.lastMove_ = lastMove;
+    board.sideToMove_ = static_cast<uint8_t>(sideToMove);
     board.rebuildThreats();
 }
 
@@ -250,8 +250,8 @@ TEST(AnalysisTest, ListsFromTheThreatLists) {
             auto [x, y] = N(i);
             board.cells[cellAt(x, y - 1)] = StoneX;
         }
-        board.sideToMove = static_cast<uint8_t>(c.side);
-        board.moveCount = c.moveCount;
+        board.sideToMove_ = static_cast<uint8_t>(c.side);
+        board.moveCount_ = c.moveCount;
         fill(board.moverThreats(), c.own);
         fill(board.opponentThreats(), c.opponent);
         for (const Entry& e : c.own)

@@ -10,13 +10,13 @@
 
 // The totals, counters, side and key of two Boards, equal in both.
 inline void expectSameFields(const Board& a, const Board& b, const char* what) {
-    EXPECT_EQ(a.xScore, b.xScore) << what;
-    EXPECT_EQ(a.oScore, b.oScore) << what;
-    EXPECT_EQ(a.savedScore, b.savedScore) << what;
-    EXPECT_EQ(a.moveCount, b.moveCount) << what;
-    EXPECT_EQ(a.lastMove, b.lastMove) << what;
-    EXPECT_EQ(a.sideToMove, b.sideToMove) << what;
-    EXPECT_EQ(a.positionKey, b.positionKey) << what;
+    EXPECT_EQ(a.xScore_, b.xScore_) << what;
+    EXPECT_EQ(a.oScore_, b.oScore_) << what;
+    EXPECT_EQ(a.savedScore_, b.savedScore_) << what;
+    EXPECT_EQ(a.moveCount_, b.moveCount_) << what;
+    EXPECT_EQ(a.lastMove_, b.lastMove_) << what;
+    EXPECT_EQ(a.sideToMove_, b.sideToMove_) << what;
+    EXPECT_EQ(a.positionKey_, b.positionKey_) << what;
 }
 
 // Everything a reader can see of a Board (the lists in their order), equal in both.
@@ -49,13 +49,13 @@ inline int randomMove(const Board& board, std::mt19937& rng) {
 // each ray at the first stone of the second colour: the order that the
 // engine's batched and deferred list updates must reproduce.
 inline void referenceMove(Board& board, int cell) {
-    board.savedScore = board.sideToMove ? board.xScore : board.oScore;
-    board.cells[cell] = static_cast<uint8_t>((board.cells[cell] & 0x3F) | (board.sideToMove ? StoneX : StoneO));
-    board.lines.place(cell, board.sideToMove ? PointX : PointO);
-    ++board.moveCount;
-    board.lastMove = cell;
-    board.xThreats.update(cell, NoThreat, board.cells, ListedX, board.xScore);
-    board.oThreats.update(cell, NoThreat, board.cells, ListedO, board.oScore);
+    board.savedScore_ = board.sideToMove_ ? board.xScore_ : board.oScore_;
+    board.cells[cell] = static_cast<uint8_t>((board.cells[cell] & 0x3F) | (board.sideToMove_ ? StoneX : StoneO));
+    board.lines.place(cell, board.sideToMove_ ? PointX : PointO);
+    ++board.moveCount_;
+    board.lastMove_ = cell;
+    board.xThreats.update(cell, NoThreat, board.cells, ListedX, board.xScore_);
+    board.oThreats.update(cell, NoThreat, board.cells, ListedO, board.oScore_);
     for (int d : {0, 1, 2, 3, 4, 5, 7, 6}) {
         bool seenX = false, seenO = false;
         for (int k = 1, p = cell + ReachSteps[d]; k <= reachCount(d, cell); ++k, p += ReachSteps[d]) {
@@ -72,6 +72,6 @@ inline void referenceMove(Board& board, int cell) {
         }
     }
     ++nodeCounter;
-    board.sideToMove = static_cast<uint8_t>(1 - board.sideToMove);
-    board.positionKey ^= key(board.sideToMove, cell);
+    board.sideToMove_ = static_cast<uint8_t>(1 - board.sideToMove_);
+    board.positionKey_ ^= key(board.sideToMove_, cell);
 }

@@ -42,7 +42,7 @@ void expectConsistent(const Board& board) {
         if (kx <= WeakestListed) expectedX.insert({c, kx});
         if (ko <= WeakestListed) expectedO.insert({c, ko});
     }
-    ASSERT_EQ(stones, board.moveCount);
+    ASSERT_EQ(stones, board.moveCount_);
     ASSERT_EQ(entriesOf(board.xThreats), expectedX);
     ASSERT_EQ(entriesOf(board.oThreats), expectedO);
     for (const ThreatList* list : {&board.xThreats, &board.oThreats}) {
@@ -52,47 +52,47 @@ void expectConsistent(const Board& board) {
     int32_t x = 0, o = 0;
     for (const auto& [cell, k] : expectedX) x += threatWeight[k];
     for (const auto& [cell, k] : expectedO) o += threatWeight[k];
-    ASSERT_EQ(board.xScore, x);
-    ASSERT_EQ(board.oScore, o);
+    ASSERT_EQ(board.xScore_, x);
+    ASSERT_EQ(board.oScore_, o);
 }
 
 TEST(Board, NewBoardAndCentreMove) {
     Board board;
-    EXPECT_EQ(board.sideToMove, 1);
-    EXPECT_EQ(board.moveCount, 0);
-    EXPECT_EQ(board.lastMove, -1);
-    EXPECT_EQ(board.positionKey, PositionKey{});
+    EXPECT_EQ(board.sideToMove_, 1);
+    EXPECT_EQ(board.moveCount_, 0);
+    EXPECT_EQ(board.lastMove_, -1);
+    EXPECT_EQ(board.positionKey_, PositionKey{});
     EXPECT_EQ(board.xThreats.capacity, 0);
     const int32_t nodes = nodeCounter;
     board.makeMove(CentreCell);
     EXPECT_EQ(nodeCounter, nodes + 1);
     EXPECT_EQ(board.xThreats.count, 0);
     EXPECT_EQ(board.oThreats.count, 0);
-    EXPECT_EQ(board.moveCount, 1);
-    EXPECT_EQ(board.lastMove, CentreCell);
-    EXPECT_EQ(board.sideToMove, 0);
+    EXPECT_EQ(board.moveCount_, 1);
+    EXPECT_EQ(board.lastMove_, CentreCell);
+    EXPECT_EQ(board.sideToMove_, 0);
     EXPECT_EQ(board.cells[CentreCell], StoneX);
-    EXPECT_EQ(board.positionKey, key(0, CentreCell));
+    EXPECT_EQ(board.positionKey_, key(0, CentreCell));
     Board fresh;
-    EXPECT_EQ(fresh.positionKey ^ key(1 - fresh.sideToMove, CentreCell), board.positionKey);  // child key
+    EXPECT_EQ(fresh.positionKey_ ^ key(1 - fresh.sideToMove_, CentreCell), board.positionKey_);  // child key
 }
 
 TEST(Board, KeysIndependentOfMoveOrder) {
     Board a, b;
     for (int c : {189, 190, 210, 5}) a.makeMove(c);
     for (int c : {210, 5, 189, 190}) b.makeMove(c);
-    EXPECT_EQ(a.positionKey, b.positionKey);
+    EXPECT_EQ(a.positionKey_, b.positionKey_);
     Board c;
     for (int m : {190, 189, 210, 5}) c.makeMove(m);  // same cells, colours swapped
-    EXPECT_NE(a.positionKey, c.positionKey);
+    EXPECT_NE(a.positionKey_, c.positionKey_);
 }
 
 TEST(Board, FiveMoveExample) {
     Board board;
     for (auto [x, y] : {std::pair{9, 9}, {0, 5}, {8, 9}, {0, 6}, {7, 9}}) board.makeMove(cellAt(x, y));
-    EXPECT_EQ(board.xScore, 1542);
-    EXPECT_EQ(board.oScore, 130);
-    EXPECT_EQ(board.savedScore, 330);
+    EXPECT_EQ(board.xScore_, 1542);
+    EXPECT_EQ(board.oScore_, 130);
+    EXPECT_EQ(board.savedScore_, 330);
     const ThreatList& xs = board.xThreats;
     ASSERT_GE(xs.count, 2);
     EXPECT_EQ(xs.cells[xs.count - 2], cellAt(6, 9));
@@ -105,8 +105,8 @@ TEST(Board, FiveMoveExample) {
     EXPECT_FALSE(board.evaluateCell(cellAt(6, 9)));
     EXPECT_EQ(xs.cells[xs.count - 2], cellAt(10, 9));
     EXPECT_EQ(xs.cells[xs.count - 1], cellAt(6, 9));
-    EXPECT_EQ(board.xScore, 1542);
-    EXPECT_EQ(board.oScore, 130);
+    EXPECT_EQ(board.xScore_, 1542);
+    EXPECT_EQ(board.oScore_, 130);
 }
 
 TEST(Board, ReachTables) {
@@ -125,10 +125,10 @@ TEST(Board, ReachTables) {
 // A cell that is re-evaluated loses a planted, impossible entry.
 void plantFalseFive(Board& board, int cell) {
     const int old = board.xThreats.removeCell(cell);
-    if (old != -1) board.xScore -= threatWeight[old];
+    if (old != -1) board.xScore_ -= threatWeight[old];
     board.xThreats.insert(cell, 0);
     board.cells[cell] |= ListedX;
-    board.xScore += threatWeight[0];
+    board.xScore_ += threatWeight[0];
 }
 bool stillPlanted(const Board& board, int cell) {
     for (int i = 0; i < board.xThreats.count; ++i)
@@ -152,7 +152,7 @@ TEST(Board, UpdateAroundStopsAtSecondColour) {
         Board board;
         board.cells[c + 1] = k.first;
         board.cells[c + 2] = k.second;
-        board.moveCount = 2;
+        board.moveCount_ = 2;
         board.rebuildThreats();
         plantFalseFive(board, c + 3);
         plantFalseFive(board, c + 4);
@@ -174,10 +174,10 @@ TEST(Board, UpdateAroundStopsAtSecondColour) {
 TEST(Board, UpdateAroundReportsFivePoints) {
     Board board;
     for (int x = 5; x < 8; ++x) board.cells[cellAt(x, 3)] = StoneX;
-    board.moveCount = 3;
+    board.moveCount_ = 3;
     EXPECT_FALSE(board.rebuildThreats());
     board.cells[cellAt(8, 3)] = StoneX;
-    board.moveCount = 4;
+    board.moveCount_ = 4;
     board.clearThreatLists();
     EXPECT_TRUE(board.rebuildThreats());
     expectConsistent(board);
@@ -192,46 +192,55 @@ TEST(Board, StoneOnListedCellLeavesBothLists) {
     const int target = cellAt(8, 5);
     ASSERT_TRUE(board.cells[target] & ListedX);
     ASSERT_TRUE(board.cells[target] & ListedO);
-    const int32_t x = board.xScore, o = board.oScore;
+    const int32_t x = board.xScore_, o = board.oScore_;
     board.makeMove(target);
-    EXPECT_LT(board.oScore, o);
-    EXPECT_NE(board.xScore, x);
+    EXPECT_LT(board.oScore_, o);
+    EXPECT_NE(board.xScore_, x);
     EXPECT_EQ(board.cells[target], StoneX);
     for (const ThreatList* list : {&board.xThreats, &board.oThreats})
         EXPECT_EQ(std::count(list->cells, list->cells + list->count, target), 0);
     expectConsistent(board);
 }
 
-TEST(Board, TakeBackRestores) {
-    Board board;
-    for (int m : {189, 190, 209, 168, 229, 249}) board.makeMove(m);
-    auto before = copyBoard(board);
-    board.makeMove(169);
-    const PositionKey keyAfter = board.positionKey;
-    const int32_t savedAfter = board.savedScore;
-    board.takeBack();
-    EXPECT_TRUE(std::equal(board.cells, board.cells + CellCount, before->cells));
-    EXPECT_EQ(entriesOf(board.xThreats), entriesOf(before->xThreats));
-    EXPECT_EQ(entriesOf(board.oThreats), entriesOf(before->oThreats));
-    EXPECT_EQ(board.xScore, before->xScore);
-    EXPECT_EQ(board.oScore, before->oScore);
-    EXPECT_EQ(board.moveCount, before->moveCount);
-    EXPECT_EQ(board.sideToMove, before->sideToMove);
-    EXPECT_EQ(board.lastMove, -1);
-    EXPECT_EQ(board.positionKey, keyAfter);
-    EXPECT_EQ(board.savedScore, savedAfter);
-    expectConsistent(board);
-    board.takeBack();  // no last move recorded: nothing happens
-    EXPECT_EQ(board.moveCount, before->moveCount);
-    EXPECT_EQ(board.sideToMove, before->sideToMove);
+// TAKEBACK's take-back puts every field back; the debug step lifts the stone
+// but keeps the saved total and forgets the last move, so that a second step
+// does nothing. Both leave the lists with the entries from before the move.
+TEST(Board, TakeBackAndLiftRestoreThePosition) {
+    for (const bool lift : {false, true}) {
+        Board board;
+        for (int m : {189, 190, 209, 168, 229, 249}) board.makeMove(m);
+        auto before = copyBoard(board);
+        board.makeMove(169);
+        const int32_t savedAfter = board.savedScore();
+        EXPECT_TRUE(lift ? board.liftLastStone() : board.takeBack());
+        EXPECT_TRUE(std::equal(board.cells, board.cells + CellCount, before->cells));
+        EXPECT_EQ(entriesOf(board.xThreats), entriesOf(before->xThreats));
+        EXPECT_EQ(entriesOf(board.oThreats), entriesOf(before->oThreats));
+        EXPECT_EQ(board.xScore(), before->xScore());
+        EXPECT_EQ(board.oScore(), before->oScore());
+        EXPECT_EQ(board.moveCount(), before->moveCount());
+        EXPECT_EQ(board.sideToMove(), before->sideToMove());
+        EXPECT_EQ(board.positionKey(), before->positionKey());
+        EXPECT_EQ(board.lastMove(), lift ? -1 : 249);
+        EXPECT_EQ(board.savedScore(), lift ? savedAfter : before->savedScore());
+        expectConsistent(board);
+        // The debug step has nothing left to lift; TAKEBACK goes on back.
+        EXPECT_EQ(lift ? board.liftLastStone() : board.takeBack(), !lift);
+        EXPECT_EQ(board.moveCount(), before->moveCount() - (lift ? 0 : 1));
+    }
+    Board copied;
+    copied.makeMove(189);
+    auto copy = copyBoard(copied);
+    EXPECT_FALSE(copy->takeBack());  // a copy holds no way back
+    EXPECT_EQ(copy->moveCount(), 1);
 }
 
 TEST(Board, CopyCapacities) {
     Board board;
     for (int i = 0; i < 7; ++i) board.xThreats.insert(i, 13);
-    board.xScore = 35;
-    board.savedScore = 4;
-    board.positionKey = key(1, 77);
+    board.xScore_ = 35;
+    board.savedScore_ = 4;
+    board.positionKey_ = key(1, 77);
     board.makeMove(300);
     auto copy = copyBoard(board);
     EXPECT_EQ(copy->xThreats.count, 7);
@@ -240,22 +249,22 @@ TEST(Board, CopyCapacities) {
     EXPECT_EQ(copy->oThreats.cells, nullptr);
     EXPECT_NE(copy->xThreats.cells, board.xThreats.cells);
     EXPECT_EQ(cellsOf(copy->xThreats), cellsOf(board.xThreats));
-    EXPECT_EQ(copy->positionKey, board.positionKey);
-    EXPECT_EQ(copy->savedScore, board.savedScore);
-    EXPECT_EQ(copy->lastMove, 300);
-    EXPECT_EQ(copy->sideToMove, 0);
+    EXPECT_EQ(copy->positionKey_, board.positionKey_);
+    EXPECT_EQ(copy->savedScore_, board.savedScore_);
+    EXPECT_EQ(copy->lastMove_, 300);
+    EXPECT_EQ(copy->sideToMove_, 0);
 }
 
 TEST(Board, ResetPosition) {
     Board board;
     for (int m : {189, 190, 209, 168, 229}) board.makeMove(m);
-    const PositionKey k = board.positionKey;
+    const PositionKey k = board.positionKey_;
     board.resetPosition();
-    EXPECT_EQ(board.moveCount, 0);
-    EXPECT_EQ(board.lastMove, -1);
-    EXPECT_EQ(board.sideToMove, 0);
-    EXPECT_EQ(board.positionKey, k);
-    EXPECT_EQ(board.xScore + board.oScore + board.savedScore, 0);
+    EXPECT_EQ(board.moveCount_, 0);
+    EXPECT_EQ(board.lastMove_, -1);
+    EXPECT_EQ(board.sideToMove_, 0);
+    EXPECT_EQ(board.positionKey_, k);
+    EXPECT_EQ(board.xScore_ + board.oScore_ + board.savedScore_, 0);
     EXPECT_TRUE(std::all_of(board.cells, board.cells + CellCount, [](uint8_t b) { return b == 0; }));
     expectConsistent(board);
 }
@@ -279,18 +288,18 @@ TEST(BoardImage, RoundTrip) {
     Board read;
     read.oThreats.insert(3, 13);  // old arrays are replaced or reused
     ASSERT_TRUE(readBoardImage(read, tmp.file));
-    EXPECT_EQ(read.moveCount, board.moveCount);
-    EXPECT_EQ(read.lastMove, board.lastMove);
-    EXPECT_EQ(read.sideToMove, board.sideToMove);
-    EXPECT_EQ(read.xScore, board.xScore);
-    EXPECT_EQ(read.oScore, board.oScore);
+    EXPECT_EQ(read.moveCount_, board.moveCount_);
+    EXPECT_EQ(read.lastMove_, board.lastMove_);
+    EXPECT_EQ(read.sideToMove_, board.sideToMove_);
+    EXPECT_EQ(read.xScore_, board.xScore_);
+    EXPECT_EQ(read.oScore_, board.oScore_);
     EXPECT_EQ(cellsOf(read.xThreats), cellsOf(board.xThreats));
     EXPECT_EQ(classesOf(read.xThreats), classesOf(board.xThreats));
     EXPECT_EQ(cellsOf(read.oThreats), cellsOf(board.oThreats));
     EXPECT_EQ(classesOf(read.oThreats), classesOf(board.oThreats));
     EXPECT_EQ(read.xThreats.capacity, board.xThreats.count);
     EXPECT_TRUE(std::equal(read.cells, read.cells + CellCount, board.cells));
-    EXPECT_EQ(read.positionKey, PositionKey{});
+    EXPECT_EQ(read.positionKey_, PositionKey{});
     Board again;
     EXPECT_FALSE(readBoardImage(again, tmp.file));  // end of file
 
@@ -324,14 +333,14 @@ TEST(BoardImage, TruncatedOrCorruptImageLeavesBoardAlone) {
         Board target;
         target.makeMove(7);
         EXPECT_FALSE(readFrom(bytes, cut, target)) << cut;
-        EXPECT_EQ(target.moveCount, 1);
+        EXPECT_EQ(target.moveCount_, 1);
         EXPECT_EQ(target.cells[7], StoneX);
     }
     auto corrupt = bytes;
     corrupt[17] = 0xFF;  // xThreats count becomes huge
     Board target;
     EXPECT_FALSE(readFrom(corrupt, corrupt.size(), target));
-    EXPECT_EQ(target.moveCount, 0);
+    EXPECT_EQ(target.moveCount_, 0);
     corrupt = bytes;
     corrupt[8] = 2;  // no such side
     EXPECT_FALSE(readFrom(corrupt, corrupt.size(), target));
@@ -384,8 +393,8 @@ TEST(Board, RandomGamesKeepInvariants) {
             auto rebuilt = copyBoard(board);
             rebuilt->clearThreatLists();
             rebuilt->rebuildThreats();
-            EXPECT_EQ(rebuilt->xScore, board.xScore);
-            EXPECT_EQ(rebuilt->oScore, board.oScore);
+            EXPECT_EQ(rebuilt->xScore_, board.xScore_);
+            EXPECT_EQ(rebuilt->oScore_, board.oScore_);
             EXPECT_EQ(entriesOf(rebuilt->xThreats), entriesOf(board.xThreats));
             EXPECT_EQ(entriesOf(rebuilt->oThreats), entriesOf(board.oThreats));
 

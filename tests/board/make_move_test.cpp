@@ -29,8 +29,8 @@ TEST(MakeMove, BatchedDeferredAndUndoneMovesMatchCellByCell) {
             referenceMove(*child, cell);
             MoveUndo undo;
             undone.makeMove(cell, undo);
-            EXPECT_EQ(undone.xScore, child->xScore);
-            EXPECT_EQ(undone.oScore, child->oScore);
+            EXPECT_EQ(undone.xScore_, child->xScore_);
+            EXPECT_EQ(undone.oScore_, child->oScore_);
             auto childCopy = copyBoard(*child);
             ASSERT_EQ(winTest(undone, 0), winTest(*childCopy, 0)) << "game " << game << " ply " << ply;
             undone.undoMove(undo);

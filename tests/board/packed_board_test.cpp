@@ -11,7 +11,7 @@ namespace {
 
 void expectRoundTrip(const Board& board, const char* what) {
     const PackedBoardPtr packed = packBoard(board);
-    EXPECT_EQ(packed->positionKey, board.positionKey) << what;
+    EXPECT_EQ(packed->positionKey, board.positionKey_) << what;
     Board unpacked;
     unpackBoard(*packed, unpacked);
     ASSERT_NO_FATAL_FAILURE(expectSameBoard(unpacked, board, what));

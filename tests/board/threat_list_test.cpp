@@ -104,7 +104,7 @@ TEST(WinTest, Cases) {
     };
     for (const auto& c : cases) {
         Board board;
-        board.sideToMove = static_cast<uint8_t>(c.side);
+        board.sideToMove_ = static_cast<uint8_t>(c.side);
         ThreatList& mover = board.moverThreats();
         ThreatList& opponent = board.opponentThreats();
         const uint8_t moverBit = c.side ? ListedX : ListedO;
@@ -120,11 +120,11 @@ TEST(WinTest, Cases) {
 
 TEST(StaticValue, OpenPositionSubtractsSavedScore) {
     Board board;
-    board.xScore = 70;
-    board.oScore = 12;
-    board.savedScore = 100;
+    board.xScore_ = 70;
+    board.oScore_ = 12;
+    board.savedScore_ = 100;
     EXPECT_EQ(scorePosition(board), -30);
-    board.sideToMove = 0;
+    board.sideToMove_ = 0;
     EXPECT_EQ(scorePosition(board), -88);
 }
 

@@ -223,3 +223,51 @@ TEST(EnginesOnOneFile, FifosAndDevicesAreRefusedNotRead) {
     };
     EXPECT_EQ(lines, expected) << output;
 }
+
+namespace {
+
+// A copy of the engine alone in a folder: nothing beside it is a data folder.
+std::string lonelyEngine(const TempDir& dir) {
+    const std::filesystem::path exe = dir.path / "bin" / "pbrain-tarvo";
+    std::filesystem::create_directories(exe.parent_path());
+    std::filesystem::copy_file(TARVO_EXE, exe);
+    return exe.string();
+}
+
+}  // namespace
+
+// Piskvork and the Gomocup judge start brains in folders of their own and name
+// a folder for permanent files: a tournament's second game uses the first.
+TEST(EnginesOnOneFile, InfoFolderKeepsTheGamesOfOneBrainForTheNext) {
+    const struct {
+        const char* name;
+        bool workHasDataFolder;
+    } cases[] = {{"the folder is used", false}, {"a tarvo found at start-up keeps precedence", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string exe = lonelyEngine(dir);
+        const std::filesystem::path permanent = dir.path / "permanent", first = dir.path / "game1",
+                                    second = dir.path / "game2";
+        for (const auto& folder : {permanent, first, second}) std::filesystem::create_directories(folder);
+        if (c.workHasDataFolder)
+            for (const auto& folder : {first, second}) std::filesystem::create_directories(folder / "tarvo");
+        const std::string folderLine = "INFO folder " + permanent.string() + "\r\n";
+
+        const std::string learned =
+            runEngineIn(first, exe, "START 20\r\n" + folderLine + playLines(firstPlayerWin()) + "END\r\n");
+        const std::string later = runEngineIn(second, exe, "START 20\r\n" + folderLine + "BEGIN\r\nEND\r\n");
+        EXPECT_EQ(learned.find("MESSAGE Saved to DB.") != std::string::npos, !c.workHasDataFolder) << learned;
+        EXPECT_EQ(later.find("MESSAGE Doporuceny: 209\n") != std::string::npos, !c.workHasDataFolder) << later;
+        EXPECT_EQ(std::filesystem::exists(permanent / "pbrain-tarvo/tarvo/experience.bin"), !c.workHasDataFolder);
+        // Nothing is written where the manager starts the brain.
+        for (const auto& folder : {first, second}) {
+            std::set<std::string> names;
+            for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+                names.insert(std::filesystem::relative(entry.path(), folder).string());
+            const std::set<std::string> expected =
+                c.workHasDataFolder ? std::set<std::string>{"input.txt", "tarvo"} : std::set<std::string>{"input.txt"};
+            EXPECT_EQ(names, expected);
+        }
+    }
+}

@@ -426,7 +426,7 @@ TEST_F(DatabaseFixture, AStorePastTheFileEndIsRefusedAndLeavesNoTrace) {
     ASSERT_TRUE(db.open(path));
     EXPECT_THROW(db.mergeLine({189, 210, 230, 231, 250, 251}, line(0, 6)), DatabaseError);  // five new records
     EXPECT_TRUE(db.isFull());
-    EXPECT_EQ(db.fullReport(), "MESSAGE The experience file " + path +
+    EXPECT_EQ(db.sizeLimitReport(), "MESSAGE The experience file " + path +
                                    " is full (44739238 of 44739242 records): nothing more is stored into it");
     EXPECT_THROW(db.mergeLine({189, 190, 211, 212, 232}, line(3, 5)), DatabaseError);  // nothing more in this run
     untouched(MaxFileBytes - 4 * RecordSize);
@@ -437,7 +437,7 @@ TEST_F(DatabaseFixture, AStorePastTheFileEndIsRefusedAndLeavesNoTrace) {
     std::vector<int32_t> game = {cellAt(9, 9), cellAt(13, 13), cellAt(12, 12), cellAt(5, 5), cellAt(6, 6)};
     std::ostringstream out;
     EXPECT_FALSE(saveGame(db, game, Undecided, out));
-    EXPECT_EQ(out.str(), db.fullReport() + "\n");
+    EXPECT_EQ(out.str(), db.sizeLimitReport() + "\n");
     untouched(MaxFileBytes);
     db.close();
     EXPECT_NE(head(), before);  // the line of four is linked in

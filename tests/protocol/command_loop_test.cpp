@@ -82,6 +82,9 @@ TEST(CommandLoop, CommandsConsumeExactlyTheirArguments) {
         "start 20",    "db import",         "db readd records", "db add about", "db export",
         "db create",   "board\n10,10,1\n11,11,2\nDONE\n", "board\r\nDONE\r\n",
         "restart",     "takeback 9,9",      "play 9,9\ntakeback 9,9", "info rule 4\n", "info time_left -50",
+        "yxshowinfo",  "yxshowforbid",      "yxstop",        "yxboard\n9,9,1\ndone\n", "yxnbest 2",
+        "rectstart 20,15\n", "swap2board\n7,7\n8,7\n9,9\ndone\n", "info show_detail 1\n",
+        "info evaluate 9,9\n",
     };
     const std::string quickClock = "INFO timeout_turn 100\nINFO time_left 600\n";
     for (const auto& input : cases) {
@@ -171,6 +174,15 @@ TEST(CommandLoop, ManagerCommands) {
         {"INFO time_left -50\nplay 9,9\nplay 10,9\nplay 9,10\nbest\nend\n", "MESSAGE 0|0|0\n9,11\n"},
         {"INFO rule 0\nINFO rule 2\nINFO RULE\nend\n", ""},
         {"INFO rule 4\nINFO rule 9\nINFO rule 12 x\nend\n", ruleMessage(4) + ruleMessage(9) + ruleMessage(12)},
+        // A non-square board: one line for the word and its argument.
+        {"RECTSTART 20,15\r\nend\r\n", "ERROR Only the 20x20 board is played: RECTSTART is not supported\n"},
+        // For debug builds only: a release brain writes nothing.
+        {"INFO evaluate 9,9\r\nend\r\n", ""},
+        // Yixin-Board: no forbidden points in freestyle; a stop while idle and
+        // a position set without a search are not answered.
+        {"yxshowforbid\r\nyxstop\r\nend\r\n", "FORBID .\n"},
+        {"yxboard\r\n9,9,1\r\n10,10,2\r\ndone\r\nplay 9,9\r\nend\r\n", "ERROR Cell 9,9 is occupied\n"},
+        {"INFO show_detail 3\r\nINFO show_detail x\r\nend\r\n", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(engineOutput(c.input), c.output) << c.input;
 }
@@ -196,18 +208,18 @@ TEST(CommandLoop, PlayRecordsAndRefusesOccupiedCells) {
     EXPECT_EQ(game.moveRecord[1], 190);
     EXPECT_EQ(game.board.cells[189], StoneX);
     EXPECT_EQ(game.board.cells[190], StoneO);
-    EXPECT_EQ(game.board.moveCount, 2);
-    EXPECT_EQ(game.board.sideToMove, 1);
+    EXPECT_EQ(game.board.moveCount_, 2);
+    EXPECT_EQ(game.board.sideToMove_, 1);
 }
 
 TEST(CommandLoop, PassFlipsTheSideWithoutTouchingTheKey) {
     SessionDriver session;
     const GameSession& game = session.game;
     session.run("play 9,9\n");
-    const PositionKey key = game.board.positionKey;
+    const PositionKey key = game.board.positionKey_;
     session.run("0move\n0move\n0move\nend\n");
-    EXPECT_EQ(game.board.sideToMove, 1);
-    EXPECT_EQ(game.board.positionKey, key);
+    EXPECT_EQ(game.board.sideToMove_, 1);
+    EXPECT_EQ(game.board.positionKey_, key);
     EXPECT_EQ(game.moveRecordCount, 1);
 }
 

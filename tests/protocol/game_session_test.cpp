@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "board/board_fixture.h"
+#include "knowledge/experience_database.h"
+#include "platform/data_directory.h"
 #include "protocol/command_loop.h"
 #include "protocol/output.h"
 #include "protocol/session_driver.h"
@@ -65,9 +67,9 @@ std::string pictureRow(int y, const std::string& p1, const std::string& p2, cons
 TEST(GameSession, StartValues) {
     SessionDriver session;
     GameSession& game = session.game;
-    EXPECT_EQ(game.board.sideToMove, 1);
-    EXPECT_EQ(game.board.moveCount, 0);
-    EXPECT_EQ(game.board.lastMove, -1);
+    EXPECT_EQ(game.board.sideToMove_, 1);
+    EXPECT_EQ(game.board.moveCount_, 0);
+    EXPECT_EQ(game.board.lastMove_, -1);
     EXPECT_EQ(game.moveRecordCount, 0);
     EXPECT_EQ(game.timeLeft, 120000);
     EXPECT_EQ(game.timeoutTurn, 10000);
@@ -119,26 +121,26 @@ TEST(GameSession, InStepsThroughTheListAndTakesBack) {
     SessionDriver session;
     GameSession& game = session.game;
     session.run(OpenThreeMoves);
-    const int before = game.board.xScore;
+    const int before = game.board.xScore_;
 
     auto picture = lines(session.run("in B\nend\n"));
     ASSERT_EQ(picture.size(), 23u);
     EXPECT_EQ(picture[3 + 9].substr(7, 10), "------@XXX");
     EXPECT_EQ(game.board.cells[cellAt(6, 9)], StoneO);
-    EXPECT_EQ(game.board.sideToMove, 1);
+    EXPECT_EQ(game.board.sideToMove_, 1);
     EXPECT_EQ(game.moveRecordCount, 5);
 
     picture = lines(session.run("in .\nend\n"));
     ASSERT_EQ(picture.size(), 23u);
     EXPECT_EQ(game.board.cells[cellAt(6, 9)] & (StoneX | StoneO), 0);
-    EXPECT_EQ(game.board.sideToMove, 0);
-    EXPECT_EQ(game.board.xScore, before);
+    EXPECT_EQ(game.board.sideToMove_, 0);
+    EXPECT_EQ(game.board.xScore_, before);
     EXPECT_EQ(game.moveRecordCount, 5);
 
     // Take-back may reorder equal classes, so "a" is either end of the three.
     session.run("in a\nend\n");
     EXPECT_EQ((game.board.cells[cellAt(10, 9)] | game.board.cells[cellAt(6, 9)]) & 0xC0, StoneO);
-    EXPECT_EQ(game.board.moveCount, 6);
+    EXPECT_EQ(game.board.moveCount_, 6);
 }
 
 TEST(GameSession, InRefusesLettersBeyondTheList) {
@@ -147,8 +149,8 @@ TEST(GameSession, InRefusesLettersBeyondTheList) {
     session.run(OpenThreeMoves);
     EXPECT_EQ(session.run("in z\nin 5\nend\n"),
               "ERROR No listed move for the letter z\nERROR No listed move for the letter 5\n");
-    EXPECT_EQ(game.board.moveCount, 5);
-    EXPECT_EQ(game.board.sideToMove, 0);
+    EXPECT_EQ(game.board.moveCount_, 5);
+    EXPECT_EQ(game.board.sideToMove_, 0);
 }
 
 TEST(GameSession, BoardInputPlacesOwnAndOpponentStones) {
@@ -173,12 +175,12 @@ TEST(GameSession, BoardInputPlacesOwnAndOpponentStones) {
         int stones = 0;
         for (uint8_t cell : game.board.cells) stones += !isEmptyByte(cell);
         EXPECT_EQ(stones, static_cast<int>(c.stones.size())) << c.lines;
-        EXPECT_EQ(game.board.moveCount, stones) << c.lines;
+        EXPECT_EQ(game.board.moveCount_, stones) << c.lines;
         for (auto [cell, stone] : c.stones) EXPECT_EQ(game.board.cells[cell], stone) << c.lines;
-        EXPECT_EQ(game.board.sideToMove, 1) << c.lines;
+        EXPECT_EQ(game.board.sideToMove_, 1) << c.lines;
         if (c.stones.empty()) {
             EXPECT_EQ(game.board.xThreats.count + game.board.oThreats.count, 0);
-            EXPECT_EQ(game.board.xScore + game.board.oScore, 0);
+            EXPECT_EQ(game.board.xScore_ + game.board.oScore_, 0);
         }
     }
 }
@@ -237,9 +239,9 @@ TEST_F(GameSessionFiles, ReadWritesTheStaticValue) {
         GameSession& game = session.game;
         game.followsKnowledgeBase = true;
         EXPECT_EQ(session.run("read " + c.name + "\nend\n"), c.reply + "\n") << c.name;
-        EXPECT_EQ(game.board.moveCount, c.stones) << c.name;
-        EXPECT_EQ(game.board.sideToMove, 1) << c.name;
-        EXPECT_EQ(game.board.lastMove, -1) << c.name;
+        EXPECT_EQ(game.board.moveCount_, c.stones) << c.name;
+        EXPECT_EQ(game.board.sideToMove_, 1) << c.name;
+        EXPECT_EQ(game.board.lastMove_, -1) << c.name;
         EXPECT_FALSE(game.followsKnowledgeBase) << c.name;
     }
     SessionDriver session;
@@ -266,8 +268,8 @@ TEST_F(GameSessionFiles, PlochaTakesTheSideFromTah) {
         SessionDriver session;
         GameSession& game = session.game;
         session.run("read " + c.name + "\n");
-        EXPECT_EQ(game.board.sideToMove, c.side) << (c.tah ? c.tah : "(none)") << ' ' << c.name;
-        EXPECT_EQ(game.board.moveCount, 2);
+        EXPECT_EQ(game.board.sideToMove_, c.side) << (c.tah ? c.tah : "(none)") << ' ' << c.name;
+        EXPECT_EQ(game.board.moveCount_, 2);
     }
 }
 
@@ -275,19 +277,63 @@ TEST_F(GameSessionFiles, ReadOfAMissingFileLeavesAnEmptyConsistentBoard) {
     SessionDriver session;
     GameSession& game = session.game;
     session.run(OpenThreeMoves);
-    ASSERT_GT(game.board.xScore, 0);
+    ASSERT_GT(game.board.xScore_, 0);
     EXPECT_EQ(session.run("read nofile.dat\nabout\nend\n"),
               "ERROR Cannot open the position file nofile.dat\n" + std::string(AboutLine) + "\n");
     for (uint8_t cell : game.board.cells) ASSERT_EQ(cell, 0);
-    EXPECT_EQ(game.board.xScore, 0);
-    EXPECT_EQ(game.board.oScore, 0);
-    EXPECT_EQ(game.board.savedScore, 0);
+    EXPECT_EQ(game.board.xScore_, 0);
+    EXPECT_EQ(game.board.oScore_, 0);
+    EXPECT_EQ(game.board.savedScore_, 0);
     EXPECT_EQ(game.board.xThreats.count + game.board.oThreats.count, 0);
-    EXPECT_EQ(game.board.moveCount, 0);
+    EXPECT_EQ(game.board.moveCount_, 0);
     EXPECT_EQ(game.moveRecordCount, 5);
     EXPECT_EQ(session.run("read .\nend\n"), "ERROR Cannot open the position file .\n");
     EXPECT_EQ(session.run("read " + std::string(1030, 'n') + "\nend\n"),
               "ERROR Word longer than 1023 characters ignored\n");
+}
+
+}  // namespace
+
+namespace {
+
+// The process-wide database and data folder as INFO folder leaves them, put back.
+struct PermanentFolderSession {
+    const bool consult = consultEnabled, learn = learnEnabled;
+    ~PermanentFolderSession() {
+        experienceDatabase.setSizeLimit(0);
+        try {
+            experienceDatabase.close();
+        } catch (...) {
+        }
+        platform::useDataRoot("");
+        consultEnabled = consult;
+        learnEnabled = learn;
+    }
+};
+
+// The cap of the Gomocup judge's folder, set small: the store that would pass
+// it writes nothing, leaves no marker, says so once, and learning stops.
+TEST_F(GameSessionFiles, AStorePastTheFoldersCapIsRefusedAndLearningStops) {
+    const PermanentFolderSession restore;
+    fs::create_directory("permanent");
+    SessionDriver session;
+    EXPECT_EQ(session.run("INFO folder permanent \r\nend\r\n"), "");
+    ASSERT_TRUE(consultEnabled && learnEnabled);
+    const std::string file = "permanent/pbrain-tarvo/tarvo/experience.bin";
+    ASSERT_EQ(fs::file_size(file), 48u);
+    experienceDatabase.setSizeLimit(48 * 4);
+    // x builds an open three in row 9 while o plays far apart: decided by the sixth move.
+    const std::string game = "play 9,9\nplay 4,15\nplay 10,9\nplay 15,4\nplay 11,9\nplay 4,4\nplay 0,19\n";
+    const std::string output = session.run("RESTART\n" + game + "RESTART\n" + game + "end\n");
+    EXPECT_EQ(lines(output), (std::vector<std::string>{
+                                 "OK",
+                                 "MESSAGE The experience file " + file +
+                                     " would pass its cap of 192 bytes: the game is not stored, and nothing more "
+                                     "is learned in this run",
+                                 "OK"}));
+    EXPECT_FALSE(learnEnabled);
+    EXPECT_EQ(fs::file_size(file), 48u);
+    EXPECT_FALSE(fs::exists(file + ".pending"));
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "search/static_value.h"
+#include "search/threat_search.h"
 #include "search_test_support.h"
 
 namespace {
@@ -72,13 +74,32 @@ const Answer depthFour[] = {
         {43, "-135|-420|1516", "10,11"},
 };
 
+// The search's line starts with its move, plays only empty cells and ends
+// where the value came from: the static value there, seen from the root.
+void expectLineBehindValue(const SetPosition& position, const SetAnswer& answer) {
+    const std::vector<int> line = principalVariation();
+    ASSERT_FALSE(line.empty()) << answer.line;
+    EXPECT_EQ(std::to_string(cellX(line[0])) + "," + std::to_string(cellY(line[0])), answer.move);
+    Board board;
+    for (int cell : position.moves) board.makeMove(cell);
+    for (int cell : line) {
+        ASSERT_TRUE(cell >= 0 && cell < CellCount && isEmptyByte(board.cells[cell])) << answer.line;
+        board.makeMove(cell);
+    }
+    const int32_t leaf = scorePosition(board);
+    const int32_t value = std::stoi(answer.line.substr(0, answer.line.find('|')));
+    EXPECT_EQ(line.size() % 2 ? -leaf : leaf, value) << answer.line << ", line of " << line.size();
+}
+
 TEST(PositionSet, EveryPositionAtDepthFourGivesItsAnswer) {
     const std::vector<SetPosition> positions = positionSet();
     ASSERT_EQ(positions.size(), std::size(depthFour));
     for (const Answer& expected : depthFour) {
-        const SetAnswer answer = searchSetPosition(positions[expected.position - 1], 4);
+        const SetPosition& position = positions[expected.position - 1];
+        const SetAnswer answer = searchSetPosition(position, 4);
         EXPECT_EQ(answer.line, expected.line) << "position " << expected.position;
         EXPECT_EQ(answer.move, expected.move) << "position " << expected.position;
+        expectLineBehindValue(position, answer);
     }
 }
 
@@ -94,6 +115,7 @@ TEST(PositionSet, SmallSearchesAtDepthSevenGiveTheRecordedAnswer) {
         const SetAnswer answer = searchSetPosition(position, 7);
         EXPECT_EQ(answer.line, position.expectedLine) << "position " << i + 1;
         EXPECT_EQ(answer.move, position.expectedMove) << "position " << i + 1;
+        expectLineBehindValue(position, answer);
         ++searched;
     }
     EXPECT_GE(searched, 5);

@@ -1,0 +1,69 @@
+#include "search/search_report.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "board/analysis.h"
+#include "board/shared_state.h"
+#include "platform/clock.h"
+#include "search/static_value.h"
+#include "search/threat_search.h"
+
+namespace {
+
+SearchReport last;
+
+}  // namespace
+
+SearchReport searchPosition(Board& board, int32_t depth) {
+    std::unique_ptr<Board> copy = copyBoard(board);
+    const int32_t started = platform::clockMs();
+    nodeCounter = 0;
+    SearchReport report;
+    report.value = search(report.best, *copy, depth, -WinValue);
+    report.timeMs = platform::clockDiff(platform::clockMs(), started);
+    report.nodes = nodeCounter;
+    report.depth = depth;
+    report.selectiveDepth = selectiveDepth();
+    report.line = principalVariation();
+    // A root that is a leaf names its move without a line below it.
+    if (report.line.empty() || report.line[0] != report.best)
+        report.line = report.best >= 0 ? std::vector<int>{report.best} : std::vector<int>{};
+    copy.reset();
+    report.staticValue = scorePosition(board);
+    last = report;
+    return report;
+}
+
+const SearchReport& lastSearch() { return last; }
+
+std::vector<SearchReport> searchRootMoves(Board& board, int32_t depth) {
+    analyse(board, 0);
+    const int n = resultCount < MaxCandidates ? resultCount : MaxCandidates;
+    const std::vector<int> candidates(resultCells, resultCells + n);
+    const int32_t staticValue = scorePosition(board);
+    std::vector<SearchReport> reports;
+    for (int cell : candidates) {
+        if (!board.isEmpty(cell)) continue;
+        std::unique_ptr<Board> child = copyBoard(board);
+        const int32_t started = platform::clockMs();
+        nodeCounter = 0;
+        child->makeMove(cell);
+        SearchReport report;
+        int32_t scratch = 0;
+        // A single move costs the root no depth, as in the turn's search.
+        report.value = -search(scratch, *child, n == 1 ? depth : depth - 1, WinValue);
+        report.timeMs = platform::clockDiff(platform::clockMs(), started);
+        report.nodes = nodeCounter;
+        report.depth = depth;
+        report.selectiveDepth = selectiveDepth() + 1;
+        report.best = cell;
+        report.line = principalVariation();
+        report.line.insert(report.line.begin(), cell);
+        report.staticValue = staticValue;
+        reports.push_back(std::move(report));
+    }
+    std::stable_sort(reports.begin(), reports.end(),
+                     [](const SearchReport& a, const SearchReport& b) { return a.value > b.value; });
+    return reports;
+}

@@ -1,0 +1,31 @@
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "board/board.h"
+
+// What one search of a position found, for the lines that show it.
+struct SearchReport {
+    int32_t value = 0;           // for the side to move; +-WinValue is a proved win or loss
+    int32_t staticValue = 0;     // scorePosition of the searched position
+    int32_t nodes = 0;           // moves the search played
+    int32_t timeMs = 0;
+    int32_t depth = 0;           // the depth asked for
+    int32_t selectiveDepth = 0;  // the most moves on one line, forced replies included
+    int best = -1;               // the search's move
+    std::vector<int> line;       // the principal variation; line[0] is best
+};
+
+// The turn's search: a copy of board searched to depth against moveDeadline,
+// the node counter reset first. Throws std::bad_alloc, with nothing searched,
+// when no copy can be made.
+SearchReport searchPosition(Board& board, int32_t depth);
+
+// Every move the search would try in the position (at most MaxCandidates),
+// each searched to the depth as the first move of a turn's search is, best
+// value first (ties in the search's order): its report holds its own value,
+// nodes, time and line. Throws std::bad_alloc when no copy can be made.
+std::vector<SearchReport> searchRootMoves(Board& board, int32_t depth);
+
+// The report of the last searchPosition (all zero before the first).
+const SearchReport& lastSearch();
