@@ -315,14 +315,25 @@ template <class Visit>
 void ExperienceDatabase::walkChildren(Visit visit) {
     // Another process may have given the node its first child since it was read.
     current = readRecord(currentOffset);
+    const int32_t node = currentOffset / RecordSize;
+    // A long chain walked before (and not changed since) is read from its
+    // list: its records are then read side by side instead of one after another.
+    if (const std::vector<int32_t>* chain = cacheActive ? cache.chainOf(node) : nullptr) {
+        for (const int32_t index : *chain)
+            if (visit(index * RecordSize, decodeRecord(cache.record(file, index)))) return;
+        return;
+    }
+    std::vector<int32_t> walked;
     int32_t offset = current.firstChild;
     for (int32_t steps = 0; offset != NoRecord; ++steps) {
         if (offset == currentOffset || beyondRecords(steps)) throw DatabaseError{};  // a cycle
         const NodeRecord child = readRecord(offset);
         if (child.parent != currentOffset) throw DatabaseError{};
+        if (cacheActive) walked.push_back(offset / RecordSize);
         if (visit(offset, child)) return;
         offset = child.nextSibling;
     }
+    if (cacheActive) cache.keepChain(node, std::move(walked));
 }
 
 // A read without the lock can meet a record while another process rewrites
@@ -501,21 +512,20 @@ bool ExperienceDatabase::findOrAppendChild(int move, const NodeStats& stats) {
     if (move < 0 || move >= CellCount) throw DatabaseError{};
     const StoreLock lock(*this, OfflineStoreWaitMs);
     if (!lock.ready()) throw DatabaseError{};
-    current = readRecord(currentOffset);  // what it was before the lock is no guide
+    // The walk reads the node again: what it was before the lock is no guide.
     int32_t previous = currentOffset;
-    int32_t offset = current.firstChild;
-    for (int32_t steps = 0; offset != NoRecord; ++steps) {
-        if (offset == currentOffset || beyondRecords(steps)) throw DatabaseError{};
-        const NodeRecord child = readRecord(offset);
-        if (child.parent != currentOffset) throw DatabaseError{};
-        if (child.move == move) {
-            current = child;
-            currentOffset = offset;
-            return true;
+    bool found = false;
+    walkChildren([&](int32_t offset, const NodeRecord& child) {
+        if (child.move != move) {
+            previous = offset;
+            return false;
         }
-        previous = offset;
-        offset = child.nextSibling;
-    }
+        current = child;
+        currentOffset = offset;
+        found = true;
+        return true;
+    });
+    if (found) return true;
     NodeRecord fresh;
     fresh.move = int16_t(move);
     fresh.parent = currentOffset;

@@ -10,6 +10,8 @@ namespace {
 
 constexpr int NextSiblingAt = 4;
 constexpr int FirstChildAt = 8;
+constexpr int ParentAt = 12;
+constexpr size_t LongChain = 8;  // children from which a chain is kept as a list
 constexpr size_t LoadChunk = size_t(1) << 20;  // bytes read at a time by loadAll
 
 int32_t linkAt(const uint8_t* record, int at) {
@@ -23,6 +25,7 @@ void clearLink(uint8_t* record, int at) { std::memset(record + at, 0xff, 4); }
 
 void RecordCache::clear() {
     pages.clear();
+    chains.clear();
     loadedPages = 0;
     written = total = 0;
     changed.clear();
@@ -88,11 +91,13 @@ void RecordCache::change(std::FILE* file, int32_t index, const uint8_t bytes[Rec
     if (index < 0 || index >= total) throw DatabaseError{};
     Page& p = page(file, index);
     uint8_t* to = p.bytes + (index % PageRecords) * RecordSize;
+    if (std::memcmp(to, bytes, RecordSize) == 0) return;  // a store that changes nothing writes nothing
     if (keepingUndo) {
         Undo entry{index, {}};
         std::memcpy(entry.bytes.data(), to, RecordSize);
         undo.push_back(entry);
     }
+    forgetChains(to, bytes, index);
     std::memcpy(to, bytes, RecordSize);
     if (index >= written) return;
     uint64_t& bits = p.changedBits[(index % PageRecords) / 64];
@@ -110,6 +115,27 @@ int32_t RecordCache::append(std::FILE* file, const uint8_t bytes[RecordSize]) {
     return index;
 }
 
+const std::vector<int32_t>* RecordCache::chainOf(int32_t node) const {
+    const auto found = chains.find(node);
+    return found == chains.end() ? nullptr : &found->second;
+}
+
+void RecordCache::keepChain(int32_t node, std::vector<int32_t>&& children) {
+    if (children.size() >= LongChain) chains[node] = std::move(children);
+}
+
+// A node's chain changes only through its firstChild or a child's nextSibling.
+void RecordCache::forgetChains(const uint8_t* before, const uint8_t* after, int32_t index) {
+    if (chains.empty()) return;
+    if (linkAt(before, FirstChildAt) != linkAt(after, FirstChildAt)) chains.erase(index);
+    if (linkAt(before, NextSiblingAt) != linkAt(after, NextSiblingAt)) {
+        const int32_t parent = linkAt(after, ParentAt);
+        if (parent >= 0) chains.erase(parent / RecordSize);
+        const int32_t oldParent = linkAt(before, ParentAt);
+        if (oldParent >= 0) chains.erase(oldParent / RecordSize);
+    }
+}
+
 RecordCache::Mark RecordCache::mark() {
     undo.clear();
     keepingUndo = true;
@@ -122,9 +148,11 @@ void RecordCache::keepChanges() {
 }
 
 void RecordCache::rollBack(const Mark& to) {
-    for (auto entry = undo.rbegin(); entry != undo.rend(); ++entry)
-        std::memcpy(pages[size_t(entry->index / PageRecords)]->bytes + (entry->index % PageRecords) * RecordSize,
-                    entry->bytes.data(), RecordSize);
+    for (auto entry = undo.rbegin(); entry != undo.rend(); ++entry) {
+        uint8_t* to = pages[size_t(entry->index / PageRecords)]->bytes + (entry->index % PageRecords) * RecordSize;
+        forgetChains(to, entry->bytes.data(), entry->index);
+        std::memcpy(to, entry->bytes.data(), RecordSize);
+    }
     for (size_t i = to.changedCount; i < changed.size(); ++i) {
         const int32_t index = changed[i];
         pages[size_t(index / PageRecords)]->changedBits[(index % PageRecords) / 64] &= ~(uint64_t{1} << (index % 64));

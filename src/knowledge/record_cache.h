@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "knowledge/node_record.h"
@@ -43,6 +44,12 @@ public:
     // Only while the cache holds the file as it is (under the store lock).
     void writeChanges(std::FILE* file);
 
+    // The children of a node with a long chain, in chain order, as the last
+    // walk of the whole chain found them; forgotten when a link of the node
+    // or of one of its children changes. Null when there is none.
+    const std::vector<int32_t>* chainOf(int32_t node) const;
+    void keepChain(int32_t node, std::vector<int32_t>&& children);
+
     // Undoing the changes since a mark, for a store that is given up in memory.
     struct Mark {
         int32_t records;
@@ -71,8 +78,10 @@ private:
     std::vector<int32_t> changed;  // written records changed since, once each
     std::vector<Undo> undo;
     bool keepingUndo = false;
+    std::unordered_map<int32_t, std::vector<int32_t>> chains;
 
     Page& page(std::FILE* file, int32_t index);
     uint8_t* at(std::FILE* file, int32_t index) { return page(file, index).bytes + (index % PageRecords) * RecordSize; }
     void writeAppended(std::FILE* file);
+    void forgetChains(const uint8_t* before, const uint8_t* after, int32_t index);
 };
