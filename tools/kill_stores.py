@@ -95,7 +95,7 @@ def kill_imports(exe, folder, rng, kills):
     for _ in range(kills):
         shutil.rmtree(batch, ignore_errors=True)
         os.makedirs(batch)
-        for g in range(600):
+        for g in range(1200):
             write_game(os.path.join(batch, f"g{g:03d}.psq"), rng)
         engine = subprocess.Popen([exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE, cwd=folder)
         engine.stdin.write(b"db add batch\nend\n")
@@ -103,7 +103,7 @@ def kill_imports(exe, folder, rng, kills):
         # An import stores its games some hundreds at a time and reports each
         # lot when it is written: the kill falls among the later lots.
         engine.stdout.readline()
-        time.sleep(rng.uniform(0.0, 0.03))
+        time.sleep(rng.uniform(0.0, 0.05))
         engine.send_signal(signal.SIGKILL)
         engine.wait()
         orphans = tally.after_kill(exe, folder, rng, orphans)
