@@ -33,10 +33,10 @@ std::vector<int> playGame(std::mt19937& random, int spread) {
         const int near = moves[random() % moves.size()];
         const int x = cellX(near) + int(random() % (2 * spread + 1)) - spread;
         const int y = cellY(near) + int(random() % (2 * spread + 1)) - spread;
-        if (!onBoard(x, y) || !isEmptyByte(board.cells[cellAt(x, y)])) continue;
+        if (!onBoard(x, y) || !board.isEmpty(cellAt(x, y))) continue;
         board.makeMove(cellAt(x, y));
         moves.push_back(cellAt(x, y));
-        if (winTest(board, 0) != 0) break;
+        if (winTest(board) != 0) break;
     }
     return moves;
 }

@@ -35,7 +35,7 @@ std::vector<std::string> databaseImages(int games) {
     for (int g = 0; g < games; ++g) {
         Board board;
         for (int ply = 0; ply < 15; ++ply) {
-            if (analyse(board, 0) != 0) break;
+            if (analyse(board) != 0) break;
             const int choices = std::min<int>(resultCount, 3);
             const int cell = resultCells[random() % choices];
             if (ply >= 6 && ply % 4 == 2) {

@@ -1,5 +1,6 @@
 #include "board/analysis.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "board/line_patterns.h"
@@ -28,15 +29,9 @@ void resetMarks() {
 int distanceOf(int threatClass) { return winDistance[readClass(threatClass)]; }
 int depthOf(int threatClass) { return threatDepth[readClass(threatClass)]; }
 
-bool isEmptyCell(const Board& board, int cell) { return isEmptyByte(board.cells[cell]); }
+bool isEmptyCell(const Board& board, int cell) { return board.isEmpty(cell); }
 
-bool holdsStoneOf(const Board& board, int cell, int side) {
-    return side ? isXByte(board.cells[cell]) : isOByte(board.cells[cell]);
-}
-
-bool listedFor(const Board& board, int cell, int side) {
-    return (board.cells[cell] & (side ? ListedX : ListedO)) != 0;
-}
+bool holdsStoneOf(const Board& board, int cell, int side) { return board.stoneAt(cell) == side; }
 
 // The neighbour of `cell` one step along the line, or -1 past the edge.
 int neighbour(int cell, int line, bool forward) {
@@ -78,16 +73,16 @@ int segmentStart(const Board& board, int t, int line) {
     int p = t;
     while (p != limit) {
         int next = p + BackwardStep[line];
-        if (holdsStoneOf(board, next, board.sideToMove_)) break;
+        if (holdsStoneOf(board, next, board.sideToMove())) break;
         p = next;
     }
     return p;
 }
 
 int openingReply(const Board& board) {
-    if (board.moveCount_ == 0) return CentreCell;
-    if (board.moveCount_ == 1) {
-        int stone = board.lastMove_;
+    if (board.moveCount() == 0) return CentreCell;
+    if (board.moveCount() == 1) {
+        int stone = board.lastMove();
         if (stone < 0 || isEmptyCell(board, stone)) {
             stone = -1;
             for (int c = 0; c < CellCount && stone < 0; ++c)
@@ -105,7 +100,7 @@ int openingReply(const Board& board) {
 int defaultMove(const Board& board) {
     int s = -1;
     for (int c = 0; c < CellCount && s < 0; ++c)
-        if (holdsStoneOf(board, c, board.sideToMove_)) s = c;
+        if (holdsStoneOf(board, c, board.sideToMove())) s = c;
     if (s >= 0) {
         int x = cellX(s), y = cellY(s);
         int x2 = x < 10 ? x + 1 : x - 1;
@@ -118,44 +113,31 @@ int defaultMove(const Board& board) {
     return -1;  // full board: there is no move
 }
 
-void answerThreats(Board& board, int b, int pc) {
-    ThreatList& m = board.moverThreats();
-    ThreatList& p = board.opponentThreats();
-    int cell, threatClass;
+using Walk = ThreatList::Iterator;
+
+void answerThreats(const Board& board, int b, int pc) {
+    const ThreatList& m = board.moverThreats();
+    const ThreatList& p = board.opponentThreats();
     if (b <= 2) {
         addDefences(board, pc, b);
     } else {
-        p.cursor = p.count - 1;
-        while (p.current(cell, threatClass) && threatClass <= 3) {
-            addDefences(board, cell, threatClass);
-            --p.cursor;
-        }
+        for (Walk e = p.begin(); e != p.end() && (*e).threatClass <= 3; ++e) addDefences(board, (*e).cell, (*e).threatClass);
     }
-    p.cursor = p.count - 1;
-    p.current(cell, threatClass);
-    int d = distanceOf(threatClass);
-    m.cursor = m.count - 1;
-    while (m.current(cell, threatClass) && threatClass < 14) {
-        if (distanceOf(threatClass) <= d && depthOf(threatClass) <= 1) add(cell);
-        --m.cursor;
-    }
+    const int d = distanceOf(p.strongest().threatClass);
+    for (Walk e = m.begin(); e != m.end() && (*e).threatClass < 14; ++e)
+        if (distanceOf((*e).threatClass) <= d && depthOf((*e).threatClass) <= 1) add((*e).cell);
 }
 
 // The own walk of the quiet branch; stops early, on the entry it stopped at,
 // once the reserve has grown past ten.
-void ownWalk(Board& board) {
-    ThreatList& m = board.moverThreats();
-    int opponent = 1 - board.sideToMove_;
-    int cell, k;
-    m.cursor = m.count - 1;
-    while (m.current(cell, k)) {
-        if (k <= 7 || k == 12 || (k == 11 && listedFor(board, cell, opponent))) {
+void ownWalk(const Board& board, Walk& m) {
+    const ThreatList& own = board.moverThreats();
+    const int opponent = 1 - board.sideToMove();
+    for (; m != own.end(); ++m) {
+        const auto [cell, k] = *m;
+        if (k <= 7 || k == 12 || (k == 11 && board.isListed(cell, opponent))) {
             add(cell);
-            if (k == 7 && board.sideToMove_ == 1) {
-                int saved = m.cursor;
-                addLineThrees(cell, m);
-                m.cursor = saved;
-            }
+            if (k == 7 && board.sideToMove() == 1) addLineThrees(cell, m, own.end());
         } else if (k == 13) {
             reserve(cell);
         } else if (isIsolated(board, cell)) {
@@ -164,20 +146,17 @@ void ownWalk(Board& board) {
             reserve(cell);
             if (reserveCount > 10) return;
         }
-        --m.cursor;
     }
 }
 
 // The opponent walk of the quiet branch; true when it filled the list.
-bool opponentWalk(Board& board) {
-    ThreatList& p = board.opponentThreats();
-    int cell, k;
-    p.cursor = p.count - 1;
-    while (p.current(cell, k)) {
+bool opponentWalk(const Board& board, Walk& p) {
+    for (const Walk end = board.opponentThreats().end(); p != end;) {
+        const auto [cell, k] = *p;
         if (k == 7) {
             add(cell);
         } else if (k == 11) {
-            if (!isIsolated(board, cell) && board.moveCount_ < 10)
+            if (!isIsolated(board, cell) && board.moveCount() < 10)
                 add(cell);
             else
                 reserve(cell);
@@ -189,7 +168,7 @@ bool opponentWalk(Board& board) {
         } else {
             reserve(cell);
         }
-        --p.cursor;
+        ++p;
         if (resultCount == 14) return true;
     }
     return false;
@@ -211,22 +190,19 @@ bool reservePasses(const Board& board) {
     return false;
 }
 
-void continueWalk(ThreatList& list) {
-    int cell, k;
-    while (resultCount < 5 && list.current(cell, k)) {
-        add(cell);
-        --list.cursor;
-    }
+void continueWalk(Walk& walk, Walk end) {
+    for (; resultCount < 5 && walk != end; ++walk) add((*walk).cell);
 }
 
-void quietBranch(Board& board) {
+void quietBranch(const Board& board) {
     reserveCount = 0;
-    ownWalk(board);
-    if (opponentWalk(board)) return;
+    Walk m = board.moverThreats().begin(), p = board.opponentThreats().begin();
+    ownWalk(board, m);
+    if (opponentWalk(board, p)) return;
     if (reservePasses(board)) return;
     if (resultCount < 5) {
-        continueWalk(board.moverThreats());
-        continueWalk(board.opponentThreats());
+        continueWalk(m, board.moverThreats().end());
+        continueWalk(p, board.opponentThreats().end());
     }
     if (resultCount == 0) {
         int move = defaultMove(board);
@@ -245,25 +221,24 @@ bool isIsolated(const Board& board, int c) {
     return true;
 }
 
-void addLineThrees(int c, ThreatList& m) {
+void addLineThrees(int c, ThreatList::Iterator from, ThreatList::Iterator end) {
     auto lineThree = [](int k) { return k >= 8 && k <= 10; };
-    int cell, k;
-    while (m.current(cell, k) && !lineThree(k)) --m.cursor;
-    int cx = cellX(c), cy = cellY(c);
-    while (m.current(cell, k) && lineThree(k)) {
-        int dx = std::abs(cellX(cell) - cx), dy = std::abs(cellY(cell) - cy);
+    while (from != end && !lineThree((*from).threatClass)) ++from;
+    const int cx = cellX(c), cy = cellY(c);
+    for (; from != end && lineThree((*from).threatClass); ++from) {
+        const int cell = (*from).cell;
+        const int dx = std::abs(cellX(cell) - cx), dy = std::abs(cellY(cell) - cy);
         if ((dx == 0 && dy <= 4) || (dy == 0 && dx <= 4) || (dx == dy && dx <= 4)) add(cell);
-        --m.cursor;
     }
 }
 
-void addDefences(Board& board, int t, int k) {
-    int attacker = 1 - board.sideToMove_;
+void addDefences(const Board& board, int t, int k) {
+    int attacker = 1 - board.sideToMove();
     int codes[LineCount];
     bool selected[LineCount] = {};
     int zeros = 0;
     for (int line = 0; line < LineCount; ++line) {
-        codes[line] = emptyFormCode(board, t, line, attacker);
+        codes[line] = emptyFormCode(board.cellBytes(), t, line, attacker);
         int dist = lineDistance(codes[line]);
         if (k == 1) {
             if (dist == 0) {
@@ -290,31 +265,26 @@ void addDefences(Board& board, int t, int k) {
     }
 }
 
-int analyse(Board& board, int /*mode*/) {
-    board.xThreats.settle();
-    board.oThreats.settle();
+int analyse(const Board& board) {
+    const ThreatList& m = board.moverThreats();
+    const ThreatList& p = board.opponentThreats();
+    m.settle();
+    p.settle();
     resultCount = 0;
-    if (board.moveCount_ < 3) {
+    if (board.moveCount() < 3) {
         append(openingReply(board));
         return 0;
     }
 
-    ThreatList& m = board.moverThreats();
-    ThreatList& p = board.opponentThreats();
-    int mc = -1, pc = -1, a = NoThreat, b = NoThreat;
-    m.cursor = m.count - 1;
-    if (!m.current(mc, a)) a = NoThreat;
+    const auto [mc, a] = m.strongest();
     if (a == 0) {
         append(mc);
         return 1;
     }
-    p.cursor = p.count - 1;
-    if (!p.current(pc, b)) b = NoThreat;
+    const auto [pc, b] = p.strongest();
     if (b == 0) {
         append(pc);
-        --p.cursor;
-        int cell, k;
-        return p.current(cell, k) && k == 0 ? -1 : 0;
+        return p.twoFives() ? -1 : 0;
     }
 
     bool quiet = b > 3;
@@ -324,14 +294,10 @@ int analyse(Board& board, int /*mode*/) {
         if (b <= 2) {
             --resultCount;
         } else {
-            if (p.count == 0) return 1;
-            int minD = 18, cell, k;
-            while (p.current(cell, k)) {
-                if (distanceOf(k) < minD) minD = distanceOf(k);
-                --p.cursor;
-            }
+            if (p.empty()) return 1;
+            int minD = 18;
+            for (const ThreatEntry e : p) minD = std::min(minD, distanceOf(e.threatClass));
             if (minD > 1) return 1;
-            p.cursor = p.count - 1;
             --resultCount;
             quiet = true;
         }

@@ -4,16 +4,16 @@
 // The forced-move analysis, the engine's only move generator. Leaves its
 // moves in resultCells/resultCount (board/shared_state.h) and returns +1 (the
 // side to move wins), -1 (it is lost) or 0 (then at least one move is listed
-// whenever the board has an empty point). Moves both lists' cursors.
-int analyse(Board& board, int mode);
+// whenever the board has an empty point). Lays out both lists.
+int analyse(const Board& board);
 
 // Adds to the result list the cells that answer the threat of class k at cell
 // t of the side not to move: t itself and the defence points of its lines.
-void addDefences(Board& board, int t, int k);
+void addDefences(const Board& board, int t, int k);
 
-// Adds the cells of M, from its cursor on, of classes 8..10 that lie within
-// four points of c on one of c's lines. Moves M's cursor.
-void addLineThrees(int c, ThreatList& m);
+// Adds the cells of a list's entries from `from` on, of classes 8..10, that
+// lie within four points of c on one of c's lines.
+void addLineThrees(int c, ThreatList::Iterator from, ThreatList::Iterator end);
 
 // True when the eight neighbours of c are all empty; never for c below 21.
 // Neighbours past the last cell count as empty.

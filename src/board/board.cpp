@@ -1,27 +1,13 @@
 #include "board/board.h"
 
 #include <bit>
+#include <cstdlib>
 #include <cstring>
 
 #include "board/line_patterns.h"
 #include "board/shared_state.h"
 
 namespace {
-
-constexpr ReachTables buildReachTables() {
-    ReachTables t{};
-    constexpr int dx[8] = {-1, 1, 0, 0, -1, 1, 1, -1};
-    constexpr int dy[8] = {0, 0, -1, 1, -1, 1, -1, 1};
-    for (int d = 0; d < 8; ++d) {
-        for (int c = 0; c < CellCount; ++c) {
-            int k = 0;
-            while (k < 4 && onBoard(cellX(c) + (k + 1) * dx[d], cellY(c) + (k + 1) * dy[d])) ++k;
-            t.cell[d][c] = static_cast<int16_t>(c + k * ReachSteps[d]);
-            t.count[d][c] = static_cast<int8_t>(k);
-        }
-    }
-    return t;
-}
 
 // The points of a ray that make-move re-evaluates, from four 2-bit points
 // of a line word: the empty points before the first stone of the second
@@ -56,43 +42,52 @@ constexpr RayTables buildRayTables() {
 
 constexpr RayTables rayTables = buildRayTables();
 
+// Debug builds, and builds that ask for it, check every Board after every
+// operation that changes it.
+#if defined(TARVO_SELF_CHECK) || !defined(NDEBUG)
+constexpr bool SelfCheckOn = true;
+#else
+constexpr bool SelfCheckOn = false;
+#endif
+
 }  // namespace
 
-constexpr ReachTables reachTables = buildReachTables();
-
 Board::Board() {
-    std::memcpy(ranks, emptyBoardRanks.data(), sizeof ranks);
+    std::memcpy(ranks_, emptyBoardRanks.data(), sizeof ranks_);
     knowAllRanks();
 }
 
-void Board::forgetRanks() { std::fill(std::begin(rankKnown), std::end(rankKnown), 0); }
+void Board::forgetRanks() { std::fill(std::begin(rankKnown_), std::end(rankKnown_), 0); }
 
 void Board::knowAllRanks() {
-    std::fill(std::begin(rankKnown), std::end(rankKnown), ~uint64_t{0});
-    rankKnown[CellCount / 64] = (uint64_t{1} << (CellCount % 64)) - 1;
+    std::fill(std::begin(rankKnown_), std::end(rankKnown_), ~uint64_t{0});
+    rankKnown_[CellCount / 64] = (uint64_t{1} << (CellCount % 64)) - 1;
 }
 
-bool Board::evaluateCell(int cell) {
+void Board::evaluateCell(int cell) {
     int xClass, oClass;
-    setRanks(cell, cellRanks(*this, cell));
-    classesOfRanks(ranks[cell], xClass, oClass);
-    xThreats.update(cell, xClass, cells, ListedX, xScore_);
-    oThreats.update(cell, oClass, cells, ListedO, oScore_);
-    return xClass == 0 || oClass == 0;
+    setRanks(cell, cellRanks(lines_, cell));
+    classesOfRanks(ranks_[cell], xClass, oClass);
+    xThreats_.update(cell, xClass, cells_, ListedX, xScore_);
+    oThreats_.update(cell, oClass, cells_, ListedO, oScore_);
+}
+
+void Board::placeStone(int cell) {
+    savedScore_ = sideToMove_ ? xScore_ : oScore_;
+    cells_[cell] = static_cast<uint8_t>((cells_[cell] & 0x3F) | (sideToMove_ ? StoneX : StoneO));
+    lines_.place(cell, sideToMove_ ? PointX : PointO);
+    ++moveCount_;
+    lastMove_ = cell;
 }
 
 void Board::makeMove(int cell) {
-    if (playedCount < CellCount)
-        played[playedCount++] = {static_cast<int16_t>(cell), static_cast<int16_t>(lastMove_), savedScore_};
-    savedScore_ = sideToMove_ ? xScore_ : oScore_;
-    cells[cell] = static_cast<uint8_t>((cells[cell] & 0x3F) | (sideToMove_ ? StoneX : StoneO));
-    lines.place(cell, sideToMove_ ? PointX : PointO);
-    ++moveCount_;
-    lastMove_ = cell;
+    if (playedCount_ < CellCount) played_[playedCount_++] = {static_cast<int16_t>(cell), sideToMove_};
+    placeStone(cell);
     updateAround(cell);
     ++nodeCounter;
     sideToMove_ = static_cast<uint8_t>(1 - sideToMove_);
     positionKey_ ^= key(sideToMove_, cell);
+    checkInDebug(cell);
 }
 
 void Board::makeMove(int cell, MoveUndo& undo) {
@@ -104,43 +99,47 @@ void Board::makeMove(int cell, MoveUndo& undo) {
     undo.sideToMove = sideToMove_;
     undo.cell = static_cast<int16_t>(cell);
     undo.touched = 0;
-    std::memcpy(undo.rankKnown, rankKnown, sizeof rankKnown);
-    const bool defer = deferLayout;
-    deferLayout = true;  // a laid-out list could not be put back
-    savedScore_ = sideToMove_ ? xScore_ : oScore_;
-    const uint8_t byte = cells[cell];
-    cells[cell] = static_cast<uint8_t>((byte & 0x3F) | (sideToMove_ ? StoneX : StoneO));
-    lines.place(cell, sideToMove_ ? PointX : PointO);
-    ++moveCount_;
-    lastMove_ = cell;
+    std::memcpy(undo.rankKnown, rankKnown_, sizeof rankKnown_);
+    const bool defer = deferLayout_;
+    deferLayout_ = true;  // a laid-out list could not be put back
+    const uint8_t byte = cells_[cell];
+    placeStone(cell);
     updateAround(cell, &undo);
     undo.touchedCell[undo.touched] = static_cast<int16_t>(cell);  // the stone's own byte last
     undo.touchedByte[undo.touched] = byte;
-    undo.touchedRanks[undo.touched] = ranks[cell];
+    undo.touchedRanks[undo.touched] = ranks_[cell];
     undo.touchedLine[undo.touched] = -1;
     ++undo.touched;
-    deferLayout = defer;
-    undo.xPending = xThreats.isPending();
-    undo.oPending = oThreats.isPending();
+    deferLayout_ = defer;
+    undo.xPending = xThreats_.isPending();
+    undo.oPending = oThreats_.isPending();
     ++nodeCounter;
     sideToMove_ = static_cast<uint8_t>(1 - sideToMove_);
     positionKey_ ^= key(sideToMove_, cell);
+    checkInDebug(cell);
 }
 
 void Board::undoMove(const MoveUndo& undo) {
-    if (undo.xPending) xThreats.undoPending();
-    if (undo.oPending) oThreats.undoPending();
-    lines.remove(undo.cell);
-    std::memcpy(rankKnown, undo.rankKnown, sizeof rankKnown);
+    if constexpr (SelfCheckOn) {
+        if ((undo.xPending && !xThreats_.isPending()) || (undo.oPending && !oThreats_.isPending())) {
+            std::fprintf(stderr, "Board self-check: %s laid out during a trial move, which cannot be taken back\n",
+                         undo.xPending && !xThreats_.isPending() ? "xThreats" : "oThreats");
+            std::abort();
+        }
+    }
+    if (undo.xPending) xThreats_.undoPending();
+    if (undo.oPending) oThreats_.undoPending();
+    lines_.remove(undo.cell);
+    std::memcpy(rankKnown_, undo.rankKnown, sizeof rankKnown_);
     for (int i = undo.touched - 1; i >= 0; --i) {
         const int c = undo.touchedCell[i];
-        cells[c] = undo.touchedByte[i];
+        cells_[c] = undo.touchedByte[i];
         if (isRankKnown(c)) {
-            ranks[c] = undo.touchedRanks[i];
+            ranks_[c] = undo.touchedRanks[i];
         } else if (const int line = undo.touchedLine[i]; line >= 0) {
             // Ranked afresh by the move: without the stone only its line
             // differs, and the next move near here finds the cell ranked.
-            setRanks(c, (ranks[c] & ~(LineRankMask << (3 * line))) | lineRanks(*this, line, c));
+            setRanks(c, (ranks_[c] & ~(LineRankMask << (3 * line))) | lineRanks(lines_, line, c));
         }
     }
     --moveCount_;
@@ -150,42 +149,54 @@ void Board::undoMove(const MoveUndo& undo) {
     lastMove_ = undo.lastMove;
     positionKey_ = undo.positionKey;
     sideToMove_ = undo.sideToMove;
+    checkInDebug(undo.cell);
 }
 
 void Board::removeStone(int cell) {
-    cells[cell] &= 0x3F;
-    lines.remove(cell);
+    positionKey_ ^= key(isXByte(cells_[cell]) ? 0 : 1, cell);
+    cells_[cell] &= 0x3F;
+    lines_.remove(cell);
     --moveCount_;
     updateAround(cell);
     sideToMove_ = static_cast<uint8_t>(1 - sideToMove_);
 }
 
+// The set-up's stones are the Board's less those of its moves; set up again,
+// they take the moves but the last in their order, as a game replayed from
+// its record would (a manager's round trip costs more than the replay).
 bool Board::takeBack() {
-    if (playedCount == 0 || lastMove_ < 0 || played[playedCount - 1].cell != lastMove_) return false;
-    const PlayedMove move = played[--playedCount];
-    const uint8_t side = isXByte(cells[move.cell]) ? 1 : 0;
-    removeStone(move.cell);
-    sideToMove_ = side;
-    savedScore_ = move.savedScore;
-    positionKey_ ^= key(1 - side, move.cell);
-    lastMove_ = move.lastMove;
+    if (playedCount_ == 0 || lastMove_ < 0 || played_[playedCount_ - 1].cell != lastMove_) return false;
+    int8_t stones[CellCount];
+    for (int c = 0; c < CellCount; ++c) stones[c] = static_cast<int8_t>(stoneAt(c));
+    const int kept = playedCount_ - 1;
+    PlayedMove moves[CellCount];
+    std::copy(played_, played_ + playedCount_, moves);
+    for (int i = 0; i < playedCount_; ++i) stones[moves[i].cell] = NoStone;
+    const int32_t nodes = nodeCounter;  // no search's moves
+    setUp(stones, moves[kept].side);
+    for (int i = 0; i < kept; ++i) {
+        sideToMove_ = moves[i].side;
+        makeMove(moves[i].cell);
+    }
+    sideToMove_ = moves[kept].side;
+    nodeCounter = nodes;
     return true;
 }
 
 bool Board::liftLastStone() {
     if (lastMove_ < 0) return false;
     const int cell = lastMove_;
-    if (playedCount > 0 && played[playedCount - 1].cell == cell) --playedCount;
-    positionKey_ ^= key(isXByte(cells[cell]) ? 0 : 1, cell);
+    if (playedCount_ > 0 && played_[playedCount_ - 1].cell == cell) --playedCount_;
     removeStone(cell);
     lastMove_ = -1;
+    checkInDebug(cell);
     return true;
 }
 
 // Classifies every cell first and then updates each list once for them all:
 // classes come from the line words alone, so the list updates cannot change
 // them, and the lists end as if each cell had been evaluated in turn.
-bool Board::updateAround(int cell, MoveUndo* undo) {
+void Board::updateAround(int cell, MoveUndo* undo) {
     // Per side, the cells with something to do in the list: listed, or now
     // of a listed class.
     struct SideOps {
@@ -202,47 +213,45 @@ bool Board::updateAround(int cell, MoveUndo* undo) {
         int xClass, oClass;
         if (undo) {
             undo->touchedCell[undo->touched] = static_cast<int16_t>(c);
-            undo->touchedByte[undo->touched] = cells[c];
-            undo->touchedRanks[undo->touched] = ranks[c];
+            undo->touchedByte[undo->touched] = cells_[c];
+            undo->touchedRanks[undo->touched] = ranks_[c];
             undo->touchedLine[undo->touched] = static_cast<int8_t>(line);
             ++undo->touched;
         }
-        ranks[c] = cellRanks;
+        ranks_[c] = cellRanks;
         classesOfRanks(cellRanks, xClass, oClass);
-        const uint8_t byte = cells[c];
+        const uint8_t byte = cells_[c];
         x.add(byte, ListedX, c, xClass);
         o.add(byte, ListedO, c, oClass);
-        return (xClass == 0) | (oClass == 0);
     };
-    if (isEmptyByte(cells[cell])) {
-        setRanks(cell, cellRanks(*this, cell));
-        classify(cell, -1, ranks[cell]);
+    if (isEmptyByte(cells_[cell])) {
+        setRanks(cell, cellRanks(lines_, cell));
+        classify(cell, -1, ranks_[cell]);
     } else {  // a stone: its entries go
-        x.add(cells[cell], ListedX, cell, NoThreat);
-        o.add(cells[cell], ListedO, cell, NoThreat);
+        x.add(cells_[cell], ListedX, cell, NoThreat);
+        o.add(cells_[cell], ListedO, cell, NoThreat);
     }
     // The rays in the order -1, +1, -20, +20, -21, +21, +19, -19: each
     // line's backward ray, then its forward ray. A cell on a ray sees the
     // stone on that ray's line only.
-    bool fivePoint = false;
     // The cells of a ray share the stone's line word.
     for (int line = 0; line < LineCount; ++line) {
         const LinePlace& place = linePlaces.place[cell][line];
-        const uint64_t lineWord = lines.word[place.word];
+        const uint64_t lineWord = lines_.word[place.word];
         const uint32_t window = LineWords::windowAt(lineWord, place.shift);
         const uint32_t others = ~(LineRankMask << (3 * line));
         auto visit = [&](int c, int shift) {
             const uint32_t onLine = windowRanks(LineWords::windowAt(lineWord, shift), line);
             uint32_t r;
             if (isRankKnown(c)) {
-                r = (ranks[c] & others) | onLine;
+                r = (ranks_[c] & others) | onLine;
             } else {
                 r = onLine;
                 for (int other = 0; other < LineCount; ++other)
-                    if (other != line) r |= lineRanks(*this, other, c);
-                rankKnown[c >> 6] |= uint64_t{1} << (c & 63);
+                    if (other != line) r |= lineRanks(lines_, other, c);
+                rankKnown_[c >> 6] |= uint64_t{1} << (c & 63);
             }
-            fivePoint |= classify(c, line, r);
+            classify(c, line, r);
         };
         for (uint32_t visits = rayTables.backward[window & 0xFF]; visits; visits &= visits - 1) {
             const int steps = std::countr_zero(visits) + 1;
@@ -253,57 +262,49 @@ bool Board::updateAround(int cell, MoveUndo* undo) {
             visit(cell + ForwardStep[line] * steps, place.shift + 2 * steps);
         }
     }
-    xThreats.update(x.ops, x.n, cells, ListedX, xScore_, deferLayout);
-    oThreats.update(o.ops, o.n, cells, ListedO, oScore_, deferLayout);
-    return fivePoint;
+    xThreats_.update(x.ops, x.n, cells_, ListedX, xScore_, deferLayout_);
+    oThreats_.update(o.ops, o.n, cells_, ListedO, oScore_, deferLayout_);
 }
 
-bool Board::rebuildThreats() {
-    lines.rebuild(cells);
+void Board::rebuildThreats() {
+    lines_.rebuild(cells_);
     xScore_ = oScore_ = savedScore_ = 0;
-    bool fivePoint = false;
     for (int cell = 0; cell < CellCount; ++cell) {
-        if (!isEmptyByte(cells[cell])) continue;
-        cells[cell] &= static_cast<uint8_t>(~(ListedX | ListedO));
-        if (evaluateCell(cell)) fivePoint = true;
+        if (!isEmptyByte(cells_[cell])) continue;
+        cells_[cell] &= static_cast<uint8_t>(~(ListedX | ListedO));
+        evaluateCell(cell);
     }
-    return fivePoint;
-}
-
-void Board::clearThreatLists() {
-    oThreats.clear();
-    xThreats.clear();
 }
 
 void Board::clear() {
-    resetPosition();
+    oThreats_.clear();
+    xThreats_.clear();
+    // rebuildThreats clears the listed bits of every cell left empty.
+    for (auto& byte : cells_) byte &= 0x3F;
+    moveCount_ = 0;
+    lastMove_ = -1;
     positionKey_ = PositionKey{};
-    playedCount = 0;
+    playedCount_ = 0;
+    checked_ = true;
+    rebuildThreats();
+    checkInDebug(-1);
 }
 
 void Board::setUp(const int8_t (&stones)[CellCount], int side) {
-    clearThreatLists();
+    oThreats_.clear();
+    xThreats_.clear();
     moveCount_ = 0;
-    positionKey_ = PositionKey{};
     for (int cell = 0; cell < CellCount; ++cell) {
-        cells[cell] = stones[cell] == NoStone ? 0 : stones[cell] ? StoneX : StoneO;
-        if (stones[cell] == NoStone) continue;
-        ++moveCount_;
-        positionKey_ ^= key(1 - stones[cell], cell);
+        cells_[cell] = stones[cell] == NoStone ? 0 : stones[cell] ? StoneX : StoneO;
+        moveCount_ += stones[cell] != NoStone;
     }
+    positionKey_ = stonesKey(cells_);
     lastMove_ = -1;
     sideToMove_ = static_cast<uint8_t>(side != 0);
-    playedCount = 0;
+    playedCount_ = 0;
+    checked_ = true;
     rebuildThreats();
-}
-
-void Board::resetPosition() {
-    clearThreatLists();
-    // rebuildThreats clears the listed bits of every cell left empty.
-    for (auto& byte : cells) byte &= 0x3F;
-    moveCount_ = 0;
-    lastMove_ = -1;
-    rebuildThreats();
+    checkInDebug(-1);
 }
 
 std::unique_ptr<Board> copyBoard(const Board& source) {
@@ -313,9 +314,9 @@ std::unique_ptr<Board> copyBoard(const Board& source) {
 }
 
 void copyBoard(const Board& source, Board& target) {
-    std::memcpy(target.cells, source.cells, sizeof target.cells);
-    target.xThreats.copyFrom(source.xThreats);
-    target.oThreats.copyFrom(source.oThreats);
+    std::memcpy(target.cells_, source.cells_, sizeof target.cells_);
+    target.xThreats_.copyFrom(source.xThreats_);
+    target.oThreats_.copyFrom(source.oThreats_);
     target.xScore_ = source.xScore_;
     target.oScore_ = source.oScore_;
     target.savedScore_ = source.savedScore_;
@@ -323,19 +324,20 @@ void copyBoard(const Board& source, Board& target) {
     target.moveCount_ = source.moveCount_;
     target.sideToMove_ = source.sideToMove_;
     target.positionKey_ = source.positionKey_;
-    target.playedCount = 0;
-    std::memcpy(target.lines.word, source.lines.word, sizeof target.lines.word);
-    std::memcpy(target.rankKnown, source.rankKnown, sizeof target.rankKnown);
-    std::memcpy(target.ranks, source.ranks, sizeof target.ranks);
+    target.playedCount_ = 0;
+    target.checked_ = source.checked_;
+    std::memcpy(target.lines_.word, source.lines_.word, sizeof target.lines_.word);
+    std::memcpy(target.rankKnown_, source.rankKnown_, sizeof target.rankKnown_);
+    std::memcpy(target.ranks_, source.ranks_, sizeof target.ranks_);
 }
 
 namespace {
 
-void appendInt32(std::string& bytes, int32_t value) {
+bool writeInt32(std::FILE* file, int32_t value) {
     const uint32_t u = static_cast<uint32_t>(value);
-    const char four[4] = {static_cast<char>(u), static_cast<char>(u >> 8), static_cast<char>(u >> 16),
-                          static_cast<char>(u >> 24)};
-    bytes.append(four, 4);
+    const unsigned char bytes[4] = {static_cast<unsigned char>(u), static_cast<unsigned char>(u >> 8),
+                                    static_cast<unsigned char>(u >> 16), static_cast<unsigned char>(u >> 24)};
+    return std::fwrite(bytes, 1, 4, file) == 4;
 }
 
 bool readInt32(std::FILE* file, int32_t& value) {
@@ -346,15 +348,16 @@ bool readInt32(std::FILE* file, int32_t& value) {
     return true;
 }
 
-void appendList(std::string& bytes, const ThreatList& list) {
-    list.settle();
-    appendInt32(bytes, list.count);
-    for (int i = 0; i < list.count; ++i) appendInt32(bytes, list.cells[i]);
-    for (int i = 0; i < list.count; ++i) appendInt32(bytes, list.classes[i]);
-}
-
-bool writeBytes(std::FILE* file, const std::string& bytes) {
-    return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+bool writeList(std::FILE* file, const ThreatList& list) {
+    static int32_t cells[CellCount + 1], classes[CellCount + 1];  // one image at a time
+    list.entriesInOrder(cells, classes);
+    const int n = list.size();
+    if (!writeInt32(file, n)) return false;
+    for (int i = 0; i < n; ++i)
+        if (!writeInt32(file, cells[i])) return false;
+    for (int i = 0; i < n; ++i)
+        if (!writeInt32(file, classes[i])) return false;
+    return true;
 }
 
 // An image read from disk is checked before it touches the Board: counts,
@@ -375,41 +378,17 @@ bool readList(std::FILE* file, ListImage& list) {
     return true;
 }
 
-void installList(ThreatList& list, const ListImage& image) {
-    if (image.count == 0) {
-        list.clear();
-        return;
-    }
-    list.assign(image.cells, image.classes, image.count);
-}
-
 }  // namespace
 
-void appendBoardImage(const Board& board, std::string& bytes) {
-    appendInt32(bytes, board.moveCount_);
-    appendInt32(bytes, board.lastMove_);
-    bytes.push_back(static_cast<char>(board.sideToMove_));
-    appendBoardImageBody(board, bytes);
-}
-
-void appendBoardImageBody(const Board& board, std::string& bytes) {
-    appendInt32(bytes, board.xScore_);
-    appendInt32(bytes, board.oScore_);
-    appendList(bytes, board.xThreats);
-    appendList(bytes, board.oThreats);
-    bytes.append(reinterpret_cast<const char*>(board.cells), CellCount);
-}
-
 bool writeBoardImage(const Board& board, std::FILE* file) {
-    std::string bytes;
-    appendBoardImage(board, bytes);
-    return writeBytes(file, bytes);
+    const uint8_t side = static_cast<uint8_t>(board.sideToMove());
+    return writeInt32(file, board.moveCount()) && writeInt32(file, board.lastMove()) &&
+           std::fwrite(&side, 1, 1, file) == 1 && writeBoardImageBody(board, file);
 }
 
 bool writeBoardImageBody(const Board& board, std::FILE* file) {
-    std::string bytes;
-    appendBoardImageBody(board, bytes);
-    return writeBytes(file, bytes);
+    return writeInt32(file, board.xScore()) && writeInt32(file, board.oScore()) && writeList(file, board.threats(1)) &&
+           writeList(file, board.threats(0)) && std::fwrite(board.cellBytes(), 1, CellCount, file) == CellCount;
 }
 
 bool readBoardImage(Board& board, std::FILE* file) {
@@ -425,17 +404,153 @@ bool readBoardImage(Board& board, std::FILE* file) {
     if (side > 1 || lastMove < -1 || lastMove >= CellCount) return false;
     board.moveCount_ = moveCount;
     board.lastMove_ = lastMove;
-    board.playedCount = 0;
+    board.playedCount_ = 0;
     board.sideToMove_ = side;
     board.xScore_ = xScore;
     board.oScore_ = oScore;
-    installList(board.xThreats, *xList);
-    installList(board.oThreats, *oList);
-    std::memcpy(board.cells, cells, CellCount);
-    board.xThreats.checkListedBits(board.cells, ListedX);
-    board.oThreats.checkListedBits(board.cells, ListedO);
-    board.lines.rebuild(board.cells);
-    for (int cell = 0; cell < CellCount; ++cell) board.ranks[cell] = cellRanks(board, cell);
+    board.xThreats_.assign(xList->cells, xList->classes, xList->count);
+    board.oThreats_.assign(oList->cells, oList->classes, oList->count);
+    std::memcpy(board.cells_, cells, CellCount);
+    board.xThreats_.checkListedBits(board.cells_, ListedX);
+    board.oThreats_.checkListedBits(board.cells_, ListedO);
+    board.lines_.rebuild(board.cells_);
+    for (int cell = 0; cell < CellCount; ++cell) board.ranks_[cell] = cellRanks(board.lines_, cell);
     board.knowAllRanks();
+    board.positionKey_ = stonesKey(board.cells_);
+    if constexpr (SelfCheckOn) board.checked_ = board.selfCheck().empty();
     return true;
+}
+
+namespace {
+
+// What a rebuild from the stones gives, for the self-check.
+struct Rebuilt {
+    LineWords lines;
+    int8_t classes[2][CellCount];  // by side, NoThreat for none and under a stone
+    int32_t totals[2] = {};
+    int listed[2] = {};
+};
+
+std::string cellText(int cell) { return "cell " + std::to_string(cell) + " (" + std::to_string(cellX(cell)) + "," +
+                                        std::to_string(cellY(cell)) + ")"; }
+
+// The list of a side against the classes of the rebuild, as a set of cells
+// and classes; then its order.
+std::string checkList(const ThreatList& list, const char* name, const Rebuilt& rebuilt, int side,
+                      const uint8_t* cells) {
+    static int8_t seen[CellCount];
+    std::fill(std::begin(seen), std::end(seen), static_cast<int8_t>(-1));
+    std::string fault;
+    list.forEachEntry([&](ThreatEntry e) {
+        if (!fault.empty()) return;
+        if (e.cell < 0 || e.cell >= CellCount || seen[e.cell] != -1)
+            fault = std::string(name) + ": " + cellText(e.cell) + " held twice or off the board";
+        else
+            seen[e.cell] = static_cast<int8_t>(e.threatClass);
+    });
+    if (!fault.empty()) return fault;
+    const uint8_t listedBit = side ? ListedX : ListedO;
+    for (int c = 0; c < CellCount; ++c) {
+        const int expected = rebuilt.classes[side][c];
+        const int held = seen[c] < 0 ? NoThreat : seen[c];
+        if (held != (expected <= WeakestListed ? expected : NoThreat))
+            return std::string(name) + ": " + cellText(c) + " holds class " + std::to_string(held) +
+                   ", a rebuild gives " + std::to_string(expected);
+        if (((cells[c] & listedBit) != 0) != (expected <= WeakestListed))
+            return std::string("listed bit of ") + name + ": " + cellText(c);
+    }
+    if (list.size() != rebuilt.listed[side]) return std::string(name) + ": size " + std::to_string(list.size());
+
+    // The order: classes never increase along the arrays, and a deferred
+    // layout is the one that the updates give applied one by one.
+    static int32_t orderCells[CellCount + 1], orderClasses[CellCount + 1];
+    list.entriesInOrder(orderCells, orderClasses);
+    for (int i = 1; i < list.size(); ++i)
+        if (orderClasses[i] > orderClasses[i - 1]) return std::string(name) + ": classes out of order at entry " + std::to_string(i);
+    if (!list.isPending()) return "";
+    static ThreatList replay;
+    static int32_t laidCells[CellCount], laidClasses[CellCount];
+    static uint8_t listed[CellCount];
+    std::fill(std::begin(listed), std::end(listed), 0);
+    for (int i = 0; i < list.laidOutCount(); ++i) {
+        laidCells[i] = list.laidOutEntry(i).cell;
+        laidClasses[i] = list.laidOutEntry(i).threatClass;
+        listed[laidCells[i]] = 1;
+    }
+    replay.assign(laidCells, laidClasses, list.laidOutCount());
+    int32_t total = 0;
+    for (int i = 0; i < list.pendingUpdates(); ++i) {
+        const CellClass update = list.pendingUpdate(i);
+        replay.update(update.cell, update.threatClass, listed, 1, total);
+    }
+    int i = list.size() - 1;
+    for (const ThreatEntry e : replay) {
+        if (e.cell != orderCells[i] || e.threatClass != orderClasses[i])
+            return std::string(name) + ": the deferred layout differs from a replay at entry " + std::to_string(i);
+        --i;
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string Board::selfCheck(int around) const {
+    static Rebuilt rebuilt;
+    int stones = 0;
+    for (int c = 0; c < CellCount; ++c) {
+        const uint8_t byte = cells_[c];
+        if (!isEmptyByte(byte)) {
+            if (byte != StoneX && byte != StoneO) return "cell byte of the stone on " + cellText(c);
+            ++stones;
+        } else if (byte & 0x0F) {
+            return "cell byte of the empty " + cellText(c);
+        }
+    }
+    if (stones != moveCount_) return "moveCount " + std::to_string(moveCount_) + ", stones " + std::to_string(stones);
+    if (lastMove_ < -1 || lastMove_ >= CellCount || (lastMove_ >= 0 && isEmptyByte(cells_[lastMove_])))
+        return "lastMove " + std::to_string(lastMove_);
+    if (!(positionKey_ == stonesKey(cells_))) return "positionKey";
+    rebuilt.lines.rebuild(cells_);
+    for (int w = 0; w < LineWordCount; ++w)
+        if (rebuilt.lines.word[w] != lines_.word[w]) return "line word " + std::to_string(w);
+    rebuilt.totals[0] = rebuilt.totals[1] = rebuilt.listed[0] = rebuilt.listed[1] = 0;
+    for (int c = 0; c < CellCount; ++c) {
+        rebuilt.classes[0][c] = rebuilt.classes[1][c] = NoThreat;
+        if (!isEmptyByte(cells_[c])) continue;
+        const uint32_t r = cellRanks(rebuilt.lines, c);
+        if (isRankKnown(c) && ranks_[c] != r) return "cell ranks of " + cellText(c);
+        int x, o;
+        classesOfRanks(r, x, o);
+        if (around < 0 || (around < CellCount && std::abs(cellX(c) - cellX(around)) <= 4 &&
+                           std::abs(cellY(c) - cellY(around)) <= 4)) {
+            int scannedX, scannedO;
+            classifyByScanning(cells_, c, scannedX, scannedO);
+            if (x != scannedX || o != scannedO) return "the window tables' classes of " + cellText(c);
+        }
+        rebuilt.classes[1][c] = static_cast<int8_t>(x);
+        rebuilt.classes[0][c] = static_cast<int8_t>(o);
+        for (int side = 0; side < 2; ++side) {
+            const int k = rebuilt.classes[side][c];
+            if (k > WeakestListed) continue;
+            rebuilt.totals[side] += threatWeight[k];
+            ++rebuilt.listed[side];
+        }
+    }
+    if (std::string fault = checkList(xThreats_, "xThreats", rebuilt, 1, cells_); !fault.empty()) return fault;
+    if (std::string fault = checkList(oThreats_, "oThreats", rebuilt, 0, cells_); !fault.empty()) return fault;
+    if (xScore_ != rebuilt.totals[1])
+        return "xScore " + std::to_string(xScore_) + ", a rebuild gives " + std::to_string(rebuilt.totals[1]);
+    if (oScore_ != rebuilt.totals[0])
+        return "oScore " + std::to_string(oScore_) + ", a rebuild gives " + std::to_string(rebuilt.totals[0]);
+    return "";
+}
+
+void Board::checkInDebug(int around) const {
+    if constexpr (SelfCheckOn) {
+        if (!checked_) return;
+        const std::string fault = selfCheck(around);
+        if (fault.empty()) return;
+        std::fprintf(stderr, "Board self-check failed: %s\n", fault.c_str());
+        std::abort();
+    }
 }

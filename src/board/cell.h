@@ -20,3 +20,34 @@ constexpr bool onBoard(int x, int y) { return x >= 0 && x < BoardSize && y >= 0 
 constexpr bool isEmptyByte(uint8_t b) { return b < 64; }
 constexpr bool isOByte(uint8_t b) { return b >= 64 && b < 128; }
 constexpr bool isXByte(uint8_t b) { return b >= 128; }
+
+// Reach tables: for direction d (an index into ReachSteps) and cell c, the
+// cell k steps from c, k the smaller of 4 and the steps possible before the
+// edge; reachCount gives k. Every scan of a line is bounded by them, since
+// index arithmetic alone would wrap from one row to the next.
+inline constexpr int ReachSteps[8] = {-1, 1, -20, 20, -21, 21, -19, 19};
+
+struct ReachTables {
+    int16_t cell[8][CellCount];
+    int8_t count[8][CellCount];
+};
+
+constexpr ReachTables buildReachTables() {
+    ReachTables t{};
+    constexpr int dx[8] = {-1, 1, 0, 0, -1, 1, 1, -1};
+    constexpr int dy[8] = {0, 0, -1, 1, -1, 1, -1, 1};
+    for (int d = 0; d < 8; ++d) {
+        for (int c = 0; c < CellCount; ++c) {
+            int k = 0;
+            while (k < 4 && onBoard(cellX(c) + (k + 1) * dx[d], cellY(c) + (k + 1) * dy[d])) ++k;
+            t.cell[d][c] = static_cast<int16_t>(c + k * ReachSteps[d]);
+            t.count[d][c] = static_cast<int8_t>(k);
+        }
+    }
+    return t;
+}
+
+inline constexpr ReachTables reachTables = buildReachTables();
+
+inline int reach(int direction, int cell) { return reachTables.cell[direction][cell]; }
+inline int reachCount(int direction, int cell) { return reachTables.count[direction][cell]; }

@@ -1,5 +1,7 @@
 #include "board/keys.h"
 
+#include "board/cell.h"
+
 namespace {
 
 // splitmix64 from a fixed seed: any fixed pseudo-random values serve, and
@@ -22,3 +24,10 @@ constexpr std::array<PositionKey, 800> buildKeyTable() {
 }  // namespace
 
 constexpr std::array<PositionKey, 800> keyTable = buildKeyTable();
+
+PositionKey stonesKey(const uint8_t* cells) {
+    PositionKey k;
+    for (int c = 0; c < CellCount; ++c)
+        if (!isEmptyByte(cells[c])) k ^= key(isXByte(cells[c]) ? 0 : 1, c);
+    return k;
+}

@@ -21,3 +21,7 @@ extern const std::array<PositionKey, 800> keyTable;
 
 // key(side, cell): the entry of the key table; makeMove reads it on every move.
 inline PositionKey key(int side, int cell) { return keyTable[side * 400 + cell]; }
+
+// The key of a position from its cell bytes: every stone's key, taken by the
+// side that did not play it, as makeMove adds them.
+PositionKey stonesKey(const uint8_t* cells);

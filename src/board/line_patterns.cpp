@@ -170,8 +170,7 @@ constexpr WindowTables buildWindowTables() {
 
 constexpr WindowTables windowTables = buildWindowTables();
 
-void lineCodes(const Board& board, int cell, int line, int& x, int& o) {
-    const uint8_t* cells = board.cells;
+void lineCodes(const uint8_t* cells, int cell, int line, int& x, int& o) {
     const int back = BackwardStep[line];
     const int backPoints = reachCount(BackwardReach[line], cell);
     int p = cell;
@@ -228,8 +227,7 @@ void lineCodes(const Board& board, int cell, int line, int& x, int& o) {
     }
 }
 
-int emptyFormCode(const Board& board, int cell, int line, int side) {
-    const uint8_t* cells = board.cells;
+int emptyFormCode(const uint8_t* cells, int cell, int line, int side) {
     auto isOwn = [side](uint8_t v) { return side ? isXByte(v) : isOByte(v); };
     auto isOpposing = [side](uint8_t v) { return side ? isOByte(v) : isXByte(v); };
     int code = 0;
@@ -251,11 +249,11 @@ int emptyFormCode(const Board& board, int cell, int line, int side) {
     return code;
 }
 
-void classifyCell(const Board& board, int cell, int& xClass, int& oClass) {
+void classifyByScanning(const uint8_t* cells, int cell, int& xClass, int& oClass) {
     int xa = NoThreat, xb = NoThreat, oa = NoThreat, ob = NoThreat;
     for (int line = 0; line < LineCount; ++line) {
         int x, o;
-        lineCodes(board, cell, line, x, o);
+        lineCodes(cells, cell, line, x, o);
         const int kx = lineClass(x);
         const int ko = lineClass(o);
         if (kx < xa) { xb = xa; xa = kx; } else if (kx < xb) { xb = kx; }

@@ -2,7 +2,8 @@
 #include <array>
 #include <cstdint>
 
-#include "board/board.h"
+#include "board/cell.h"
+#include "board/line_words.h"
 
 // Line codes: for a cell, a line and a side, the stretch of at most nine
 // points the side could still use (own stones and empty points, cut at the
@@ -50,11 +51,11 @@ inline int lineDistance(int code) { return patternTables.lineDistance[code]; }
 // segment raises its line distance: a defence point of that line.
 inline int defenceCell(int code, int i) { return patternTables.defenceCell[code][i]; }
 
-// The same classification read from the Board's line words: a window of the
-// eight neighbours on each line names both sides' line classes at once, and
-// the four lines' classes name the threat classes. The Board's own
-// evaluation uses it; classifyCell reads the cell bytes and serves as the
-// reference for boards whose bytes were written directly.
+// The same classification read from the line words: a window of the eight
+// neighbours on each line names both sides' line classes at once, and the
+// four lines' classes name the threat classes. The Board's own evaluation
+// uses it; classifyByScanning reads the cell bytes point by point and is the
+// reference the Board's self-check and the tests hold it to.
 struct WindowTables {
     // Window (LineWords::window) -> the line-class ranks (LineClassRanks) of
     // side 1 in bits 0-2 and of side 0 in bits 3-5.
@@ -76,13 +77,13 @@ inline uint32_t windowRanks(uint32_t window, int line) {
     return ((ranks & 7) | (ranks & 0x38) << 13) << (3 * line);
 }
 
-inline uint32_t lineRanks(const Board& board, int line, int cell) {
-    return windowRanks(board.lines.window(line, cell), line);
+inline uint32_t lineRanks(const LineWords& lines, int line, int cell) {
+    return windowRanks(lines.window(line, cell), line);
 }
 
-inline uint32_t cellRanks(const Board& board, int cell) {
-    return lineRanks(board, 0, cell) | lineRanks(board, 1, cell) | lineRanks(board, 2, cell) |
-           lineRanks(board, 3, cell);
+inline uint32_t cellRanks(const LineWords& lines, int cell) {
+    return lineRanks(lines, 0, cell) | lineRanks(lines, 1, cell) | lineRanks(lines, 2, cell) |
+           lineRanks(lines, 3, cell);
 }
 
 inline void classesOfRanks(uint32_t ranks, int& xClass, int& oClass) {
@@ -93,9 +94,10 @@ inline void classesOfRanks(uint32_t ranks, int& xClass, int& oClass) {
 // The cell ranks of every cell of the empty board.
 extern const std::array<uint32_t, CellCount> emptyBoardRanks;
 
+// Readers of the 400 cell bytes of a position.
 // Both sides' stone-form codes of one line through an empty cell, in one pass.
-void lineCodes(const Board& board, int cell, int line, int& x, int& o);
+void lineCodes(const uint8_t* cells, int cell, int line, int& x, int& o);
 // The empty-form code of `side` (1 'x', 0 'o') on one line through a cell.
-int emptyFormCode(const Board& board, int cell, int line, int side);
-// Threat classes of an empty cell for both sides (0..18).
-void classifyCell(const Board& board, int cell, int& xClass, int& oClass);
+int emptyFormCode(const uint8_t* cells, int cell, int line, int side);
+// Threat classes of an empty cell for both sides (0..18), from lineCodes.
+void classifyByScanning(const uint8_t* cells, int cell, int& xClass, int& oClass);

@@ -35,12 +35,8 @@ struct ListEntries {
     int32_t classes[CellCount + 1];
 
     void read(const ThreatList& list) {
-        count = list.count;
-        int from;
-        list.orderedEntries(cells, classes, from);
-        if (from < 0) from = count;
-        std::copy(list.cells, list.cells + from, cells);
-        std::copy(list.classes, list.classes + from, classes);
+        count = list.size();
+        list.entriesInOrder(cells, classes);
     }
 };
 
@@ -62,7 +58,7 @@ bool entriesMatchBits(const ListEntries& list, const uint8_t* cells, uint8_t lis
 bool cellsFollowFromStones(const Board& board, const ListEntries& xs, const ListEntries& os) {
     uint64_t bad = 0, xBits = 0, oBits = 0;  // per byte lane: counts of listed bits (at most 50)
     for (int i = 0; i < CellCount; i += 8) {
-        const uint64_t w = load64(board.cells + i);
+        const uint64_t w = load64(board.cellBytes() + i);
         const uint64_t stone = w | w << 1;    // bit 7: a stone bit
         const uint64_t listed = w << 2 | w << 3;  // bit 7: a listed bit
         bad |= (w & 0x0F * EachByte) | (((stone & listed) | (w & w << 1)) & (0x80 * EachByte));
@@ -70,8 +66,8 @@ bool cellsFollowFromStones(const Board& board, const ListEntries& xs, const List
         oBits += w >> 5 & EachByte;
     }
     const int listedX = static_cast<int>(xBits * EachByte >> 56), listedO = static_cast<int>(oBits * EachByte >> 56);
-    return bad == 0 && entriesMatchBits(xs, board.cells, ListedX, listedX) &&
-           entriesMatchBits(os, board.cells, ListedO, listedO);
+    return bad == 0 && entriesMatchBits(xs, board.cellBytes(), ListedX, listedX) &&
+           entriesMatchBits(os, board.cellBytes(), ListedO, listedO);
 }
 
 // Four stone bytes by their packed byte: each two bits 0 empty, 1 'o', 2 'x'.
@@ -147,7 +143,7 @@ uint16_t* putDelta(uint16_t* out, const ThreatList& list, const PackedEntries* l
     if (laidOut && laidOut->count[side] == n)
         std::memcpy(out, laidOut->entry[side], sizeof(uint16_t) * n);
     else
-        for (int i = 0; i < n; ++i) out[i] = entry16(list.cells[i], list.classes[i]);
+        for (int i = 0; i < n; ++i) out[i] = entry16(list.laidOutEntry(i).cell, list.laidOutEntry(i).threatClass);
     out += n;
     for (int i = 0; i < list.pendingUpdates(); ++i) {
         const CellClass u = list.pendingUpdate(i);
@@ -166,14 +162,15 @@ void packStones(const uint8_t* cells, uint8_t* out) {
 }
 
 void packHeader(PackedBoard& packed, const Board& board) {
-    packed.positionKey = board.positionKey_;
-    packed.xScore = board.xScore_;
-    packed.oScore = board.oScore_;
-    packed.savedScore = board.savedScore_;
-    packed.moveCount = board.moveCount_;
-    packed.lastMove = board.lastMove_;
-    packed.sideToMove = board.sideToMove_;
+    packed.positionKey = board.positionKey();
+    packed.xScore = board.xScore();
+    packed.oScore = board.oScore();
+    packed.savedScore = board.savedScore();
+    packed.moveCount = board.moveCount();
+    packed.lastMove = board.lastMove();
+    packed.sideToMove = static_cast<uint8_t>(board.sideToMove());
     packed.xUpdates = packed.oUpdates = 0;
+    packed.checked = board.isHeldToSelfCheck();
 }
 
 // The lists of the plan in progress, when they are packed in their order.
@@ -182,10 +179,9 @@ ListEntries planned[2];
 }  // namespace
 
 void packEntries(const Board& board, PackedEntries& entries) {
-    const ThreatList* lists[2] = {&board.xThreats, &board.oThreats};
+    static ListEntries list;  // one packing at a time
     for (int side = 0; side < 2; ++side) {
-        const ThreatList& list = *lists[side];
-        list.settle();
+        list.read(board.threats(1 - side));
         entries.count[side] = list.count;
         for (int i = 0; i < list.count; ++i) entries.entry[side][i] = entry16(list.cells[i], list.classes[i]);
     }
@@ -193,8 +189,8 @@ void packEntries(const Board& board, PackedEntries& entries) {
 
 size_t planPacking(const Board& board, const PackedBoard* playedFrom, const PackedEntries* laidOut,
                    PackPlan& plan) {
-    const ThreatList& xl = board.xThreats;
-    const ThreatList& ol = board.oThreats;
+    const ThreatList& xl = board.threats(1);
+    const ThreatList& ol = board.threats(0);
     plan.playedFrom = playedFrom && !playedFrom->rawCells && !playedFrom->wideEntries ? playedFrom : nullptr;
     plan.laidOut = laidOut;
     if (plan.playedFrom) {
@@ -219,16 +215,16 @@ PackedBoard* packInto(void* memory, const Board& board, const PackPlan& plan) {
     packed->wideEntries = plan.wideEntries;
     uint8_t* out = packed->payload();
     if (plan.playedFrom) {
-        const ThreatList& xl = board.xThreats;
-        const ThreatList& ol = board.oThreats;
+        const ThreatList& xl = board.threats(1);
+        const ThreatList& ol = board.threats(0);
         packed->xCount = static_cast<uint16_t>(xl.laidOutCount());
         packed->oCount = static_cast<uint16_t>(ol.laidOutCount());
         packed->xUpdates = static_cast<uint8_t>(xl.pendingUpdates());
         packed->oUpdates = static_cast<uint8_t>(ol.pendingUpdates());
         // The stones are those the Board was unpacked from, and the move.
         std::memcpy(out, plan.playedFrom->payload(), StoneBytes);
-        const int move = board.lastMove_;
-        const uint32_t stone = board.sideToMove_ ? StoneO >> 6 : StoneX >> 6;  // the side that moved
+        const int move = board.lastMove();
+        const uint32_t stone = board.sideToMove() ? StoneO >> 6 : StoneX >> 6;  // the side that moved
         out[move >> 2] = static_cast<uint8_t>(out[move >> 2] | stone << (2 * (move & 3)));
         static_assert(sizeof(PackedBoard) % 2 == 0 && StoneBytes % 2 == 0);
         uint16_t* entries = reinterpret_cast<uint16_t*>(out + StoneBytes);
@@ -240,10 +236,10 @@ PackedBoard* packInto(void* memory, const Board& board, const PackPlan& plan) {
     packed->xCount = static_cast<uint16_t>(xs.count);
     packed->oCount = static_cast<uint16_t>(os.count);
     if (plan.rawCells) {
-        std::memcpy(out, board.cells, CellCount);
+        std::memcpy(out, board.cellBytes(), CellCount);
         out += CellCount;
     } else {
-        packStones(board.cells, out);
+        packStones(board.cellBytes(), out);
         out += StoneBytes;
     }
     out = putEntries(out, xs, plan.wideEntries);
@@ -273,7 +269,7 @@ const uint8_t* takeList(const uint8_t* in, int n, int updates, bool wide, bool r
         std::memcpy(&e, in, 2);
         in += 2;
         const int k = e >> 9;
-        pending[i] = {static_cast<int16_t>(e & 511), static_cast<int8_t>(k == NoEntryClass ? NoListedClass : k)};
+        pending[i] = {static_cast<int16_t>(e & 511), static_cast<int8_t>(k == NoEntryClass ? NoThreat : k)};
     }
     return in;
 }
@@ -283,34 +279,36 @@ const uint8_t* takeList(const uint8_t* in, int n, int updates, bool wide, bool r
 void unpackBoard(const PackedBoard& packed, Board& board) {
     const uint8_t* in = packed.payload();
     if (packed.rawCells) {
-        std::memcpy(board.cells, in, CellCount);
+        std::memcpy(board.cells_, in, CellCount);
         in += CellCount;
     } else {
-        for (int i = 0; i < StoneBytes; ++i) std::memcpy(board.cells + 4 * i, &stoneTable.bytes[in[i]], 4);
+        for (int i = 0; i < StoneBytes; ++i) std::memcpy(board.cells_ + 4 * i, &stoneTable.bytes[in[i]], 4);
         in += StoneBytes;
     }
     CellClass xPending[MaxBatch], oPending[MaxBatch];
-    in = takeList(in, packed.xCount, packed.xUpdates, packed.wideEntries, packed.rawCells, board.xThreats,
-                  board.cells, ListedX, xPending);
-    takeList(in, packed.oCount, packed.oUpdates, packed.wideEntries, packed.rawCells, board.oThreats, board.cells,
+    in = takeList(in, packed.xCount, packed.xUpdates, packed.wideEntries, packed.rawCells, board.xThreats_,
+                  board.cells_, ListedX, xPending);
+    takeList(in, packed.oCount, packed.oUpdates, packed.wideEntries, packed.rawCells, board.oThreats_, board.cells_,
              ListedO, oPending);
     // The updates set the listed bits and entries of their cells again; the
     // totals are the packed ones.
     int32_t total = 0;
-    board.xThreats.update(xPending, packed.xUpdates, board.cells, ListedX, total, false);
-    board.oThreats.update(oPending, packed.oUpdates, board.cells, ListedO, total, false);
+    board.xThreats_.update(xPending, packed.xUpdates, board.cells_, ListedX, total, false);
+    board.oThreats_.update(oPending, packed.oUpdates, board.cells_, ListedO, total, false);
     if (packed.rawCells) {
-        board.xThreats.checkListedBits(board.cells, ListedX);
-        board.oThreats.checkListedBits(board.cells, ListedO);
+        board.xThreats_.checkListedBits(board.cells_, ListedX);
+        board.oThreats_.checkListedBits(board.cells_, ListedO);
     }
     board.xScore_ = packed.xScore;
     board.oScore_ = packed.oScore;
     board.savedScore_ = packed.savedScore;
     board.moveCount_ = packed.moveCount;
     board.lastMove_ = packed.lastMove;
-    board.playedCount = 0;
+    board.playedCount_ = 0;
     board.sideToMove_ = packed.sideToMove;
     board.positionKey_ = packed.positionKey;
-    board.lines.rebuild(board.cells);
+    board.checked_ = packed.checked;
+    board.lines_.rebuild(board.cells_);
     board.forgetRanks();  // ranking 400 cells would cost more than the expansion's moves save
+    board.checkInDebug(CellCount);
 }

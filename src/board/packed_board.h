@@ -27,6 +27,7 @@ struct PackedBoard {
     uint8_t sideToMove;
     bool rawCells;    // 400 cell bytes instead of 100 bytes of stones
     bool wideEntries; // entries as int32 cell and class instead of 16 bits
+    bool checked;     // the Board's self-check holds it to its stones
 
     // The stones or cell bytes, then the entries and updates of xThreats,
     // then those of oThreats.

@@ -7,12 +7,6 @@
 
 #include "board/line_patterns.h"
 
-void ThreatList::growTo(int newCapacity) {
-    cells = cellStore;
-    classes = classStore;
-    capacity = newCapacity;
-}
-
 // Where an entry of the class goes among the entries other than index skip
 // (-1: none skipped), as an index into the list without that entry: on top of
 // the entries of class >= k, except at index 0 when k equals or passes the
@@ -33,16 +27,15 @@ int ThreatList::insertPosition(int threatClass, int skip) const {
 
 namespace {
 
-bool isListedClass(int threatClass) { return threatClass >= 0 && threatClass < ListedClassCount; }
+bool isListedClass(int threatClass) { return threatClass >= 0 && threatClass <= WeakestListed; }
 
 }  // namespace
 
 void ThreatList::insert(int cell, int threatClass) {
     settle();
-    // More entries than cells cannot arise from a Board; refuse them as a heap
-    // array would refuse to grow.
+    // More entries than cells cannot arise from a Board, only from a caller's
+    // own list; they are refused rather than written past the arrays.
     if (count == CellCount) throw std::bad_alloc();
-    if (count == capacity) growTo(count + 5);
     const int position = insertPosition(threatClass, -1);
     std::copy_backward(cells + position, cells + count, cells + count + 1);
     std::copy_backward(classes + position, classes + count, classes + count + 1);
@@ -111,20 +104,9 @@ int ThreatList::replace(int cell, int threatClass) {
     return old;
 }
 
-bool ThreatList::current(int& cell, int& threatClass) const {
-    settle();
-    if (cursor < 0 || cursor >= count) return false;
-    cell = cells[cursor];
-    threatClass = classes[cursor];
-    return true;
-}
-
 void ThreatList::clear() {
     pending = false;
-    cells = nullptr;
-    classes = nullptr;
     count = 0;
-    capacity = 0;
     indexed = true;
     std::fill(std::begin(perClass), std::end(perClass), 0);
     std::fill(std::begin(classOf), std::end(classOf), -1);
@@ -133,11 +115,6 @@ void ThreatList::clear() {
 void ThreatList::copyFrom(const ThreatList& source) {
     source.settle();
     pending = false;
-    if (source.count == 0) {
-        clear();
-        return;
-    }
-    growTo(source.count + 5);
     std::copy_n(source.cells, source.count, cells);
     std::copy_n(source.classes, source.count, classes);
     count = source.count;
@@ -147,12 +124,7 @@ void ThreatList::copyFrom(const ThreatList& source) {
 }
 
 void ThreatList::assign(const int32_t* newCells, const int32_t* newClasses, int n) {
-    if (n == 0) {
-        clear();
-        return;
-    }
     pending = false;
-    if (capacity < n) growTo(n);
     std::copy_n(newCells, n, cells);
     std::copy_n(newClasses, n, classes);
     count = n;
@@ -210,7 +182,6 @@ void ThreatList::update(const CellClass* ops, int n, uint8_t* bytes, uint8_t lis
     // Entries, counts, totals and listed bits change now; the order of the
     // arrays is worked out by layOut from the operations.
     oldCount = static_cast<int16_t>(count);
-    oldCapacity = capacity;
     std::memcpy(oldPerClass, perClass, sizeof perClass);
     opCount = static_cast<int8_t>(n);
     int16_t none = 0;  // the count of "no class"
@@ -276,24 +247,24 @@ LayoutScratch scratch;
 // writes the list class by class, weakest first: in each class the entries
 // placed at its bottom (the latest lowest), the old entries that stay in
 // their old order, then the entries placed on top in the order they came.
-int ThreatList::orderedEntries(int32_t* outCells, int32_t* outClasses, int& from) const {
+void ThreatList::orderedEntries(int32_t* outCells, int32_t* outClasses, int& from) const {
     if (!pending) {
         from = count;
-        return capacity;
+        return;
     }
     from = -1;
-    int perClassNow[ListedClassCount];
+    int perClassNow[WeakestListed + 1];
     uint32_t present = 0;
-    for (int k = 0; k < ListedClassCount; ++k) {
+    for (int k = 0; k <= WeakestListed; ++k) {
         perClassNow[k] = oldPerClass[k];
         if (perClassNow[k]) present |= 1u << k;
     }
-    int8_t topFirst[ListedClassCount], topLast[ListedClassCount], bottomFirst[ListedClassCount];
+    int8_t topFirst[WeakestListed + 1], topLast[WeakestListed + 1], bottomFirst[WeakestListed + 1];
     std::fill(std::begin(topFirst), std::end(topFirst), -1);
     std::fill(std::begin(topLast), std::end(topLast), -1);
     std::fill(std::begin(bottomFirst), std::end(bottomFirst), -1);
     uint32_t changed = 0;
-    int n = oldCount, newCapacity = oldCapacity;
+    int n = oldCount;
     for (int b = 0; b < opCount; ++b) {
         const int old = opOld[b], k = opNew[b];
         if (old >= 0) {
@@ -303,7 +274,6 @@ int ThreatList::orderedEntries(int32_t* outCells, int32_t* outClasses, int& from
             scratch.leaving[opCell[b]] = true;
         }
         if (k < 0) continue;
-        if (n == newCapacity) newCapacity = n + 5;
         const int strongest = std::countr_zero(present), weakest = std::bit_width(present) - 1;
         if (n > 0 && k > strongest && k == weakest) {
             scratch.next[b] = bottomFirst[k];
@@ -356,16 +326,21 @@ int ThreatList::orderedEntries(int32_t* outCells, int32_t* outClasses, int& from
         start = end;
     }
     copyRun(oldCount);
-    return newCapacity;
 }
 
+void ThreatList::entriesInOrder(int32_t* outCells, int32_t* outClasses) const {
+    int from;
+    orderedEntries(outCells, outClasses, from);
+    if (from < 0) from = count;
+    std::copy(cells, cells + from, outCells);
+    std::copy(classes, classes + from, outClasses);
+}
+
+// Laying out changes what readers see of the list no more than the update did.
 void ThreatList::layOut() const {
     int from;
-    const int newCapacity = orderedEntries(scratch.cells, scratch.classes, from);
+    orderedEntries(scratch.cells, scratch.classes, from);
     pending = false;
-    // Laying out changes what readers see of the list no more than the update
-    // did; the capacity follows the inserts it replayed.
-    if (newCapacity > 0) const_cast<ThreatList*>(this)->growTo(newCapacity);
     if (from < 0) return;  // nothing moved
     std::copy(scratch.cells + from, scratch.cells + count, cells + from);
     std::copy(scratch.classes + from, scratch.classes + count, classes + from);

@@ -4,9 +4,8 @@
 #include <iterator>
 
 #include "board/cell.h"
+#include "board/line_patterns.h"
 
-constexpr int ListedClassCount = 14;  // classes 0..13 are listed
-constexpr int NoListedClass = 18;     // the class of a cell without an entry
 // The most cells one Board operation re-evaluates: the cell and four points
 // along each of eight rays.
 constexpr int MaxBatch = 33;
@@ -25,59 +24,74 @@ struct ThreatEntry {
 
 // One side's empty cells where it would make a threat of class 13 or better,
 // ordered so that classes never increase along the arrays: the strongest
-// threat is the last entry.
+// threat is the last entry, and readers take the entries from the strongest.
 //
 // The entries live inside the list (an empty cell has at most one entry, so
 // CellCount of them always suffice): a Board copies with one flat copy and no
-// allocation. `capacity` still follows the growth rule of heap arrays (5 on
-// the first insert, 5 more when full, count + 5 on a copy, exactly n when an
-// image needs more), and `cells`/`classes` are null while it is 0, so every
-// reader sees the lists as before.
-struct ThreatList {
+// allocation. A Board hands out its lists only for reading; the operations
+// below keep a list's own order and index, the Board keeps lists, listed
+// bits and totals together.
+class ThreatList {
+public:
     class Iterator;
+
+    ThreatList() { clear(); }
+    ThreatList(const ThreatList&) = delete;
+    ThreatList& operator=(const ThreatList&) = delete;
 
     // Read without settling.
     int size() const { return count; }
     bool empty() const { return count == 0; }
-    // The class of the strongest entry, 18 for none.
+    // The class of the strongest entry, NoThreat for none.
     int strongestClass() const;
     // Whether the two strongest entries are both five points.
     bool twoFives() const;
-    // The strongest entry, {-1, 18} for none. Settles a deferred layout.
+    // Calls visit(ThreatEntry) for every entry once, in no particular order.
+    template <class Visit>
+    void forEachEntry(Visit visit) const;
+
+    // The strongest entry, {-1, NoThreat} for none. Settles a deferred layout.
     ThreatEntry strongest() const;
     // The entries in reading order, the strongest first; begin() settles a
     // deferred layout. Nothing may change the list while they are read.
     Iterator begin() const;
     Iterator end() const;
 
-    int32_t count = 0;
-    int32_t capacity = 0;  // 0: no entries held since the last clear
-    int32_t* cells = nullptr;    // cellStore while capacity > 0
-    int32_t* classes = nullptr;  // classStore while capacity > 0
-    int32_t cursor = 0;  // owned by whichever reader walks the list
-
-    ThreatList() { clear(); }
-    ThreatList(const ThreatList&) = delete;
-    ThreatList& operator=(const ThreatList&) = delete;
+    // The entries in the order of the arrays (weakest first), laid out or not,
+    // without laying them out. Each out array needs room for size() + 1.
+    void entriesInOrder(int32_t* outCells, int32_t* outClasses) const;
+    // Whether a deferred update waits for its layout.
+    bool isPending() const { return pending; }
+    // The list as the entries it was last laid out with and the updates
+    // since, which update() applies again to those entries to give the same
+    // list.
+    int laidOutCount() const { return pending ? oldCount : count; }
+    ThreatEntry laidOutEntry(int i) const { return {cells[i], classes[i]}; }
+    int pendingUpdates() const { return pending ? opCount : 0; }
+    CellClass pendingUpdate(int i) const {
+        return {opCell[i], static_cast<int8_t>(opNew[i] < 0 ? NoThreat : opNew[i])};
+    }
+    // False once the list holds what only an image can hold (a cell twice,
+    // an unlisted class, classes out of order, an entry on a cell without
+    // its listed bit): its updates then go entry by entry and never wait for
+    // a layout, so that a move on its Board can always be taken back.
+    bool hasIndex() const { return indexed; }
 
     void insert(int cell, int threatClass);
     int removeCell(int cell);  // the removed entry's class, or -1
     // removeCell and then insert in one pass, with the same resulting order;
     // the removed entry's class, or -1 when there was none (then it inserts).
     int replace(int cell, int threatClass);
-    bool current(int& cell, int& threatClass) const;
-    void clear();  // count and capacity 0, no arrays
-    // Copy with capacity count + 5 (0 when the source is empty).
+    void clear();
     void copyFrom(const ThreatList& source);
-    // n entries as an image holds them; the arrays grow to exactly n when smaller.
+    // n entries as an image holds them.
     void assign(const int32_t* newCells, const int32_t* newClasses, int n);
 
-    // The list update of evaluateCell for one side: the cell's entry follows
+    // The list update of one cell for one side: the cell's entry follows
     // its new threat class (removed above 13, removed and inserted again
     // otherwise, inserted when it had none), keeping the listed bit in `bytes`
     // (the Board's cell bytes) and the side's score total.
     void update(int cell, int threatClass, uint8_t* bytes, uint8_t listedBit, int32_t& total);
-    bool hasIndex() const { return indexed; }
     // update for the cells of one Board operation in order, each cell once,
     // with the same result, given only the cells with something to do (listed
     // in `bytes`, or of a listed class). The entries and totals change at
@@ -86,69 +100,50 @@ struct ThreatList {
     // is called: count, the totals and the listed bits are new, the arrays
     // are not yet.
     void update(const CellClass* ops, int n, uint8_t* bytes, uint8_t listedBit, int32_t& total, bool defer);
-    // Drops the index of a list that has an entry on a cell without its
-    // listed bit (only an image can hold one): its updates then go entry by
-    // entry, as such a cell needs, and never wait for a layout, so that a
-    // move on the Board can always be taken back.
+    // Drops the index when an entry sits on a cell without its listed bit.
     void checkListedBits(const uint8_t* bytes, uint8_t listedBit);
     // Lays out a deferred update; every reader of the arrays needs it first.
     void settle() const {
         if (pending) layOut();
     }
-
-    // Writes the count entries in their order, laid out or not, from index
-    // `from` on: the entries before it are those of the arrays (all of them
-    // for a list laid out, none changed when from is -1). The out arrays need
-    // room for one entry more. Returns the capacity the list has once laid out.
-    int orderedEntries(int32_t* outCells, int32_t* outClasses, int& from) const;
-    // Whether a deferred update waits for its layout.
-    bool isPending() const { return pending; }
-    // The list as the entries it was last laid out with (the first
-    // laidOutCount() entries of the arrays) and the updates since, which
-    // update() applies again to those entries to give the same list.
-    int laidOutCount() const { return pending ? oldCount : count; }
-    int pendingUpdates() const { return pending ? opCount : 0; }
-    CellClass pendingUpdate(int i) const {
-        return {opCell[i], static_cast<int8_t>(opNew[i] < 0 ? NoListedClass : opNew[i])};
-    }
     // Takes back the update that waits for its layout: the entries and
     // counts are as before it; the caller restores totals and listed bits.
     void undoPending();
-    // Calls visit(cell, class) for every entry once, in no particular order,
-    // without settling.
-    template <class Visit>
-    void forEachEntry(Visit visit) const;
 
 private:
-    void growTo(int newCapacity);
     int insertPosition(int threatClass, int skip) const;
     void recount();
+    // Writes the entries in their order from index `from` on: those before
+    // it are the arrays' (all of them when nothing waits, none changed when
+    // from is -1). The out arrays need room for one entry more.
+    void orderedEntries(int32_t* outCells, int32_t* outClasses, int& from) const;
     void layOut() const;
+
+    int32_t count = 0;
 
     // Index of the entries: the class of each listed cell (-1 for none) and
     // the number of entries per class. Kept by every operation while `indexed`;
     // a list that holds a cell twice, an unlisted class or classes out of
     // order (possible only from an image) drops it and is updated entry by entry.
     bool indexed = true;
-    int16_t perClass[ListedClassCount];
+    int16_t perClass[WeakestListed + 1];
     int8_t classOf[CellCount];
 
     // A batch update not laid out yet: the arrays still hold the old entries
-    // (oldCount of them, oldPerClass per class, in a list of oldCapacity), and
-    // the operations, each with the class the cell had (-1 for none) and the
-    // class it gets (-1: none).
+    // (oldCount of them, oldPerClass per class), and the operations, each
+    // with the class the cell had (-1 for none) and the class it gets (-1: none).
     mutable bool pending = false;
     int16_t oldCount = 0;
-    int32_t oldCapacity = 0;
-    int16_t oldPerClass[ListedClassCount];
+    int16_t oldPerClass[WeakestListed + 1];
     int8_t opCount = 0;
     int16_t opCell[MaxBatch];
     int8_t opOld[MaxBatch];
     int8_t opNew[MaxBatch];
 
-    // One spare entry: a layout writes each old entry before it knows whether it stays.
-    mutable int32_t cellStore[CellCount + 1];
-    mutable int32_t classStore[CellCount + 1];
+    // The entries. One spare: a layout writes each old entry before it knows
+    // whether it stays.
+    mutable int32_t cells[CellCount + 1];
+    mutable int32_t classes[CellCount + 1];
 };
 
 class ThreatList::Iterator {
@@ -173,7 +168,7 @@ public:
     bool operator==(const Iterator& other) const { return index == other.index; }
 
 private:
-    friend struct ThreatList;
+    friend class ThreatList;
     Iterator(const ThreatList* l, int i) : list(l), index(i) {}
     const ThreatList* list = nullptr;
     int index = -1;  // into the arrays, counting down
@@ -188,20 +183,20 @@ inline ThreatList::Iterator ThreatList::end() const { return {this, -1}; }
 
 inline ThreatEntry ThreatList::strongest() const {
     settle();
-    return count > 0 ? ThreatEntry{cells[count - 1], classes[count - 1]} : ThreatEntry{-1, NoListedClass};
+    return count > 0 ? ThreatEntry{cells[count - 1], classes[count - 1]} : ThreatEntry{-1, NoThreat};
 }
 
 template <class Visit>
 void ThreatList::forEachEntry(Visit visit) const {
     if (!pending) {
-        for (int i = count - 1; i >= 0; --i) visit(cells[i], classes[i]);
+        for (int i = count - 1; i >= 0; --i) visit(ThreatEntry{cells[i], classes[i]});
         return;
     }
     // The old entries of the updated cells are gone; their new ones follow.
     uint64_t updated[(CellCount + 63) / 64] = {};
     for (int b = 0; b < opCount; ++b) updated[opCell[b] >> 6] |= uint64_t{1} << (opCell[b] & 63);
     for (int i = 0; i < oldCount; ++i)
-        if (!(updated[cells[i] >> 6] >> (cells[i] & 63) & 1)) visit(cells[i], classes[i]);
+        if (!(updated[cells[i] >> 6] >> (cells[i] & 63) & 1)) visit(ThreatEntry{cells[i], classes[i]});
     for (int b = 0; b < opCount; ++b)
-        if (opNew[b] >= 0) visit(opCell[b], opNew[b]);
+        if (opNew[b] >= 0) visit(ThreatEntry{opCell[b], opNew[b]});
 }

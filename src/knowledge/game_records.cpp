@@ -62,9 +62,11 @@ private:
 
     bool comma() { return std::fgetc(file) == ','; }
 
-    // Coordinates are taken as read; an index that no int can hold becomes -1,
-    // which the judge refuses like any other cell off the board.
+    // Coordinates are taken as read; a coordinate or an index that no int can
+    // hold becomes -1, which the judge refuses like any other cell off the
+    // board (20 times a number of 18 digits would not even fit 64 bits).
     static int32_t cellIndex(int64_t x, int64_t y) {
+        if (x < INT32_MIN || x > INT32_MAX || y < INT32_MIN || y > INT32_MAX) return -1;
         const int64_t index = x + int64_t(BoardSize) * y;
         return index < INT32_MIN || index > INT32_MAX ? -1 : int32_t(index);
     }
@@ -128,7 +130,7 @@ int judgeGame(std::vector<int32_t>& moves) {
             // The Board needs an empty cell for every move.
             if (!board.isEmpty(cell)) return Unsuitable;
             board.makeMove(cell);
-            int v = winTest(board, 0);
+            int v = winTest(board);
             if (i % 2 == 1) v = -v;
             result = v;
             if (v != 0) {

@@ -28,8 +28,18 @@ int32_t speed(const SearchReport& report) {
 // takes one, an open four (or two fours) three, a four-three five; a side
 // facing two five points loses on the opponent's next move.
 int32_t pliesToFive(Board& board) {
-    if (winTest(board, 0) < 0) return 2;
+    if (winTest(board) < 0) return 2;
     return 2 * winDistance[readClass(board.moverThreats().strongestClass())] + 1;
+}
+
+// Whether the cell is a five point of the side to move: an entry of class 0,
+// which a list reads first.
+bool makesFive(const Board& board, int cell) {
+    for (const ThreatEntry e : board.moverThreats()) {
+        if (e.threatClass > 0) return false;
+        if (e.cell == cell) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -40,9 +50,7 @@ int32_t provedDistance(const Board& root, const SearchReport& report) {
     for (size_t i = 0; i < report.line.size(); ++i) {
         const int cell = report.line[i];
         if (cell < 0 || cell >= CellCount || !board->isEmpty(cell)) return int32_t(i);
-        int xClass = NoThreat, oClass = NoThreat;
-        classifyCell(*board, cell, xClass, oClass);
-        if ((board->sideToMove() ? xClass : oClass) == 0) return int32_t(i + 1);  // the five itself
+        if (makesFive(*board, cell)) return int32_t(i + 1);  // the five itself
         board->makeMove(cell);
     }
     return int32_t(report.line.size()) + pliesToFive(*board);

@@ -96,7 +96,7 @@ void writeRecordedMoves(Json& j, const GameSession& game, const BoardReading& bo
 }
 
 void writeListed(Json& j, Board& board) {
-    const int result = analyse(board, 0);
+    const int result = analyse(board);
     j.raw("{").key("result").number(result).raw(",").key("moves").points(resultCells, resultCount).raw("}");
 }
 

@@ -14,8 +14,34 @@
 #include "knowledge/game_records.h"
 #include "platform/file_kind.h"
 #include "protocol/output.h"
-#include "protocol/turn_driver.h"
+#include "protocol/trace_log.h"
 #include "search/static_value.h"
+
+int32_t turnBudget(const GameSession& game) {
+    const int32_t share = game.timeLeft / 6;
+    return game.timeoutTurn < share ? game.timeoutTurn : share;
+}
+
+void reportDatabaseError(GameSession& game) {
+    trace("DatabaseError", "database dropped for this turn");
+    writeLine(game.out, "MESSAGE Chyba databaze!");
+    game.followsKnowledgeBase = false;
+}
+
+void resetGame(GameSession& game) {
+    game.moveRecordCount = 0;
+    game.recordIsGame = true;
+    game.board.clear();
+    // The database follows a game from its root; a file that fails here is
+    // left alone until the next game, like a failed recommendation.
+    game.followsKnowledgeBase = consultEnabled;
+    if (!consultEnabled) return;
+    try {
+        experienceDatabase.rewind();
+    } catch (...) {
+        reportDatabaseError(game);
+    }
+}
 
 void GameSession::setMemoryBudget(int32_t bytes) {
     memoryBudget = bytes - MinimumMemoryBudget;
@@ -61,7 +87,7 @@ void learnGame(GameSession& game) {
 void GameSession::playMove(int cell) {
     if (moveRecordCount < CellCount) moveRecord[moveRecordCount++] = cell;
     board.makeMove(cell);
-    if (winTest(board, 0) != 0 && learnEnabled && recordIsGame && learnsGames) learnGame(*this);
+    if (winTest(board) != 0 && learnEnabled && recordIsGame && learnsGames) learnGame(*this);
     if (!followsKnowledgeBase) return;
     int key = 0;
     try {
@@ -109,7 +135,7 @@ bool GameSession::stepCandidate(int c) {
         board.liftLastStone();
     } else {
         const int k = (c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c) - 'A';
-        analyse(board, 0);
+        analyse(board);
         if (k < 0 || k >= resultCount) {
             const char letter = static_cast<char>(c);
             writeLine(out, "ERROR No listed move for the letter " +
@@ -271,7 +297,7 @@ void printBoard(Board& board, std::ostream& out) {
         << std::flush;
     out << "DEBUG " << scorePosition(board) << '\n' << std::flush;
 
-    analyse(board, 0);
+    analyse(board);
     int xClass[CellCount], oClass[CellCount], listed[CellCount];
     classByCell(board.threats(1), xClass);
     classByCell(board.threats(0), oClass);

@@ -8,6 +8,7 @@
 #include "protocol/input.h"
 
 constexpr int32_t MinimumMemoryBudget = 2097152;
+constexpr int32_t ReplyReserveMs = 200;  // held back of a turn for writing the reply
 
 // How the engine chose its last move (or its answer to "best"), for the
 // state command.
@@ -69,6 +70,17 @@ struct GameSession {
     // then empty and consistent.
     bool readPosition(const char* name);
 };
+
+// min(timeoutTurn, timeLeft / 6) in milliseconds.
+int32_t turnBudget(const GameSession& game);
+
+// An empty Board rebuilt from scratch, an empty move record and the database
+// cursor back at its root; sideToMove and the INFO settings stay.
+void resetGame(GameSession& game);
+
+// A database that fails during play: reported, and not followed for the rest
+// of the game.
+void reportDatabaseError(GameSession& game);
 
 // Follows the recorded moves down the database from its root; false when the
 // game leaves the stored lines (or the file fails), as playMove would find.

@@ -47,24 +47,6 @@ void noteChoice(GameSession& game, MoveChoice::Source source, int cell, int32_t 
     choice.positionKey = game.board.positionKey();
 }
 
-void reportDatabaseError(GameSession& game) {
-    trace("DatabaseError", "database dropped for this turn");
-    writeLine(game.out, "MESSAGE Chyba databaze!");
-    game.followsKnowledgeBase = false;
-}
-
-// The database follows a game from its root; a file that fails here is left
-// alone until the next game, like a failed recommendation.
-void followFromRoot(GameSession& game) {
-    game.followsKnowledgeBase = consultEnabled;
-    if (!consultEnabled) return;
-    try {
-        experienceDatabase.rewind();
-    } catch (...) {
-        reportDatabaseError(game);
-    }
-}
-
 // The stored reply for the position as a board cell, or NoMove. A reply on a
 // stone can only come from a node the game has already left; the search then
 // decides.
@@ -106,7 +88,7 @@ int firstEmptyCell(const Board& board) {
 int legalOrFallback(Board& board, int cell) {
     if (isEmptyCell(board, cell)) return cell;
     trace("!isEmptyCell(best)", formatted("move %d replaced", cell).c_str());
-    analyse(board, 0);
+    analyse(board);
     for (int i = 0; i < resultCount; ++i)
         if (isEmptyCell(board, resultCells[i])) return resultCells[i];
     return firstEmptyCell(board);
@@ -165,18 +147,6 @@ void setMoveDeadline(const GameSession& game) {
     moveDeadline = platform::clockAdd(platform::clockMs(), turnBudget(game) - ReplyReserveMs);
 }
 
-int32_t turnBudget(const GameSession& game) {
-    const int32_t share = game.timeLeft / 6;
-    return game.timeoutTurn < share ? game.timeoutTurn : share;
-}
-
-void resetGame(GameSession& game) {
-    game.moveRecordCount = 0;
-    game.recordIsGame = true;
-    game.board.clear();
-    followFromRoot(game);
-}
-
 void startNewGame(GameSession& game) {
     game.board.setSideToMove(1);
     resetGame(game);
@@ -218,7 +188,7 @@ int chooseMove(GameSession& game) {
         return showUnsearchedReply(game, fast);
     }
 
-    analyse(board, 0);
+    analyse(board);
     if (resultCount == 1) {
         trace("resultCount == 1", formatted("forced %d", resultCells[0]).c_str());
         const int forced = legalOrFallback(board, resultCells[0]);

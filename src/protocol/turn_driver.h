@@ -3,18 +3,12 @@
 
 #include "protocol/game_session.h"
 
-constexpr int32_t ReplyReserveMs = 200;  // held back for writing the reply
 constexpr int32_t TurnSearchDepth = 7;
 constexpr int NoMove = -1;
 
-// min(timeoutTurn, timeLeft / 6) in milliseconds.
-int32_t turnBudget(const GameSession& game);
 // moveDeadline for a reply begun now: the budget less the reserve.
 void setMoveDeadline(const GameSession& game);
 
-// An empty Board rebuilt from scratch, an empty move record and the database
-// cursor back at its root; sideToMove and the INFO settings stay.
-void resetGame(GameSession& game);
 // START: a new game as in a fresh process, the engine playing side 1.
 void startNewGame(GameSession& game);
 

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "search/proof_number_search.h"
+#include "search/proof_node.h"
 #include "search/shared_state.h"
 
 ProofNode* NodeTable::find(const PositionKey& key) const {

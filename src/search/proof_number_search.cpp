@@ -137,7 +137,7 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
     // One node is expanded at a time: its Board and its children's are scratch.
     static Board position, childBoard;
     unpackBoard(*node->board, position);
-    const int r = analyse(position, level);
+    const int r = analyse(position);
     if (r != 0) {
         setDecided(node, r);
         return true;
@@ -171,21 +171,14 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
             // on the node's, which is then taken back.
             ProofNode* child;
             int rChild;
-            if (position.canUndoMoves()) {
-                MoveUndo undo;
-                position.makeMove(cells[i], undo);
-                rChild = winTest(position, level);
-                try {
-                    child = createNode(node, position, node->board, &laidOut);
-                } catch (...) {
-                    position.undoMove(undo);
-                    throw;
-                }
-                position.undoMove(undo);
+            if (position.canTryMoves()) {
+                const TrialMove trial(position, cells[i]);
+                rChild = winTest(position);
+                child = createNode(node, position, node->board, &laidOut);
             } else {
                 copyBoard(position, childBoard);
                 childBoard.makeMove(cells[i]);
-                rChild = winTest(childBoard, level);
+                rChild = winTest(childBoard);
                 child = createNode(node, childBoard, node->board);
             }
             child->key = k;
@@ -388,7 +381,7 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
         searchIterations = 0;
         Board position;
         unpackBoard(*root->board, position);
-        analyse(position, 0);
+        analyse(position);
         return resultCount > 0 ? resultCells[0] : -1;
     }
     std::fill(workByCell, workByCell + CellCount, -1);

@@ -38,7 +38,7 @@ SearchReport searchPosition(Board& board, int32_t depth) {
 const SearchReport& lastSearch() { return last; }
 
 std::vector<SearchReport> searchRootMoves(Board& board, int32_t depth) {
-    analyse(board, 0);
+    analyse(board);
     const int n = resultCount < MaxCandidates ? resultCount : MaxCandidates;
     const std::vector<int> candidates(resultCells, resultCells + n);
     const int32_t staticValue = scorePosition(board);

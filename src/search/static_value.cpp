@@ -2,8 +2,8 @@
 
 #include "board/win_test.h"
 
-int32_t scorePosition(Board& board) {
-    const int r = winTest(board, 0);
+int32_t scorePosition(const Board& board) {
+    const int r = winTest(board);
     if (r != 0) return WinValue * r;
     return (board.sideToMove() ? board.xScore() : board.oScore()) - board.savedScore();
 }

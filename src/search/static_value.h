@@ -6,4 +6,4 @@
 constexpr int32_t WinValue = 20000;
 
 // The static value of a Board for its side to move.
-int32_t scorePosition(Board& board);
+int32_t scorePosition(const Board& board);

@@ -48,8 +48,8 @@ bool isLeaf(const Board& board, int32_t value, int32_t depth) {
 }
 
 // An empty list leaves `best` as it was rather than hand out a stale cell.
-void suggestFirstListed(Board& board, int32_t& best) {
-    analyse(board, 0);
+void suggestFirstListed(const Board& board, int32_t& best) {
+    analyse(board);
     if (resultCount > 0) best = resultCells[0];
 }
 
@@ -68,18 +68,16 @@ struct NestingGuard {
 // over like the children a deadline never reaches.
 bool searchChild(Board& board, int cell, int32_t depth, int32_t bound, int32_t& value) {
     int32_t scratch = 0;
-    if (depth - 1 < 1 && board.canUndoMoves()) {
+    if (depth - 1 < 1 && board.canTryMoves()) {
         // A child at depth 0 only reads its static value: play it here and take it back.
-        MoveUndo undo;
-        board.makeMove(cell, undo);
+        const TrialMove trial(board, cell);
         value = -search(scratch, board, depth - 1, -bound);
-        board.undoMove(undo);
         return true;
     }
     try {
         if (childNesting == childBoards.size()) {
             childBoards.push_back(std::make_unique<Board>());
-            childBoards.back()->deferLayout = true;  // most children are leaves
+            childBoards.back()->deferLayouts(true);  // most children are leaves
         }
     } catch (const std::bad_alloc&) {
         return false;
@@ -105,7 +103,7 @@ int32_t search(int32_t& best, Board& board, int32_t depth, int32_t bound) {
     }
 
     int32_t bestValue = -WinValue;
-    analyse(board, 0);
+    analyse(board);
     const int n = resultCount < MaxCandidates ? resultCount : MaxCandidates;
     int32_t candidates[MaxCandidates];
     for (int i = 0; i < n; ++i) candidates[i] = resultCells[i];

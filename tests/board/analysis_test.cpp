@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "board/shared_state.h"
+#include "board_fixture.h"
 
 namespace {
 
@@ -21,15 +22,12 @@ void play(Board& board, const Points& moves) {
 }
 
 // A position set up the way position files are loaded.
-void load(Board& board, const Points& xs, const Points& os, int sideToMove, int lastMove = -1) {
-    board.clearThreatLists();
-    for (auto& c : board.cells) c = 0;
-    for (auto p : xs) board.cells[at(p)] = StoneX;
-    for (auto p : os) board.cells[at(p)] = StoneO;
-    board.moveCount_ = static_cast<int>(xs.size() + os.size());
-    board.lastMove_ = lastMove;
-    board.sideToMove_ = static_cast<uint8_t>(sideToMove);
-    board.rebuildThreats();
+void load(Board& board, const Points& xs, const Points& os, int sideToMove) {
+    int8_t stones[CellCount];
+    std::fill(std::begin(stones), std::end(stones), static_cast<int8_t>(NoStone));
+    for (auto p : xs) stones[at(p)] = 1;
+    for (auto p : os) stones[at(p)] = 0;
+    board.setUp(stones, sideToMove);
 }
 
 std::vector<int> resultList() { return std::vector<int>(resultCells, resultCells + resultCount); }
@@ -63,7 +61,7 @@ TEST(AnalysisTest, OpeningReplies) {
     for (const Case& c : cases) {
         Board board;
         play(board, c.moves);
-        EXPECT_EQ(analyse(board, 0), 0) << c.name;
+        EXPECT_EQ(analyse(board), 0) << c.name;
         EXPECT_EQ(resultList(), std::vector<int>{at(c.reply)}) << c.name;
         EXPECT_TRUE(marksClear()) << c.name;
     }
@@ -72,7 +70,7 @@ TEST(AnalysisTest, OpeningReplies) {
 TEST(AnalysisTest, OneLoadedStoneWithoutLastMove) {
     Board board;
     load(board, {{16, 3}}, {}, 0);
-    EXPECT_EQ(analyse(board, 0), 0);
+    EXPECT_EQ(analyse(board), 0);
     EXPECT_EQ(resultList(), std::vector<int>{cellAt(15, 3)});
 }
 
@@ -99,7 +97,7 @@ TEST(AnalysisTest, ImmediateOutcomes) {
     for (const Case& c : cases) {
         Board board;
         load(board, c.xs, c.os, c.side);
-        EXPECT_EQ(analyse(board, 0), c.result) << c.name;
+        EXPECT_EQ(analyse(board), c.result) << c.name;
         ASSERT_EQ(resultCount, 1) << c.name;
         auto allowed = cellsOf(c.allowed);
         EXPECT_NE(std::find(allowed.begin(), allowed.end(), resultCells[0]), allowed.end()) << c.name;
@@ -127,9 +125,9 @@ TEST(AnalysisTest, FourThreeWinsUnlessTheOpponentHasAFour) {
         Points xs = FourThreeX;
         xs.insert(xs.end(), c.extraX.begin(), c.extraX.end());
         load(board, xs, c.os, 1);
-        ASSERT_EQ(board.xThreats.classes[board.xThreats.count - 1], 2) << c.name;
-        ASSERT_EQ(board.xThreats.cells[board.xThreats.count - 1], cellAt(5, 5)) << c.name;
-        EXPECT_EQ(analyse(board, 0), c.result) << c.name;
+        ASSERT_EQ(board.threats(1).strongest().threatClass, 2) << c.name;
+        ASSERT_EQ(board.threats(1).strongest().cell, cellAt(5, 5)) << c.name;
+        EXPECT_EQ(analyse(board), c.result) << c.name;
         auto list = resultList();
         if (c.result == 1) {
             EXPECT_EQ(list, std::vector<int>{cellAt(5, 5)}) << c.name;
@@ -165,7 +163,7 @@ TEST(AnalysisTest, ListsOfPlayedPositions) {
     for (const Case& c : cases) {
         Board board;
         play(board, c.moves);
-        EXPECT_EQ(analyse(board, 0), 0) << c.name;
+        EXPECT_EQ(analyse(board), 0) << c.name;
         EXPECT_EQ(resultList(), cellsOf(c.expected)) << c.name;
         EXPECT_TRUE(marksClear()) << c.name;
     }
@@ -200,10 +198,11 @@ Points range(std::pair<int, int> (*cell)(int), int first, int n) {
     return points;
 }
 
-void fill(ThreatList& list, const Entries& entries) {
-    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-        ASSERT_TRUE(list.count == 0 || it->threatClass <= list.classes[list.count - 1]);
-        list.insert(at(it->cell), it->threatClass);
+// The entries in reading order, as an image holds them (weakest first).
+void fill(std::vector<std::pair<int, int>>& list, const Entries& entries) {
+    for (const Entry& e : entries) {
+        ASSERT_TRUE(list.empty() || e.threatClass >= list.front().second);
+        list.insert(list.begin(), {at(e.cell), e.threatClass});
     }
 }
 
@@ -245,18 +244,20 @@ TEST(AnalysisTest, ListsFromTheThreatLists) {
         {"double three yields to a four-three", 1, 20, {{N(0), 3}, {N(1), 12}}, {{I(0), 2}}, 0, {I(0), N(1)}},
     };
     for (const Case& c : cases) {
-        Board board;
+        ImageParts parts;
         for (int i = 0; i < 20; ++i) {
             auto [x, y] = N(i);
-            board.cells[cellAt(x, y - 1)] = StoneX;
+            parts.cells[cellAt(x, y - 1)] = StoneX;
         }
-        board.sideToMove_ = static_cast<uint8_t>(c.side);
-        board.moveCount_ = c.moveCount;
-        fill(board.moverThreats(), c.own);
-        fill(board.opponentThreats(), c.opponent);
+        parts.side = static_cast<uint8_t>(c.side);
+        parts.moveCount = c.moveCount;
+        fill(c.side ? parts.x : parts.o, c.own);
+        fill(c.side ? parts.o : parts.x, c.opponent);
         for (const Entry& e : c.own)
-            if (e.listedForOpponent) board.cells[at(e.cell)] |= c.side ? ListedO : ListedX;
-        EXPECT_EQ(analyse(board, 0), c.result) << c.name;
+            if (e.listedForOpponent) parts.cells[at(e.cell)] |= c.side ? ListedO : ListedX;
+        const auto read = boardFromImage(parts);
+        const Board& board = *read;
+        EXPECT_EQ(analyse(board), c.result) << c.name;
         EXPECT_EQ(resultList(), cellsOf(c.expected)) << c.name;
         EXPECT_TRUE(marksClear()) << c.name;
     }
@@ -282,7 +283,7 @@ TEST(AnalysisTest, DefencesOfDoubleThreats) {
     for (const Case& c : cases) {
         Board board;
         load(board, c.xs, c.os, 0);
-        EXPECT_EQ(analyse(board, 0), 0) << c.name;
+        EXPECT_EQ(analyse(board), 0) << c.name;
         EXPECT_EQ(resultList(), cellsOf(c.expected)) << c.name;
         EXPECT_TRUE(marksClear()) << c.name;
     }
@@ -293,7 +294,7 @@ TEST(AnalysisTest, OpenThreeDefenceAddsOnlyFourMakingCounters) {
     // open three; its weaker cells do not.
     Board board;
     play(board, {{9, 9}, {0, 5}, {8, 9}, {0, 6}, {0, 8}, {0, 7}, {7, 9}});
-    EXPECT_EQ(analyse(board, 0), 0);
+    EXPECT_EQ(analyse(board), 0);
     auto list = resultList();
     ASSERT_EQ(list.size(), 4u);
     EXPECT_EQ(list[0], cellAt(10, 9));
@@ -320,8 +321,8 @@ TEST(AnalysisTest, DefaultMove) {
     for (const Case& c : cases) {
         Board board;
         load(board, c.xs, c.os, c.side);
-        ASSERT_EQ(board.xThreats.count + board.oThreats.count, 0) << c.name;
-        EXPECT_EQ(analyse(board, 0), 0) << c.name;
+        ASSERT_EQ(board.threats(1).size() + board.threats(0).size(), 0) << c.name;
+        EXPECT_EQ(analyse(board), 0) << c.name;
         EXPECT_EQ(resultList(), std::vector<int>{at(c.move)}) << c.name;
         EXPECT_TRUE(marksClear()) << c.name;
     }
@@ -366,11 +367,9 @@ TEST(AnalysisTest, AddLineThreesTakesNearbyThreesOnTheLines) {
     m.insert(cellAt(9, 12), 8);   // same column
     m.insert(cellAt(3, 3), 7);    // skipped: not 8..10
     m.insert(c, 7);
-    m.cursor = m.count - 1;
     resultCount = 0;
-    addLineThrees(c, m);
+    addLineThrees(c, m.begin(), m.end());
     EXPECT_EQ(resultList(), (std::vector<int>{cellAt(9, 12), cellAt(5, 5)}));
-    EXPECT_EQ(m.cursor, 0);  // stopped at the class-11 entry
     for (int i = 0; i < resultCount; ++i) resultMarks[resultCells[i]] = 0;
     resultCount = 0;
 }
@@ -383,7 +382,7 @@ TEST(AnalysisTest, ListIsWellFormedOverRandomGames) {
     for (int game = 0; game < 60; ++game) {
         Board board;
         for (int ply = 0; ply < 120; ++ply) {
-            int result = analyse(board, 0);
+            int result = analyse(board);
             ++analysed;
             ASSERT_TRUE(marksClear()) << "game " << game << " ply " << ply;
             ASSERT_GE(result, -1);
@@ -398,7 +397,7 @@ TEST(AnalysisTest, ListIsWellFormedOverRandomGames) {
                 int cell = resultCells[i];
                 ASSERT_GE(cell, 0);
                 ASSERT_LT(cell, CellCount);
-                ASSERT_TRUE(isEmptyByte(board.cells[cell])) << "occupied cell listed, game " << game;
+                ASSERT_TRUE(board.isEmpty(cell)) << "occupied cell listed, game " << game;
                 ASSERT_TRUE(seen.insert(cell).second) << "duplicate cell listed, game " << game;
             }
             if (result != 0) {
@@ -410,7 +409,7 @@ TEST(AnalysisTest, ListIsWellFormedOverRandomGames) {
                 move = resultCells[rng() % resultCount];
             } else {
                 do move = static_cast<int>(rng() % CellCount);
-                while (!isEmptyByte(board.cells[move]));
+                while (!board.isEmpty(move));
             }
             board.makeMove(move);
         }

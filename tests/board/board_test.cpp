@@ -10,103 +10,91 @@
 #include "board/board.h"
 #include "board/line_patterns.h"
 #include "board/shared_state.h"
+#include "board_fixture.h"
 
 namespace {
 
-using Entries = std::multiset<std::pair<int, int>>;
+// Every invariant of a Board at rest, against a rebuild from the stones alone.
+void expectConsistent(const Board& board) { ASSERT_EQ(board.selfCheck(), ""); }
 
-Entries entriesOf(const ThreatList& list) {
-    Entries e;
-    for (int i = 0; i < list.count; ++i) e.insert({list.cells[i], list.classes[i]});
-    return e;
-}
-std::vector<int> cellsOf(const ThreatList& list) { return {list.cells, list.cells + list.count}; }
-std::vector<int> classesOf(const ThreatList& list) { return {list.classes, list.classes + list.count}; }
-
-// Checks every invariant of a Board at rest against classes computed from the stones alone.
-void expectConsistent(const Board& board) {
-    int stones = 0;
-    Entries expectedX, expectedO;
-    for (int c = 0; c < CellCount; ++c) {
-        const uint8_t byte = board.cells[c];
-        ASSERT_EQ(byte & 0x0F, 0) << c;
-        if (!isEmptyByte(byte)) {
-            ++stones;
-            ASSERT_EQ(byte & (ListedX | ListedO), 0) << c;
-            continue;
-        }
-        int kx, ko;
-        classifyCell(board, c, kx, ko);
-        ASSERT_EQ((byte & ListedX) != 0, kx <= WeakestListed) << c;
-        ASSERT_EQ((byte & ListedO) != 0, ko <= WeakestListed) << c;
-        if (kx <= WeakestListed) expectedX.insert({c, kx});
-        if (ko <= WeakestListed) expectedO.insert({c, ko});
+// The self-check names the first field that differs from a rebuild; images
+// are the way to Boards that no move leads to.
+TEST(Board, SelfCheckNamesTheFieldThatDiffers) {
+    Board game;
+    for (int m : {189, 190, 209, 168, 229, 249}) game.makeMove(m);
+    const ImageParts sound = imageOf(game);
+    ASSERT_FALSE(sound.x.empty());
+    struct Case {
+        const char* field;
+        void (*spoil)(ImageParts&);
+    };
+    const Case cases[] = {
+        {"xScore", [](ImageParts& p) { p.xScore += 1; }},
+        {"moveCount", [](ImageParts& p) { p.moveCount += 1; }},
+        {"xThreats", [](ImageParts& p) { p.x.back().second = p.x.back().second == 0 ? 1 : 0; }},
+        {"listed bit of oThreats", [](ImageParts& p) { p.cells[p.x.back().first] ^= ListedO; }},
+        {"lastMove", [](ImageParts& p) { p.lastMove = p.x.back().first; }},
+    };
+    EXPECT_EQ(boardFromImage(sound)->selfCheck(), "");
+    for (const Case& c : cases) {
+        ImageParts parts = sound;
+        c.spoil(parts);
+        EXPECT_EQ(boardFromImage(parts)->selfCheck().rfind(c.field, 0), 0u) << c.field;
     }
-    ASSERT_EQ(stones, board.moveCount_);
-    ASSERT_EQ(entriesOf(board.xThreats), expectedX);
-    ASSERT_EQ(entriesOf(board.oThreats), expectedO);
-    for (const ThreatList* list : {&board.xThreats, &board.oThreats}) {
-        ASSERT_TRUE(std::is_sorted(list->classes, list->classes + list->count, std::greater<int>()));
-        ASSERT_LE(list->count, list->capacity);
-    }
-    int32_t x = 0, o = 0;
-    for (const auto& [cell, k] : expectedX) x += threatWeight[k];
-    for (const auto& [cell, k] : expectedO) o += threatWeight[k];
-    ASSERT_EQ(board.xScore_, x);
-    ASSERT_EQ(board.oScore_, o);
 }
 
 TEST(Board, NewBoardAndCentreMove) {
     Board board;
-    EXPECT_EQ(board.sideToMove_, 1);
-    EXPECT_EQ(board.moveCount_, 0);
-    EXPECT_EQ(board.lastMove_, -1);
-    EXPECT_EQ(board.positionKey_, PositionKey{});
-    EXPECT_EQ(board.xThreats.capacity, 0);
+    EXPECT_EQ(board.sideToMove(), 1);
+    EXPECT_EQ(board.moveCount(), 0);
+    EXPECT_EQ(board.lastMove(), -1);
+    EXPECT_EQ(board.positionKey(), PositionKey{});
     const int32_t nodes = nodeCounter;
     board.makeMove(CentreCell);
     EXPECT_EQ(nodeCounter, nodes + 1);
-    EXPECT_EQ(board.xThreats.count, 0);
-    EXPECT_EQ(board.oThreats.count, 0);
-    EXPECT_EQ(board.moveCount_, 1);
-    EXPECT_EQ(board.lastMove_, CentreCell);
-    EXPECT_EQ(board.sideToMove_, 0);
-    EXPECT_EQ(board.cells[CentreCell], StoneX);
-    EXPECT_EQ(board.positionKey_, key(0, CentreCell));
+    EXPECT_TRUE(board.threats(1).empty());
+    EXPECT_TRUE(board.threats(0).empty());
+    EXPECT_EQ(board.moveCount(), 1);
+    EXPECT_EQ(board.lastMove(), CentreCell);
+    EXPECT_EQ(board.sideToMove(), 0);
+    EXPECT_EQ(board.cellByte(CentreCell), StoneX);
+    EXPECT_EQ(board.positionKey(), key(0, CentreCell));
     Board fresh;
-    EXPECT_EQ(fresh.positionKey_ ^ key(1 - fresh.sideToMove_, CentreCell), board.positionKey_);  // child key
+    EXPECT_EQ(fresh.positionKey() ^ key(1 - fresh.sideToMove(), CentreCell), board.positionKey());  // child key
 }
 
 TEST(Board, KeysIndependentOfMoveOrder) {
     Board a, b;
     for (int c : {189, 190, 210, 5}) a.makeMove(c);
     for (int c : {210, 5, 189, 190}) b.makeMove(c);
-    EXPECT_EQ(a.positionKey_, b.positionKey_);
+    EXPECT_EQ(a.positionKey(), b.positionKey());
     Board c;
     for (int m : {190, 189, 210, 5}) c.makeMove(m);  // same cells, colours swapped
-    EXPECT_NE(a.positionKey_, c.positionKey_);
+    EXPECT_NE(a.positionKey(), c.positionKey());
 }
 
 TEST(Board, FiveMoveExample) {
     Board board;
     for (auto [x, y] : {std::pair{9, 9}, {0, 5}, {8, 9}, {0, 6}, {7, 9}}) board.makeMove(cellAt(x, y));
-    EXPECT_EQ(board.xScore_, 1542);
-    EXPECT_EQ(board.oScore_, 130);
-    EXPECT_EQ(board.savedScore_, 330);
-    const ThreatList& xs = board.xThreats;
-    ASSERT_GE(xs.count, 2);
-    EXPECT_EQ(xs.cells[xs.count - 2], cellAt(6, 9));
-    EXPECT_EQ(xs.cells[xs.count - 1], cellAt(10, 9));
-    EXPECT_EQ(xs.classes[xs.count - 2], 1);
-    EXPECT_EQ(xs.classes[xs.count - 1], 1);
+    EXPECT_EQ(board.xScore(), 1542);
+    EXPECT_EQ(board.oScore(), 130);
+    EXPECT_EQ(board.savedScore(), 330);
+    const auto xs = readingOrder(board.threats(1));
+    ASSERT_GE(xs.size(), 2u);
+    EXPECT_EQ(xs[0], std::pair(cellAt(10, 9), 1));
+    EXPECT_EQ(xs[1], std::pair(cellAt(6, 9), 1));
     expectConsistent(board);
 
     // Re-evaluating an unchanged entry moves it within its class, totals stay.
-    EXPECT_FALSE(board.evaluateCell(cellAt(6, 9)));
-    EXPECT_EQ(xs.cells[xs.count - 2], cellAt(10, 9));
-    EXPECT_EQ(xs.cells[xs.count - 1], cellAt(6, 9));
-    EXPECT_EQ(board.xScore_, 1542);
-    EXPECT_EQ(board.oScore_, 130);
+    ThreatList list;
+    list.copyFrom(board.threats(1));
+    uint8_t bytes[CellCount];
+    std::copy(board.cellBytes(), board.cellBytes() + CellCount, bytes);
+    int32_t total = board.xScore();
+    list.update(cellAt(6, 9), 1, bytes, ListedX, total);
+    EXPECT_EQ(readingOrder(list)[0], std::pair(cellAt(6, 9), 1));
+    EXPECT_EQ(readingOrder(list)[1], std::pair(cellAt(10, 9), 1));
+    EXPECT_EQ(total, 1542);
 }
 
 TEST(Board, ReachTables) {
@@ -122,67 +110,69 @@ TEST(Board, ReachTables) {
     }
 }
 
-// A cell that is re-evaluated loses a planted, impossible entry.
-void plantFalseFive(Board& board, int cell) {
-    const int old = board.xThreats.removeCell(cell);
-    if (old != -1) board.xScore_ -= threatWeight[old];
-    board.xThreats.insert(cell, 0);
-    board.cells[cell] |= ListedX;
-    board.xScore_ += threatWeight[0];
+// Stones placed the way a position file places them.
+void setUpStones(Board& board, const std::vector<std::pair<int, int>>& stones, int side = 1) {
+    int8_t sides[CellCount];
+    std::fill(std::begin(sides), std::end(sides), static_cast<int8_t>(NoStone));
+    for (auto [cell, stone] : stones) sides[cell] = static_cast<int8_t>(stone);
+    board.setUp(sides, side);
+}
+
+// A cell that is re-evaluated loses a planted, impossible entry: the image
+// of the position with class-0 entries of side 1 on the cells.
+std::unique_ptr<Board> plantFalseFives(const Board& board, const std::vector<int>& cells) {
+    ImageParts parts = imageOf(board);
+    for (int cell : cells) {
+        for (auto it = parts.x.begin(); it != parts.x.end(); ++it)
+            if (it->first == cell) {
+                parts.xScore -= threatWeight[it->second];
+                parts.x.erase(it);
+                break;
+            }
+        parts.x.push_back({cell, 0});
+        parts.cells[cell] |= ListedX;
+        parts.xScore += threatWeight[0];
+    }
+    return boardFromImage(parts);
 }
 bool stillPlanted(const Board& board, int cell) {
-    for (int i = 0; i < board.xThreats.count; ++i)
-        if (board.xThreats.cells[i] == cell) return board.xThreats.classes[i] == 0;
+    for (const ThreatEntry e : board.threats(1))
+        if (e.cell == cell) return e.threatClass == 0;
     return false;
 }
 
 TEST(Board, UpdateAroundStopsAtSecondColour) {
     const int c = cellAt(8, 9);
     struct Case {
-        uint8_t first, second;
+        int first, second;  // the sides of the stones at c + 1 and c + 2
         bool reachesThird, reachesFourth;
     };
-    const Case cases[] = {
-        {StoneX, StoneO, false, false},
-        {StoneX, StoneX, true, true},
-        {StoneO, StoneO, true, true},
-        {StoneO, StoneX, false, false},
-    };
+    const Case cases[] = {{1, 0, false, false}, {1, 1, true, true}, {0, 0, true, true}, {0, 1, false, false}};
     for (const auto& k : cases) {
-        Board board;
-        board.cells[c + 1] = k.first;
-        board.cells[c + 2] = k.second;
-        board.moveCount_ = 2;
-        board.rebuildThreats();
-        plantFalseFive(board, c + 3);
-        plantFalseFive(board, c + 4);
-        plantFalseFive(board, c + 5);
-        board.makeMove(c);
-        EXPECT_EQ(!stillPlanted(board, c + 3), k.reachesThird);
-        EXPECT_EQ(!stillPlanted(board, c + 4), k.reachesFourth);
-        EXPECT_TRUE(stillPlanted(board, c + 5));  // beyond four points
+        Board stones;
+        setUpStones(stones, {{c + 1, k.first}, {c + 2, k.second}});
+        auto board = plantFalseFives(stones, {c + 3, c + 4, c + 5});
+        board->makeMove(c);
+        EXPECT_EQ(!stillPlanted(*board, c + 3), k.reachesThird);
+        EXPECT_EQ(!stillPlanted(*board, c + 4), k.reachesFourth);
+        EXPECT_TRUE(stillPlanted(*board, c + 5));  // beyond four points
     }
     // At the edge the ray ends: (0, 9) is reached, nothing wraps into row 8.
-    Board board;
-    plantFalseFive(board, cellAt(0, 9));
-    plantFalseFive(board, cellAt(19, 8));
-    board.makeMove(cellAt(1, 9));
-    EXPECT_FALSE(stillPlanted(board, cellAt(0, 9)));
-    EXPECT_TRUE(stillPlanted(board, cellAt(19, 8)));
+    auto board = plantFalseFives(Board(), {cellAt(0, 9), cellAt(19, 8)});
+    board->makeMove(cellAt(1, 9));
+    EXPECT_FALSE(stillPlanted(*board, cellAt(0, 9)));
+    EXPECT_TRUE(stillPlanted(*board, cellAt(19, 8)));
 }
 
-TEST(Board, UpdateAroundReportsFivePoints) {
+TEST(Board, FivePointsAreListedAsClassZero) {
     Board board;
-    for (int x = 5; x < 8; ++x) board.cells[cellAt(x, 3)] = StoneX;
-    board.moveCount_ = 3;
-    EXPECT_FALSE(board.rebuildThreats());
-    board.cells[cellAt(8, 3)] = StoneX;
-    board.moveCount_ = 4;
-    board.clearThreatLists();
-    EXPECT_TRUE(board.rebuildThreats());
+    setUpStones(board, {{cellAt(5, 3), 1}, {cellAt(6, 3), 1}, {cellAt(7, 3), 1}});
+    EXPECT_GT(board.threats(1).strongestClass(), 0);
+    setUpStones(board, {{cellAt(5, 3), 1}, {cellAt(6, 3), 1}, {cellAt(7, 3), 1}, {cellAt(8, 3), 1}});
     expectConsistent(board);
-    EXPECT_TRUE(board.updateAround(cellAt(8, 3)));
-    EXPECT_FALSE(board.updateAround(cellAt(15, 15)));
+    EXPECT_EQ(board.moveCount(), 4);
+    EXPECT_TRUE(board.threats(1).twoFives());
+    EXPECT_EQ(board.threats(0).strongestClass(), NoThreat);
 }
 
 TEST(Board, StoneOnListedCellLeavesBothLists) {
@@ -190,15 +180,15 @@ TEST(Board, StoneOnListedCellLeavesBothLists) {
     // x threatens along row 5, o along column 8; both lists hold (8, 5).
     for (int m : {cellAt(5, 5), cellAt(8, 6), cellAt(6, 5), cellAt(8, 7), cellAt(7, 5), cellAt(8, 8)}) board.makeMove(m);
     const int target = cellAt(8, 5);
-    ASSERT_TRUE(board.cells[target] & ListedX);
-    ASSERT_TRUE(board.cells[target] & ListedO);
-    const int32_t x = board.xScore_, o = board.oScore_;
+    ASSERT_TRUE(board.isListed(target, 1));
+    ASSERT_TRUE(board.isListed(target, 0));
+    const int32_t x = board.xScore(), o = board.oScore();
     board.makeMove(target);
-    EXPECT_LT(board.oScore_, o);
-    EXPECT_NE(board.xScore_, x);
-    EXPECT_EQ(board.cells[target], StoneX);
-    for (const ThreatList* list : {&board.xThreats, &board.oThreats})
-        EXPECT_EQ(std::count(list->cells, list->cells + list->count, target), 0);
+    EXPECT_LT(board.oScore(), o);
+    EXPECT_NE(board.xScore(), x);
+    EXPECT_EQ(board.cellByte(target), StoneX);
+    for (int side : {1, 0})
+        for (const ThreatEntry e : board.threats(side)) EXPECT_NE(e.cell, target);
     expectConsistent(board);
 }
 
@@ -213,9 +203,9 @@ TEST(Board, TakeBackAndLiftRestoreThePosition) {
         board.makeMove(169);
         const int32_t savedAfter = board.savedScore();
         EXPECT_TRUE(lift ? board.liftLastStone() : board.takeBack());
-        EXPECT_TRUE(std::equal(board.cells, board.cells + CellCount, before->cells));
-        EXPECT_EQ(entriesOf(board.xThreats), entriesOf(before->xThreats));
-        EXPECT_EQ(entriesOf(board.oThreats), entriesOf(before->oThreats));
+        for (int c = 0; c < CellCount; ++c) ASSERT_EQ(board.cellByte(c), before->cellByte(c)) << c;
+        EXPECT_EQ(entriesOf(board.threats(1)), entriesOf(before->threats(1)));
+        EXPECT_EQ(entriesOf(board.threats(0)), entriesOf(before->threats(0)));
         EXPECT_EQ(board.xScore(), before->xScore());
         EXPECT_EQ(board.oScore(), before->oScore());
         EXPECT_EQ(board.moveCount(), before->moveCount());
@@ -228,6 +218,36 @@ TEST(Board, TakeBackAndLiftRestoreThePosition) {
         EXPECT_EQ(lift ? board.liftLastStone() : board.takeBack(), !lift);
         EXPECT_EQ(board.moveCount(), before->moveCount() - (lift ? 0 : 1));
     }
+    // TAKEBACK k times after n moves leaves the position of the first n - k
+    // moves played afresh, lists in their order too, also after a pass and
+    // on a position set up from stones.
+    for (const int k : {1, 2, 5, 17}) {
+        for (const bool fromStones : {false, true}) {
+            Board played, afresh;
+            if (fromStones) {
+                int8_t stones[CellCount];
+                std::fill(std::begin(stones), std::end(stones), static_cast<int8_t>(NoStone));
+                stones[cellAt(9, 9)] = 1;
+                stones[cellAt(10, 10)] = 0;
+                played.setUp(stones, 1);
+                afresh.setUp(stones, 1);
+            }
+            std::mt19937 rng(static_cast<unsigned>(k));
+            std::vector<int> moves;
+            while (moves.size() < 30) moves.push_back(randomMove(played, rng)), played.makeMove(moves.back());
+            for (int i = 0; i < k; ++i) ASSERT_TRUE(played.takeBack()) << k;
+            for (size_t i = 0; i + k < moves.size(); ++i) afresh.makeMove(moves[i]);
+            ASSERT_NO_FATAL_FAILURE(expectSameBoard(played, afresh, "taken back"));
+        }
+    }
+    Board passed, single;
+    passed.pass();
+    single.pass();
+    for (int m : {189, 190}) passed.makeMove(m);
+    single.makeMove(189);
+    ASSERT_TRUE(passed.takeBack());
+    ASSERT_NO_FATAL_FAILURE(expectSameBoard(passed, single, "after a pass"));
+
     Board copied;
     copied.makeMove(189);
     auto copy = copyBoard(copied);
@@ -235,37 +255,30 @@ TEST(Board, TakeBackAndLiftRestoreThePosition) {
     EXPECT_EQ(copy->moveCount(), 1);
 }
 
-TEST(Board, CopyCapacities) {
+TEST(Board, CopyIsWhole) {
     Board board;
-    for (int i = 0; i < 7; ++i) board.xThreats.insert(i, 13);
-    board.xScore_ = 35;
-    board.savedScore_ = 4;
-    board.positionKey_ = key(1, 77);
-    board.makeMove(300);
+    for (int m : {189, 190, 209, 168, 229, 300}) board.makeMove(m);
     auto copy = copyBoard(board);
-    EXPECT_EQ(copy->xThreats.count, 7);
-    EXPECT_EQ(copy->xThreats.capacity, 12);
-    EXPECT_EQ(copy->oThreats.capacity, 0);
-    EXPECT_EQ(copy->oThreats.cells, nullptr);
-    EXPECT_NE(copy->xThreats.cells, board.xThreats.cells);
-    EXPECT_EQ(cellsOf(copy->xThreats), cellsOf(board.xThreats));
-    EXPECT_EQ(copy->positionKey_, board.positionKey_);
-    EXPECT_EQ(copy->savedScore_, board.savedScore_);
-    EXPECT_EQ(copy->lastMove_, 300);
-    EXPECT_EQ(copy->sideToMove_, 0);
+    ASSERT_NO_FATAL_FAILURE(expectSameBoard(*copy, board, "copy"));
+    copy->makeMove(249);  // the copy plays on its own
+    EXPECT_EQ(board.moveCount(), 6);
+    EXPECT_EQ(board.lastMove(), 300);
+    Board empty;
+    copyBoard(empty, *copy);
+    ASSERT_NO_FATAL_FAILURE(expectSameBoard(*copy, empty, "empty copy"));
 }
 
-TEST(Board, ResetPosition) {
+TEST(Board, ClearLeavesAnEmptyBoard) {
     Board board;
     for (int m : {189, 190, 209, 168, 229}) board.makeMove(m);
-    const PositionKey k = board.positionKey_;
-    board.resetPosition();
-    EXPECT_EQ(board.moveCount_, 0);
-    EXPECT_EQ(board.lastMove_, -1);
-    EXPECT_EQ(board.sideToMove_, 0);
-    EXPECT_EQ(board.positionKey_, k);
-    EXPECT_EQ(board.xScore_ + board.oScore_ + board.savedScore_, 0);
-    EXPECT_TRUE(std::all_of(board.cells, board.cells + CellCount, [](uint8_t b) { return b == 0; }));
+    board.clear();
+    EXPECT_EQ(board.moveCount(), 0);
+    EXPECT_EQ(board.lastMove(), -1);
+    EXPECT_EQ(board.sideToMove(), 0);
+    EXPECT_EQ(board.positionKey(), PositionKey{});
+    EXPECT_EQ(board.xScore() + board.oScore() + board.savedScore(), 0);
+    for (int c = 0; c < CellCount; ++c) ASSERT_EQ(board.cellByte(c), 0) << c;
+    EXPECT_FALSE(board.takeBack());
     expectConsistent(board);
 }
 
@@ -283,23 +296,13 @@ TEST(BoardImage, RoundTrip) {
     ASSERT_NE(tmp.file, nullptr);
     ASSERT_TRUE(writeBoardImage(board, tmp.file));
     const long size = std::ftell(tmp.file);
-    EXPECT_EQ(size, 4 + 4 + 1 + 4 + 4 + 4 + 8 * board.xThreats.count + 4 + 8 * board.oThreats.count + 400);
+    EXPECT_EQ(size, 4 + 4 + 1 + 4 + 4 + 4 + 8 * board.threats(1).size() + 4 + 8 * board.threats(0).size() + 400);
     std::rewind(tmp.file);
     Board read;
-    read.oThreats.insert(3, 13);  // old arrays are replaced or reused
+    for (int m : {100, 101, 102}) read.makeMove(m);  // whatever it held goes
     ASSERT_TRUE(readBoardImage(read, tmp.file));
-    EXPECT_EQ(read.moveCount_, board.moveCount_);
-    EXPECT_EQ(read.lastMove_, board.lastMove_);
-    EXPECT_EQ(read.sideToMove_, board.sideToMove_);
-    EXPECT_EQ(read.xScore_, board.xScore_);
-    EXPECT_EQ(read.oScore_, board.oScore_);
-    EXPECT_EQ(cellsOf(read.xThreats), cellsOf(board.xThreats));
-    EXPECT_EQ(classesOf(read.xThreats), classesOf(board.xThreats));
-    EXPECT_EQ(cellsOf(read.oThreats), cellsOf(board.oThreats));
-    EXPECT_EQ(classesOf(read.oThreats), classesOf(board.oThreats));
-    EXPECT_EQ(read.xThreats.capacity, board.xThreats.count);
-    EXPECT_TRUE(std::equal(read.cells, read.cells + CellCount, board.cells));
-    EXPECT_EQ(read.positionKey_, PositionKey{});
+    // The key is not in the image; a Board read from one keys its stones.
+    ASSERT_NO_FATAL_FAILURE(expectSameBoard(read, board, "read", false));
     Board again;
     EXPECT_FALSE(readBoardImage(again, tmp.file));  // end of file
 
@@ -333,14 +336,14 @@ TEST(BoardImage, TruncatedOrCorruptImageLeavesBoardAlone) {
         Board target;
         target.makeMove(7);
         EXPECT_FALSE(readFrom(bytes, cut, target)) << cut;
-        EXPECT_EQ(target.moveCount_, 1);
-        EXPECT_EQ(target.cells[7], StoneX);
+        EXPECT_EQ(target.moveCount(), 1);
+        EXPECT_EQ(target.cellByte(7), StoneX);
     }
     auto corrupt = bytes;
     corrupt[17] = 0xFF;  // xThreats count becomes huge
     Board target;
     EXPECT_FALSE(readFrom(corrupt, corrupt.size(), target));
-    EXPECT_EQ(target.moveCount_, 0);
+    EXPECT_EQ(target.moveCount(), 0);
     corrupt = bytes;
     corrupt[8] = 2;  // no such side
     EXPECT_FALSE(readFrom(corrupt, corrupt.size(), target));
@@ -352,12 +355,10 @@ int referenceCode(const Board& board, int cell, int line, int side, bool stoneFo
     const int fys[LineCount] = {0, 1, 1, -1};
     const int fx = fxs[line], fy = fys[line];
     auto owns = [&](int x, int y) {
-        const uint8_t b = board.cells[cellAt(x, y)];
-        return side ? isXByte(b) : isOByte(b);
+        return board.stoneAt(cellAt(x, y)) == side;
     };
     auto blocks = [&](int x, int y) {
-        const uint8_t b = board.cells[cellAt(x, y)];
-        return side ? isOByte(b) : isXByte(b);
+        return board.stoneAt(cellAt(x, y)) == 1 - side;
     };
     int back = 0, forward = 0;
     while (back < 4 && onBoard(cellX(cell) - (back + 1) * fx, cellY(cell) - (back + 1) * fy) &&
@@ -385,29 +386,32 @@ TEST(Board, RandomGamesKeepInvariants) {
             do {
                 const int x = 4 + static_cast<int>(rng() % 12), y = 4 + static_cast<int>(rng() % 12);
                 cell = game % 3 == 0 ? static_cast<int>(rng() % CellCount) : cellAt(x, y);
-            } while (!isEmptyByte(board.cells[cell]));
+            } while (!board.isEmpty(cell));
             board.makeMove(cell);
             history.push_back(cell);
             ASSERT_NO_FATAL_FAILURE(expectConsistent(board)) << "game " << game << " ply " << ply;
 
-            auto rebuilt = copyBoard(board);
-            rebuilt->clearThreatLists();
-            rebuilt->rebuildThreats();
-            EXPECT_EQ(rebuilt->xScore_, board.xScore_);
-            EXPECT_EQ(rebuilt->oScore_, board.oScore_);
-            EXPECT_EQ(entriesOf(rebuilt->xThreats), entriesOf(board.xThreats));
-            EXPECT_EQ(entriesOf(rebuilt->oThreats), entriesOf(board.oThreats));
+            Board rebuilt;
+            int8_t stones[CellCount];
+            for (int c = 0; c < CellCount; ++c) stones[c] = static_cast<int8_t>(board.stoneAt(c));
+            rebuilt.setUp(stones, board.sideToMove());
+            EXPECT_EQ(rebuilt.xScore(), board.xScore());
+            EXPECT_EQ(rebuilt.oScore(), board.oScore());
+            EXPECT_EQ(rebuilt.positionKey(), board.positionKey());
+            EXPECT_EQ(entriesOf(rebuilt.threats(1)), entriesOf(board.threats(1)));
+            EXPECT_EQ(entriesOf(rebuilt.threats(0)), entriesOf(board.threats(0)));
 
             if (ply % 10 == 0) {
                 for (int c = 0; c < CellCount; ++c) {
-                    if (!isEmptyByte(board.cells[c])) continue;
+                    if (!board.isEmpty(c)) continue;
+                    const uint8_t* cells = board.cellBytes();
                     for (int line = 0; line < LineCount; ++line) {
                         int x, o;
-                        lineCodes(board, c, line, x, o);
+                        lineCodes(cells, c, line, x, o);
                         ASSERT_EQ(x, referenceCode(board, c, line, 1, true)) << c << " line " << line;
                         ASSERT_EQ(o, referenceCode(board, c, line, 0, true)) << c << " line " << line;
-                        ASSERT_EQ(emptyFormCode(board, c, line, 1), referenceCode(board, c, line, 1, false));
-                        ASSERT_EQ(emptyFormCode(board, c, line, 0), referenceCode(board, c, line, 0, false));
+                        ASSERT_EQ(emptyFormCode(cells, c, line, 1), referenceCode(board, c, line, 1, false));
+                        ASSERT_EQ(emptyFormCode(cells, c, line, 0), referenceCode(board, c, line, 0, false));
                     }
                 }
             }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <string>
 
@@ -15,11 +16,12 @@ int codeOf(const std::string& pattern) {
     return code;
 }
 
+using Cells = std::array<uint8_t, CellCount>;
+
 // Stones as letter pairs: "hj" is (7, 9).
-void place(Board& board, const std::string& xs, const std::string& os) {
+void place(Cells& board, const std::string& xs, const std::string& os) {
     auto place = [&](const std::string& list, uint8_t stone) {
-        for (size_t i = 0; i + 1 < list.size(); i += 2)
-            board.cells[cellAt(list[i] - 'a', list[i + 1] - 'a')] = stone;
+        for (size_t i = 0; i + 1 < list.size(); i += 2) board[cellAt(list[i] - 'a', list[i + 1] - 'a')] = stone;
     };
     place(xs, StoneX);
     place(os, StoneO);
@@ -107,20 +109,20 @@ TEST(LinePatterns, DefenceCells) {
 
 TEST(LinePatterns, WorkedExampleCodes) {
     // x at (7,9), (8,9); o at (11,9); cell (9,9).
-    Board board;
+    Cells board{};
     place(board, "hjij", "lj");
     int x, o;
-    lineCodes(board, cellAt(9, 9), 0, x, o);
+    lineCodes(board.data(), cellAt(9, 9), 0, x, o);
     EXPECT_EQ(x, 78);
     EXPECT_EQ(o, 52);
     EXPECT_EQ(lineClass(x), 11);
     EXPECT_EQ(lineClass(o), 17);
     int kx, ko;
-    classifyCell(board, cellAt(9, 9), kx, ko);
+    classifyByScanning(board.data(), cellAt(9, 9), kx, ko);
     EXPECT_EQ(kx, 11);
     EXPECT_EQ(ko, 17);
-    EXPECT_EQ(emptyFormCode(board, cellAt(9, 9), 0, 1), 78 - 2);
-    EXPECT_EQ(emptyFormCode(board, cellAt(9, 9), 0, 0), 52 - 16);
+    EXPECT_EQ(emptyFormCode(board.data(), cellAt(9, 9), 0, 1), 78 - 2);
+    EXPECT_EQ(emptyFormCode(board.data(), cellAt(9, 9), 0, 0), 52 - 16);
 }
 
 TEST(LinePatterns, CellClasses) {
@@ -143,27 +145,27 @@ TEST(LinePatterns, CellClasses) {
         {"o open three", "", "hjij", 18, 11},
     };
     for (const auto& c : cases) {
-        Board board;
+        Cells board{};
         place(board, c.xs, c.os);
         int kx, ko;
-        classifyCell(board, cellAt(9, 9), kx, ko);
+        classifyByScanning(board.data(), cellAt(9, 9), kx, ko);
         EXPECT_EQ(kx, c.xClass) << c.name;
         EXPECT_EQ(ko, c.oClass) << c.name;
     }
 }
 
 TEST(LinePatterns, EdgeAndBlockedCodes) {
-    Board board;
+    Cells board{};
     int x, o;
-    lineCodes(board, 0, 0, x, o);  // corner: the cell and four points to one side
+    lineCodes(board.data(), 0, 0, x, o);  // corner: the cell and four points to one side
     EXPECT_EQ(x, 48);
     EXPECT_EQ(o, 48);
     EXPECT_EQ(lineClass(48), 18);
     place(board, "", "ijkj");  // o on both sides of (9, 9)
-    lineCodes(board, cellAt(9, 9), 0, x, o);
+    lineCodes(board.data(), cellAt(9, 9), 0, x, o);
     EXPECT_EQ(x, 3);
     EXPECT_EQ(lineClass(x), 18);
-    EXPECT_EQ(emptyFormCode(board, cellAt(9, 9), 0, 1), 2);
+    EXPECT_EQ(emptyFormCode(board.data(), cellAt(9, 9), 0, 1), 2);
 }
 
 }  // namespace

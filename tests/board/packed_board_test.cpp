@@ -11,13 +11,13 @@ namespace {
 
 void expectRoundTrip(const Board& board, const char* what) {
     const PackedBoardPtr packed = packBoard(board);
-    EXPECT_EQ(packed->positionKey, board.positionKey_) << what;
+    EXPECT_EQ(packed->positionKey, board.positionKey()) << what;
     Board unpacked;
     unpackBoard(*packed, unpacked);
     ASSERT_NO_FATAL_FAILURE(expectSameBoard(unpacked, board, what));
     // The unpacked Board plays on as the original does.
     for (int cell = 0; cell < CellCount; ++cell) {
-        if (!isEmptyByte(board.cells[cell])) continue;
+        if (!board.isEmpty(cell)) continue;
         auto original = copyBoard(board);
         original->makeMove(cell);
         auto copy = copyBoard(unpacked);
@@ -51,10 +51,11 @@ TEST(PackedBoard, MovesPlayedOnAnUnpackedBoardPackAsTheirChildren) {
         packEntries(position, laidOut);
         for (int trial = 0; trial < 4; ++trial) {
             const int cell = randomMove(position, rng);
-            MoveUndo undo;
-            position.makeMove(cell, undo);
-            const PackedBoardPtr child = packBoard(position, packed.get(), trial % 2 ? &laidOut : nullptr);
-            position.undoMove(undo);
+            PackedBoardPtr child;
+            {
+                const TrialMove move(position, cell);
+                child = packBoard(position, packed.get(), trial % 2 ? &laidOut : nullptr);
+            }
             auto expected = copyBoard(game);
             expected->makeMove(cell);
             Board unpacked;
@@ -78,20 +79,19 @@ TEST(PackedBoard, ImageOddsAreKept) {
         {"stone with a listed bit", cellAt(9, 9), StoneX | ListedO},
         {"both stone bits", cellAt(9, 9), StoneX | StoneO},
     };
+    Board game;
+    for (int cell : {cellAt(9, 9), cellAt(10, 9), cellAt(9, 10), cellAt(10, 10), cellAt(8, 8)}) game.makeMove(cell);
     for (const Case& c : cases) {
-        Board board;
-        for (int cell : {cellAt(9, 9), cellAt(10, 9), cellAt(9, 10), cellAt(10, 10), cellAt(8, 8)}) board.makeMove(cell);
-        board.cells[c.cell] = c.byte;
-        ASSERT_NO_FATAL_FAILURE(expectRoundTrip(board, c.name));
-        EXPECT_TRUE(packBoard(board)->rawCells) << c.name;
+        ImageParts parts = imageOf(game);
+        parts.cells[c.cell] = c.byte;
+        const auto board = boardFromImage(parts);
+        ASSERT_NO_FATAL_FAILURE(expectRoundTrip(*board, c.name));
+        EXPECT_TRUE(packBoard(*board)->rawCells) << c.name;
     }
-    // A list out of order and with a cell twice, read from an image.
-    Board board;
-    for (int cell : {cellAt(9, 9), cellAt(10, 9), cellAt(9, 10)}) board.makeMove(cell);
-    const int32_t cells[] = {cellAt(1, 1), cellAt(2, 2), cellAt(1, 1)};
-    const int32_t classes[] = {12, 13, 0};
-    board.xThreats.assign(cells, classes, 3);
-    ASSERT_NO_FATAL_FAILURE(expectRoundTrip(board, "odd list"));
+    // A list out of order and with a cell twice.
+    ImageParts parts = imageOf(game);
+    parts.x = {{cellAt(1, 1), 12}, {cellAt(2, 2), 13}, {cellAt(1, 1), 0}};
+    ASSERT_NO_FATAL_FAILURE(expectRoundTrip(*boardFromImage(parts), "odd list"));
 }
 
 }  // namespace

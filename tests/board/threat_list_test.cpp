@@ -6,11 +6,21 @@
 #include "board/line_patterns.h"
 #include "board/win_test.h"
 #include "search/static_value.h"
+#include "board_fixture.h"
 
 namespace {
 
-std::vector<int> classesOf(const ThreatList& list) { return {list.classes, list.classes + list.count}; }
-std::vector<int> cellsOf(const ThreatList& list) { return {list.cells, list.cells + list.count}; }
+// The entries in the order of the arrays, the weakest first.
+std::vector<int> classesOf(const ThreatList& list) {
+    std::vector<int> classes;
+    for (const ThreatEntry e : list) classes.insert(classes.begin(), e.threatClass);
+    return classes;
+}
+std::vector<int> cellsOf(const ThreatList& list) {
+    std::vector<int> cells;
+    for (const ThreatEntry e : list) cells.insert(cells.begin(), e.cell);
+    return cells;
+}
 
 TEST(ThreatList, InsertionOrder) {
     struct Case {
@@ -32,45 +42,35 @@ TEST(ThreatList, InsertionOrder) {
         for (size_t i = 0; i < c.inserted.size(); ++i) list.insert(static_cast<int>(i), c.inserted[i]);
         EXPECT_EQ(classesOf(list), c.classes);
         EXPECT_EQ(cellsOf(list), c.cells);
-        EXPECT_EQ(list.capacity, (static_cast<int>(c.inserted.size()) + 4) / 5 * 5);
     }
 }
 
-TEST(ThreatList, RemoveAndCurrent) {
+TEST(ThreatList, RemoveAndRead) {
     ThreatList list;
     EXPECT_EQ(list.removeCell(7), -1);
+    EXPECT_EQ(list.begin(), list.end());
+    EXPECT_EQ(list.strongest().cell, -1);
+    EXPECT_EQ(list.strongest().threatClass, NoThreat);
     for (int i = 0; i < 7; ++i) list.insert(100 + i, 13 - i);
-    EXPECT_EQ(list.capacity, 10);
     EXPECT_EQ(list.removeCell(103), 10);
     EXPECT_EQ(list.removeCell(103), -1);
     EXPECT_EQ(cellsOf(list), (std::vector<int>{100, 101, 102, 104, 105, 106}));
-    EXPECT_EQ(list.capacity, 10);  // removals never shrink
-
-    int cell = -5, threatClass = -5;
-    list.cursor = list.count - 1;
-    ASSERT_TRUE(list.current(cell, threatClass));
-    EXPECT_EQ(cell, 106);
-    EXPECT_EQ(threatClass, 7);
-    EXPECT_EQ(list.cursor, 5);
-    list.cursor = -1;
-    cell = threatClass = -5;
-    EXPECT_FALSE(list.current(cell, threatClass));
-    EXPECT_EQ(cell, -5);
+    EXPECT_EQ(list.strongest().cell, 106);
+    EXPECT_EQ(list.strongest().threatClass, 7);
+    EXPECT_EQ((*list.begin()).cell, 106);
+    EXPECT_EQ(std::distance(list.begin(), list.end()), 6);
 
     ThreatList copy;
     copy.copyFrom(list);
-    EXPECT_EQ(copy.capacity, 11);
     EXPECT_EQ(cellsOf(copy), cellsOf(list));
     EXPECT_EQ(classesOf(copy), classesOf(list));
     ThreatList empty, emptyCopy;
     emptyCopy.copyFrom(empty);
-    EXPECT_EQ(emptyCopy.capacity, 0);
-    EXPECT_EQ(emptyCopy.cells, nullptr);
+    EXPECT_TRUE(emptyCopy.empty());
 
     list.clear();
-    EXPECT_EQ(list.count, 0);
-    EXPECT_EQ(list.capacity, 0);
-    EXPECT_EQ(list.cells, nullptr);
+    EXPECT_EQ(list.size(), 0);
+    EXPECT_EQ(list.begin(), list.end());
 }
 
 struct WinCase {
@@ -103,29 +103,36 @@ TEST(WinTest, Cases) {
         {"side 0 four it needs", 0, {3}, {12}, 0, 0},
     };
     for (const auto& c : cases) {
-        Board board;
-        board.sideToMove_ = static_cast<uint8_t>(c.side);
-        ThreatList& mover = board.moverThreats();
-        ThreatList& opponent = board.opponentThreats();
+        ImageParts parts;
+        parts.side = static_cast<uint8_t>(c.side);
+        auto& mover = c.side ? parts.x : parts.o;
+        auto& opponent = c.side ? parts.o : parts.x;
         const uint8_t moverBit = c.side ? ListedX : ListedO;
-        for (size_t i = 0; i < c.mover.size(); ++i) mover.insert(static_cast<int>(i), c.mover[i]);
-        for (size_t i = 0; i < c.opponent.size(); ++i) {
-            opponent.insert(200 + static_cast<int>(i), c.opponent[i]);
-            if (static_cast<int>(i) == c.moverListedOn) board.cells[200 + i] |= moverBit;
-        }
-        EXPECT_EQ(winTest(board, 0), c.expected) << c.name;
-        EXPECT_EQ(scorePosition(board), WinValue * c.expected) << c.name;  // totals are all 0 here
+        auto fill = [](std::vector<std::pair<int, int>>& list, const std::vector<int>& classes, int first) {
+            ThreatList inserted;
+            for (size_t i = 0; i < classes.size(); ++i) inserted.insert(first + static_cast<int>(i), classes[i]);
+            for (const ThreatEntry e : inserted) list.insert(list.begin(), {e.cell, e.threatClass});
+        };
+        fill(mover, c.mover, 0);
+        fill(opponent, c.opponent, 200);
+        if (c.moverListedOn >= 0) parts.cells[200 + c.moverListedOn] |= moverBit;
+        auto board = boardFromImage(parts);
+        EXPECT_EQ(winTest(*board), c.expected) << c.name;
+        EXPECT_EQ(scorePosition(*board), WinValue * c.expected) << c.name;  // totals are all 0 here
     }
 }
 
 TEST(StaticValue, OpenPositionSubtractsSavedScore) {
+    // No threat of class 3 or better on either side; x's total was 115
+    // before its last stone.
     Board board;
-    board.xScore_ = 70;
-    board.oScore_ = 12;
-    board.savedScore_ = 100;
-    EXPECT_EQ(scorePosition(board), -30);
-    board.sideToMove_ = 0;
-    EXPECT_EQ(scorePosition(board), -88);
+    for (auto [x, y] : {std::pair{9, 9}, {10, 9}, {9, 10}, {9, 8}, {9, 11}}) board.makeMove(cellAt(x, y));
+    ASSERT_EQ(board.xScore(), 265);
+    ASSERT_EQ(board.oScore(), 230);
+    ASSERT_EQ(board.savedScore(), 115);
+    EXPECT_EQ(scorePosition(board), 230 - 115);
+    board.pass();
+    EXPECT_EQ(scorePosition(board), 265 - 115);
 }
 
 }  // namespace

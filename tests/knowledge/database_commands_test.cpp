@@ -256,10 +256,10 @@ TEST_F(CommandsFixture, ExportWritesEveryPositionOfALineByItsDistanceToTheEnd) {
         ASSERT_NE(file, nullptr);
         Board board;
         ASSERT_TRUE(readBoardImage(board, file));
-        EXPECT_EQ(board.moveCount_, m);
-        EXPECT_EQ(board.lastMove_, moves[m - 1]);
-        EXPECT_EQ(board.sideToMove_, m % 2 == 1 ? 0 : 1);
-        for (int k = 0; k < m; ++k) EXPECT_FALSE(isEmptyByte(board.cells[moves[k]]));
+        EXPECT_EQ(board.moveCount(), m);
+        EXPECT_EQ(board.lastMove(), moves[m - 1]);
+        EXPECT_EQ(board.sideToMove(), m % 2 == 1 ? 0 : 1);
+        for (int k = 0; k < m; ++k) EXPECT_FALSE(board.isEmpty(moves[k]));
         EXPECT_EQ(std::fgetc(file), EOF);  // one image per file
         std::fclose(file);
     }

@@ -34,6 +34,8 @@ TEST(GameRecords, ReadersTakeTriplesAfterTheirHeaders) {
         {"rec blank before comma stops", true, "a\nb\n9,9,1\n10 ,9,2\n", true, {189}},
         {"rec coordinates as read", true, "a\nb\n25,0,1\n-3,1,1\n", true, {25, 17}},
         {"rec huge number", true, "a\nb\n99999999999999,1,1\n", true, {-1}},
+        {"rec huge row", true, "a\nb\n9,922222222222222222222,0\n", true, {-1}},  // found by fuzzing
+        {"rec coordinates that cancel", true, "a\nb\n20000000000,-1000000000,1\n", true, {-1}},
         {"psq", false, "Piskvorky 20x20, 11:11, 0\n9,9,1000\n10,10,20\n-1\n", true, {189, 210}},
         {"psq other size", false, "Piskvorky 15x15, 11:11\n9,9,1\n", false, {}},
         {"psq empty", false, "", false, {}},

@@ -112,7 +112,7 @@ TEST(CommandLoop, ZturnAnswersLikeTurn) {
         EXPECT_EQ(byIndex.run(c.zturn + "end\n"), byPoint.run(c.turn + "end\n")) << c.zturn;
         EXPECT_EQ(byIndex.game.moveRecordCount, byPoint.game.moveRecordCount) << c.zturn;
         for (int cell = 0; cell < CellCount; ++cell)
-            ASSERT_EQ(byIndex.game.board.cells[cell], byPoint.game.board.cells[cell]) << c.zturn;
+            ASSERT_EQ(byIndex.game.board.cellByte(cell), byPoint.game.board.cellByte(cell)) << c.zturn;
     }
 }
 
@@ -206,20 +206,20 @@ TEST(CommandLoop, PlayRecordsAndRefusesOccupiedCells) {
     EXPECT_EQ(game.moveRecordCount, 2);
     EXPECT_EQ(game.moveRecord[0], 189);
     EXPECT_EQ(game.moveRecord[1], 190);
-    EXPECT_EQ(game.board.cells[189], StoneX);
-    EXPECT_EQ(game.board.cells[190], StoneO);
-    EXPECT_EQ(game.board.moveCount_, 2);
-    EXPECT_EQ(game.board.sideToMove_, 1);
+    EXPECT_EQ(game.board.cellByte(189), StoneX);
+    EXPECT_EQ(game.board.cellByte(190), StoneO);
+    EXPECT_EQ(game.board.moveCount(), 2);
+    EXPECT_EQ(game.board.sideToMove(), 1);
 }
 
 TEST(CommandLoop, PassFlipsTheSideWithoutTouchingTheKey) {
     SessionDriver session;
     const GameSession& game = session.game;
     session.run("play 9,9\n");
-    const PositionKey key = game.board.positionKey_;
+    const PositionKey key = game.board.positionKey();
     session.run("0move\n0move\n0move\nend\n");
-    EXPECT_EQ(game.board.sideToMove_, 1);
-    EXPECT_EQ(game.board.positionKey_, key);
+    EXPECT_EQ(game.board.sideToMove(), 1);
+    EXPECT_EQ(game.board.positionKey(), key);
     EXPECT_EQ(game.moveRecordCount, 1);
 }
 
@@ -237,7 +237,7 @@ TEST(CommandLoop, MoveRecordStopsAtFourHundredMoves) {
     session.run(input + "play 5,5\nend\n");
     EXPECT_EQ(game.moveRecordCount, 400);
     EXPECT_EQ(game.moveRecord[399], 0);
-    EXPECT_EQ(game.board.cells[cellAt(5, 5)], StoneX);
+    EXPECT_EQ(game.board.cellByte(cellAt(5, 5)), StoneX);
 }
 
 }  // namespace

@@ -67,9 +67,9 @@ std::string pictureRow(int y, const std::string& p1, const std::string& p2, cons
 TEST(GameSession, StartValues) {
     SessionDriver session;
     GameSession& game = session.game;
-    EXPECT_EQ(game.board.sideToMove_, 1);
-    EXPECT_EQ(game.board.moveCount_, 0);
-    EXPECT_EQ(game.board.lastMove_, -1);
+    EXPECT_EQ(game.board.sideToMove(), 1);
+    EXPECT_EQ(game.board.moveCount(), 0);
+    EXPECT_EQ(game.board.lastMove(), -1);
     EXPECT_EQ(game.moveRecordCount, 0);
     EXPECT_EQ(game.timeLeft, 120000);
     EXPECT_EQ(game.timeoutTurn, 10000);
@@ -121,26 +121,26 @@ TEST(GameSession, InStepsThroughTheListAndTakesBack) {
     SessionDriver session;
     GameSession& game = session.game;
     session.run(OpenThreeMoves);
-    const int before = game.board.xScore_;
+    const int before = game.board.xScore();
 
     auto picture = lines(session.run("in B\nend\n"));
     ASSERT_EQ(picture.size(), 23u);
     EXPECT_EQ(picture[3 + 9].substr(7, 10), "------@XXX");
-    EXPECT_EQ(game.board.cells[cellAt(6, 9)], StoneO);
-    EXPECT_EQ(game.board.sideToMove_, 1);
+    EXPECT_EQ(game.board.cellByte(cellAt(6, 9)), StoneO);
+    EXPECT_EQ(game.board.sideToMove(), 1);
     EXPECT_EQ(game.moveRecordCount, 5);
 
     picture = lines(session.run("in .\nend\n"));
     ASSERT_EQ(picture.size(), 23u);
-    EXPECT_EQ(game.board.cells[cellAt(6, 9)] & (StoneX | StoneO), 0);
-    EXPECT_EQ(game.board.sideToMove_, 0);
-    EXPECT_EQ(game.board.xScore_, before);
+    EXPECT_EQ(game.board.cellByte(cellAt(6, 9)) & (StoneX | StoneO), 0);
+    EXPECT_EQ(game.board.sideToMove(), 0);
+    EXPECT_EQ(game.board.xScore(), before);
     EXPECT_EQ(game.moveRecordCount, 5);
 
     // Take-back may reorder equal classes, so "a" is either end of the three.
     session.run("in a\nend\n");
-    EXPECT_EQ((game.board.cells[cellAt(10, 9)] | game.board.cells[cellAt(6, 9)]) & 0xC0, StoneO);
-    EXPECT_EQ(game.board.moveCount_, 6);
+    EXPECT_EQ((game.board.cellByte(cellAt(10, 9)) | game.board.cellByte(cellAt(6, 9))) & 0xC0, StoneO);
+    EXPECT_EQ(game.board.moveCount(), 6);
 }
 
 TEST(GameSession, InRefusesLettersBeyondTheList) {
@@ -149,8 +149,8 @@ TEST(GameSession, InRefusesLettersBeyondTheList) {
     session.run(OpenThreeMoves);
     EXPECT_EQ(session.run("in z\nin 5\nend\n"),
               "ERROR No listed move for the letter z\nERROR No listed move for the letter 5\n");
-    EXPECT_EQ(game.board.moveCount_, 5);
-    EXPECT_EQ(game.board.sideToMove_, 0);
+    EXPECT_EQ(game.board.moveCount(), 5);
+    EXPECT_EQ(game.board.sideToMove(), 0);
 }
 
 TEST(GameSession, BoardInputPlacesOwnAndOpponentStones) {
@@ -173,14 +173,14 @@ TEST(GameSession, BoardInputPlacesOwnAndOpponentStones) {
         std::string left((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
         EXPECT_EQ(left, c.left) << c.lines;
         int stones = 0;
-        for (uint8_t cell : game.board.cells) stones += !isEmptyByte(cell);
+        for (int cell = 0; cell < CellCount; ++cell) stones += !game.board.isEmpty(cell);
         EXPECT_EQ(stones, static_cast<int>(c.stones.size())) << c.lines;
-        EXPECT_EQ(game.board.moveCount_, stones) << c.lines;
-        for (auto [cell, stone] : c.stones) EXPECT_EQ(game.board.cells[cell], stone) << c.lines;
-        EXPECT_EQ(game.board.sideToMove_, 1) << c.lines;
+        EXPECT_EQ(game.board.moveCount(), stones) << c.lines;
+        for (auto [cell, stone] : c.stones) EXPECT_EQ(game.board.cellByte(cell), stone) << c.lines;
+        EXPECT_EQ(game.board.sideToMove(), 1) << c.lines;
         if (c.stones.empty()) {
-            EXPECT_EQ(game.board.xThreats.count + game.board.oThreats.count, 0);
-            EXPECT_EQ(game.board.xScore_ + game.board.oScore_, 0);
+            EXPECT_EQ(game.board.threats(1).size() + game.board.threats(0).size(), 0);
+            EXPECT_EQ(game.board.xScore() + game.board.oScore(), 0);
         }
     }
 }
@@ -205,15 +205,10 @@ TEST(GameSession, TakebackRestoresThePositionBeforeTheMoves) {
         played.run(playAll(moves.size() - undo));
         const Board& a = undone.game.board;
         const Board& b = played.game.board;
-        for (int c = 0; c < CellCount; ++c) ASSERT_EQ(a.cells[c], b.cells[c]) << undo << " cell " << c;
-        auto entries = [](const ThreatList& list) {
-            std::multiset<std::pair<int, int>> e;
-            for (int i = 0; i < list.count; ++i) e.insert({list.cells[i], list.classes[i]});
-            return e;
-        };
-        // The Board's take-back may leave entries of one class in another order.
-        EXPECT_EQ(entries(a.xThreats), entries(b.xThreats)) << undo;
-        EXPECT_EQ(entries(a.oThreats), entries(b.oThreats)) << undo;
+        for (int c = 0; c < CellCount; ++c) ASSERT_EQ(a.cellByte(c), b.cellByte(c)) << undo << " cell " << c;
+        // The lists in their order too: the next search sees the same position.
+        EXPECT_EQ(readingOrder(a.threats(1)), readingOrder(b.threats(1))) << undo;
+        EXPECT_EQ(readingOrder(a.threats(0)), readingOrder(b.threats(0))) << undo;
         expectSameFields(a, b, ("takeback of " + std::to_string(undo)).c_str());
         ASSERT_EQ(undone.game.moveRecordCount, played.game.moveRecordCount) << undo;
     }
@@ -239,18 +234,18 @@ TEST_F(GameSessionFiles, ReadWritesTheStaticValue) {
         GameSession& game = session.game;
         game.followsKnowledgeBase = true;
         EXPECT_EQ(session.run("read " + c.name + "\nend\n"), c.reply + "\n") << c.name;
-        EXPECT_EQ(game.board.moveCount_, c.stones) << c.name;
-        EXPECT_EQ(game.board.sideToMove_, 1) << c.name;
-        EXPECT_EQ(game.board.lastMove_, -1) << c.name;
+        EXPECT_EQ(game.board.moveCount(), c.stones) << c.name;
+        EXPECT_EQ(game.board.sideToMove(), 1) << c.name;
+        EXPECT_EQ(game.board.lastMove(), -1) << c.name;
         EXPECT_FALSE(game.followsKnowledgeBase) << c.name;
     }
     SessionDriver session;
     GameSession& game = session.game;
     session.run("read short.dat\n");
-    EXPECT_EQ(game.board.cells[0], StoneX);
-    EXPECT_EQ(game.board.cells[2], StoneO);
-    EXPECT_EQ(game.board.cells[3], StoneX);
-    EXPECT_EQ(game.board.cells[4], 0);
+    EXPECT_EQ(game.board.cellByte(0), StoneX);
+    EXPECT_EQ(game.board.cellByte(2), StoneO);
+    EXPECT_EQ(game.board.cellByte(3), StoneX);
+    EXPECT_EQ(game.board.cellByte(4), 0);
 }
 
 TEST_F(GameSessionFiles, PlochaTakesTheSideFromTah) {
@@ -268,8 +263,8 @@ TEST_F(GameSessionFiles, PlochaTakesTheSideFromTah) {
         SessionDriver session;
         GameSession& game = session.game;
         session.run("read " + c.name + "\n");
-        EXPECT_EQ(game.board.sideToMove_, c.side) << (c.tah ? c.tah : "(none)") << ' ' << c.name;
-        EXPECT_EQ(game.board.moveCount_, 2);
+        EXPECT_EQ(game.board.sideToMove(), c.side) << (c.tah ? c.tah : "(none)") << ' ' << c.name;
+        EXPECT_EQ(game.board.moveCount(), 2);
     }
 }
 
@@ -277,15 +272,15 @@ TEST_F(GameSessionFiles, ReadOfAMissingFileLeavesAnEmptyConsistentBoard) {
     SessionDriver session;
     GameSession& game = session.game;
     session.run(OpenThreeMoves);
-    ASSERT_GT(game.board.xScore_, 0);
+    ASSERT_GT(game.board.xScore(), 0);
     EXPECT_EQ(session.run("read nofile.dat\nabout\nend\n"),
               "ERROR Cannot open the position file nofile.dat\n" + std::string(AboutLine) + "\n");
-    for (uint8_t cell : game.board.cells) ASSERT_EQ(cell, 0);
-    EXPECT_EQ(game.board.xScore_, 0);
-    EXPECT_EQ(game.board.oScore_, 0);
-    EXPECT_EQ(game.board.savedScore_, 0);
-    EXPECT_EQ(game.board.xThreats.count + game.board.oThreats.count, 0);
-    EXPECT_EQ(game.board.moveCount_, 0);
+    for (int cell = 0; cell < CellCount; ++cell) ASSERT_EQ(game.board.cellByte(cell), 0);
+    EXPECT_EQ(game.board.xScore(), 0);
+    EXPECT_EQ(game.board.oScore(), 0);
+    EXPECT_EQ(game.board.savedScore(), 0);
+    EXPECT_EQ(game.board.threats(1).size() + game.board.threats(0).size(), 0);
+    EXPECT_EQ(game.board.moveCount(), 0);
     EXPECT_EQ(game.moveRecordCount, 5);
     EXPECT_EQ(session.run("read .\nend\n"), "ERROR Cannot open the position file .\n");
     EXPECT_EQ(session.run("read " + std::string(1030, 'n') + "\nend\n"),

@@ -66,7 +66,7 @@ TEST(ProblemRunnerTest, PicturesChoicesAndMovesComeInTheirOrder) {
     // The "b" position gives x an open four at once: its choice lines are fast replies.
     EXPECT_EQ(shape(text), "PCMPCPC*PCMPC") << text;
     EXPECT_NE(text.find("MESSAGE fast reply\n"), std::string::npos);
-    EXPECT_EQ(game.board.moveCount_, 7);
+    EXPECT_EQ(game.board.moveCount(), 7);
     EXPECT_EQ(game.moveRecordCount, 3);
     EXPECT_FALSE(game.followsKnowledgeBase);
 }

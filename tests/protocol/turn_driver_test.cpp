@@ -100,7 +100,7 @@ TEST(TurnDriverTest, FastRepliesForcedMovesAndSearchWriteTheirLines) {
         const int cell = chooseMove(s.game);
         const std::string text = s.take();
         ASSERT_TRUE(cell >= 0 && cell < CellCount);
-        EXPECT_TRUE(isEmptyByte(s.game.board.cells[cell]));
+        EXPECT_TRUE(s.game.board.isEmpty(cell));
         if (c.expected >= 0) {
             EXPECT_EQ(cell, c.expected);
         }
@@ -109,7 +109,7 @@ TEST(TurnDriverTest, FastRepliesForcedMovesAndSearchWriteTheirLines) {
         if (!c.fastReplyLine && !c.searchLine) {
             EXPECT_EQ(text, "");
         }
-        EXPECT_EQ(s.game.board.moveCount_, static_cast<int>(c.moves.size()));  // nothing played
+        EXPECT_EQ(s.game.board.moveCount(), static_cast<int>(c.moves.size()));  // nothing played
     }
     // With both fives open, the engine completes its own.
     Session s;
@@ -121,32 +121,32 @@ TEST(TurnDriverTest, FastRepliesForcedMovesAndSearchWriteTheirLines) {
 TEST(TurnDriverTest, OpponentOpeningGivesItTheOStoneAndTheEngineX) {
     Session s;
     EXPECT_EQ(s.run("turn 10,10\nend\n"), "9,10\n");
-    EXPECT_EQ(s.game.board.cells[cellAt(10, 10)], StoneO);
-    EXPECT_EQ(s.game.board.cells[cellAt(9, 10)], StoneX);
+    EXPECT_EQ(s.game.board.cellByte(cellAt(10, 10)), StoneO);
+    EXPECT_EQ(s.game.board.cellByte(cellAt(9, 10)), StoneX);
     EXPECT_EQ(s.game.moveRecordCount, 2);
-    EXPECT_EQ(s.game.board.sideToMove_, 0);
+    EXPECT_EQ(s.game.board.sideToMove(), 0);
 }
 
 TEST(TurnDriverTest, StartBeginsANewGameAfterAGame) {
     Session s;
     s.run("begin\nturn 0,0\nturn 1,0\nturn 2,0\nend\n");
-    ASSERT_EQ(s.game.board.moveCount_, 7);
+    ASSERT_EQ(s.game.board.moveCount(), 7);
     EXPECT_EQ(s.run("info timeout_turn 250\nstart 20\nend\n"), "OK\n");
-    EXPECT_EQ(s.game.board.moveCount_, 0);
+    EXPECT_EQ(s.game.board.moveCount(), 0);
     EXPECT_EQ(s.game.moveRecordCount, 0);
-    EXPECT_EQ(s.game.board.xThreats.count + s.game.board.oThreats.count, 0);
-    EXPECT_EQ(s.game.board.xScore_, 0);
-    EXPECT_EQ(s.game.board.oScore_, 0);
-    EXPECT_EQ(s.game.board.savedScore_, 0);
+    EXPECT_EQ(s.game.board.threats(1).size() + s.game.board.threats(0).size(), 0);
+    EXPECT_EQ(s.game.board.xScore(), 0);
+    EXPECT_EQ(s.game.board.oScore(), 0);
+    EXPECT_EQ(s.game.board.savedScore(), 0);
     EXPECT_EQ(s.game.timeoutTurn, 250);
-    for (uint8_t cell : s.game.board.cells) ASSERT_EQ(cell, 0);
+    for (int cell = 0; cell < CellCount; ++cell) ASSERT_EQ(s.game.board.cellByte(cell), 0);
     // The next game's opening turn is an 'o' stone again and the engine answers as 'x'.
     EXPECT_EQ(s.run("turn 3,3\nend\n"), "4,3\n");
-    EXPECT_EQ(s.game.board.cells[cellAt(3, 3)], StoneO);
-    EXPECT_EQ(s.game.board.cells[cellAt(4, 3)], StoneX);
+    EXPECT_EQ(s.game.board.cellByte(cellAt(3, 3)), StoneO);
+    EXPECT_EQ(s.game.board.cellByte(cellAt(4, 3)), StoneX);
     // A size the engine does not play leaves the game alone.
     s.run("start 15\nend\n");
-    EXPECT_EQ(s.game.board.moveCount_, 2);
+    EXPECT_EQ(s.game.board.moveCount(), 2);
 }
 
 TEST(TurnDriverTest, BoardReplaysItsLinesAsANewGame) {
@@ -163,17 +163,17 @@ TEST(TurnDriverTest, BoardReplaysItsLinesAsANewGame) {
     const std::vector<int> placed = {cellAt(10, 10), cellAt(11, 11), cellAt(12, 12)};
     ASSERT_EQ(s.game.moveRecordCount, 4);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(s.game.moveRecord[i], placed[i]);
-    EXPECT_EQ(s.game.board.cells[placed[0]], StoneX);
-    EXPECT_EQ(s.game.board.cells[placed[1]], StoneO);
-    EXPECT_EQ(s.game.board.cells[placed[2]], StoneO);
+    EXPECT_EQ(s.game.board.cellByte(placed[0]), StoneX);
+    EXPECT_EQ(s.game.board.cellByte(placed[1]), StoneO);
+    EXPECT_EQ(s.game.board.cellByte(placed[2]), StoneO);
     EXPECT_EQ(replies[3].rfind("MESSAGE ", 0), 0u);
     EXPECT_EQ(cellText(s.game.moveRecord[3]), replies[4]);
-    EXPECT_EQ(s.game.board.moveCount_, 4);
-    EXPECT_EQ(s.game.board.lastMove_, s.game.moveRecord[3]);
-    EXPECT_TRUE(isXByte(s.game.board.cells[s.game.moveRecord[3]]));
-    EXPECT_EQ(s.game.board.sideToMove_, 0);
+    EXPECT_EQ(s.game.board.moveCount(), 4);
+    EXPECT_EQ(s.game.board.lastMove(), s.game.moveRecord[3]);
+    EXPECT_EQ(s.game.board.stoneAt(s.game.moveRecord[3]), 1);
+    EXPECT_EQ(s.game.board.sideToMove(), 0);
     // The old game's stone at 0,0 is gone.
-    EXPECT_EQ(s.game.board.cells[0] & 0xC0, 0);
+    EXPECT_EQ(s.game.board.cellByte(0) & 0xC0, 0);
 }
 
 struct DatabaseSession : Session {
@@ -272,7 +272,7 @@ TEST(TurnDriverTest, DatabaseFailureIsReportedAndTheSearchDecides) {
     experienceDatabase.close();  // every later access raises DatabaseError
     const std::string text = s.run("begin\nturn 10,10\nend\n");
     EXPECT_NE(text.find("MESSAGE Chyba databaze!\n"), std::string::npos) << text;
-    EXPECT_EQ(s.game.board.moveCount_, 3);
+    EXPECT_EQ(s.game.board.moveCount(), 3);
     EXPECT_EQ(text.find("ERROR"), std::string::npos) << text;
 }
 

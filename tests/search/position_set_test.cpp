@@ -83,7 +83,7 @@ void expectLineBehindValue(const SetPosition& position, const SetAnswer& answer)
     Board board;
     for (int cell : position.moves) board.makeMove(cell);
     for (int cell : line) {
-        ASSERT_TRUE(cell >= 0 && cell < CellCount && isEmptyByte(board.cells[cell])) << answer.line;
+        ASSERT_TRUE(cell >= 0 && cell < CellCount && board.isEmpty(cell)) << answer.line;
         board.makeMove(cell);
     }
     const int32_t leaf = scorePosition(board);

@@ -42,7 +42,7 @@ TEST(ProofNumbers, ArithmeticTreatsMinusOneAsInfinity) {
 TEST(ProofNode, CreateNodeStampsAndLinks) {
     idCounter = 10;
     auto board = boardAfter({{9, 9}, {10, 10}});
-    const PositionKey k = board->positionKey_;
+    const PositionKey k = board->positionKey();
     ProofNode* root = createNode(nullptr, std::move(board));
     NodeGuard guard{root};
     EXPECT_EQ(root->stamp, 11u);

@@ -72,7 +72,7 @@ protected:
 TEST_F(ProofNumberSearch, RootDecidedByTheAnalysisAnswersAtOnce) {
     const auto moves = {std::pair{7, 9}, {0, 5}, {8, 9}, {0, 6}, {9, 9}, {0, 10}};  // x's open three, x to move
     auto probe = boardAfter(moves);
-    ASSERT_EQ(analyse(*probe, 0), 1);
+    ASSERT_EQ(analyse(*probe), 1);
     const int expected = resultCells[0];
     EXPECT_EQ(search(moves, 5000, int64_t{1} << 40), expected);
     EXPECT_EQ(out.str(), "");

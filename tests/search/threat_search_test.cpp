@@ -18,7 +18,7 @@ void play(Board& board, const std::vector<int>& moves) {
 }
 
 std::vector<int> listedMoves(Board& board) {
-    analyse(board, 0);
+    analyse(board);
     return std::vector<int>(resultCells, resultCells + resultCount);
 }
 
@@ -96,7 +96,7 @@ TEST(ThreatSearchTest, StoneCountsNextTo398AreSearched) {
         play(board, filledBoard(stones));
         std::vector<int> empty;
         for (int c = 0; c < CellCount; ++c)
-            if (isEmptyByte(board.cells[c])) empty.push_back(c);
+            if (board.isEmpty(c)) empty.push_back(c);
         setDeadline(100000);
         nodeCounter = 0;
         int32_t best = -1;
@@ -109,7 +109,7 @@ TEST(ThreatSearchTest, StoneCountsNextTo398AreSearched) {
 TEST(ThreatSearchTest, SideOneSearchesAtMostTwentyCandidatesAndKeepsTheEarlierOfEqualValues) {
     Board board;
     play(board, manyMovesSide1);
-    ASSERT_EQ(board.sideToMove_, 1);
+    ASSERT_EQ(board.sideToMove(), 1);
     const std::vector<int> listed = listedMoves(board);
     ASSERT_GT(listed.size(), 20u);
     int32_t expectedValue = -WinValue;
@@ -130,7 +130,7 @@ TEST(ThreatSearchTest, SideOneSearchesAtMostTwentyCandidatesAndKeepsTheEarlierOf
 TEST(ThreatSearchTest, SideZeroStopsAsSoonAsAValueBeatsTheBound) {
     Board board;
     play(board, manyMovesSide0);
-    ASSERT_EQ(board.sideToMove_, 0);
+    ASSERT_EQ(board.sideToMove(), 0);
     const std::vector<int> listed = listedMoves(board);
     ASSERT_GT(listed.size(), 20u);
     const int32_t first = childValue(board, listed[0]);
@@ -154,7 +154,7 @@ TEST(ThreatSearchTest, SingleCandidateIsPlayedOnTheBoardWithoutSpendingDepth) {
     // o's four on row 9 is closed at 188: the block at 193 is forced.
     Board board;
     play(board, {0, 189, 40, 190, 188, 191, 80, 192});
-    ASSERT_EQ(board.sideToMove_, 1);
+    ASSERT_EQ(board.sideToMove(), 1);
     ASSERT_EQ(listedMoves(board), std::vector<int>({193}));
     const int forced = 193;
     setDeadline(100000);
@@ -162,7 +162,7 @@ TEST(ThreatSearchTest, SingleCandidateIsPlayedOnTheBoardWithoutSpendingDepth) {
     int32_t best = -1;
     search(best, board, 1, -WinValue);
     EXPECT_EQ(best, forced);
-    EXPECT_FALSE(isEmptyByte(board.cells[forced]));
+    EXPECT_FALSE(board.isEmpty(forced));
     // The forced reply was free, so the node after it still spent its one ply on children.
     EXPECT_GT(nodeCounter, 1);
 }
@@ -171,7 +171,7 @@ TEST(ThreatSearchTest, DeeperSearchFindsTheWinOfAnOpenThree) {
     // x has an open three on row 9 and o nothing: two plies more make it a won four.
     Board board;
     play(board, {189, 0, 190, 19, 191, 380});
-    ASSERT_EQ(board.sideToMove_, 1);
+    ASSERT_EQ(board.sideToMove(), 1);
     setDeadline(100000);
     int32_t best = -1;
     EXPECT_EQ(search(best, board, 3, -WinValue), WinValue);
