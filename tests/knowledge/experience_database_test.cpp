@@ -441,4 +441,9 @@ TEST_F(DatabaseFixture, AStorePastTheFileEndIsRefusedAndLeavesNoTrace) {
     untouched(MaxFileBytes);
     db.close();
     EXPECT_NE(head(), before);  // the line of four is linked in
+    ASSERT_TRUE(db.open(path));  // full, not damaged
+    EXPECT_THROW(db.mergeLine({189, 210, 230, 231, 251}, line(0, 5)), DatabaseError);
+    EXPECT_TRUE(db.isFull());
+    EXPECT_EQ(db.damageReport(), "");
+    untouched(MaxFileBytes);
 }
