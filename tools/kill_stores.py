@@ -95,12 +95,15 @@ def kill_imports(exe, folder, rng, kills):
     for _ in range(kills):
         shutil.rmtree(batch, ignore_errors=True)
         os.makedirs(batch)
-        for g in range(150):
+        for g in range(1200):
             write_game(os.path.join(batch, f"g{g:03d}.psq"), rng)
-        engine = subprocess.Popen([exe], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, cwd=folder)
+        engine = subprocess.Popen([exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE, cwd=folder)
         engine.stdin.write(b"db add batch\nend\n")
         engine.stdin.flush()
-        time.sleep(rng.uniform(0.0, 0.25))
+        # An import stores its games some hundreds at a time and reports each
+        # lot when it is written: the kill falls among the later lots.
+        engine.stdout.readline()
+        time.sleep(rng.uniform(0.0, 0.05))
         engine.send_signal(signal.SIGKILL)
         engine.wait()
         orphans = tally.after_kill(exe, folder, rng, orphans)

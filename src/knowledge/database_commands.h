@@ -20,4 +20,5 @@ void createDatabase(ExperienceDatabase& database, const std::string& path);
 
 // Walks the whole tree of the experience file at path, read under a shared
 // lock, and writes the one line of checkReport.
-void checkDatabase(const std::string& path, std::ostream& out);
+// capacity: the records the file may hold, for how full it is.
+void checkDatabase(const std::string& path, std::ostream& out, int64_t capacity = MaxRecords);

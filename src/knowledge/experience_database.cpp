@@ -64,12 +64,18 @@ bool ExperienceDatabase::open(const std::string& path) {
     checkedRecords = 0;
     damaged = false;
     damageReported = false;
+    full = false;
+    cache.clear();
+    cacheActive = false;
+    cacheStamp = 0;
+    snapshotDepth = 0;
+    staging = batchOpen = false;
+    stagedLines.clear();
     // A FIFO or a device under the file's name would block or never end.
     if (platform::fileKind(path) != platform::FileKind::Regular) return false;
     file = std::fopen(path.c_str(), "r+b");
     if (!file) return false;
-    // Unbuffered: a failed write leaves nothing behind in a buffer that a later
-    // seek could still push into the file at the wrong moment, and every read
+    // Unbuffered, and read and written past the stream at offsets: every read
     // sees what other processes wrote.
     std::setvbuf(file, nullptr, _IONBF, 0);
     platform::ignoreFileSizeSignal();
@@ -109,8 +115,66 @@ void ExperienceDatabase::close() {
     const int result = std::fclose(file);
     file = nullptr;
     storeDepth = 0;
+    cache.clear();
+    cacheActive = false;
+    snapshotDepth = 0;
     if (result != 0) throw DatabaseError{};
 }
+
+namespace {
+
+// Beside the experience file: a count of the stores that every store raises
+// under the lock before it writes anything. The same count on the next store
+// of a process means that no other process wrote in between.
+std::string storeStampPath(const std::string& experiencePath) { return experiencePath + ".stamp"; }
+
+std::FILE* openStamp(const std::string& experiencePath, bool create) {
+    const std::string path = storeStampPath(experiencePath);
+    const platform::FileKind kind = platform::fileKind(path);
+    if (kind != platform::FileKind::Regular && !(create && kind == platform::FileKind::Missing)) return nullptr;
+    std::FILE* stamp = std::fopen(path.c_str(), "r+b");
+    if (!stamp && create && kind == platform::FileKind::Missing) stamp = std::fopen(path.c_str(), "w+b");
+    if (stamp) std::setvbuf(stamp, nullptr, _IONBF, 0);
+    return stamp;
+}
+
+uint64_t stampValue(std::FILE* stamp) {
+    uint8_t bytes[8];
+    if (!platform::readAt(stamp, 0, bytes, sizeof bytes)) return 0;
+    uint64_t value = 0;
+    for (int i = 0; i < 8; ++i) value |= uint64_t(bytes[i]) << (8 * i);
+    return value;
+}
+
+bool writeStampValue(std::FILE* stamp, uint64_t value) {
+    uint8_t bytes[8];
+    for (int i = 0; i < 8; ++i) bytes[i] = uint8_t(value >> (8 * i));
+    return platform::writeAt(stamp, 0, bytes, sizeof bytes);
+}
+
+// The stamp as it stands, raised by one; 0 when there is no stamp to raise.
+uint64_t raiseStamp(const std::string& experiencePath, uint64_t& before) {
+    std::FILE* stamp = openStamp(experiencePath, true);
+    before = 0;
+    if (!stamp) return 0;
+    before = stampValue(stamp);
+    uint64_t after = before + 1;
+    if (after == 0) after = 1;
+    if (!writeStampValue(stamp, after)) after = 0;
+    if (std::fclose(stamp) != 0) after = 0;
+    return after;
+}
+
+// 0 when there is no stamp.
+uint64_t peekStamp(const std::string& experiencePath) {
+    std::FILE* stamp = openStamp(experiencePath, false);
+    if (!stamp) return 0;
+    const uint64_t value = stampValue(stamp);
+    std::fclose(stamp);
+    return value;
+}
+
+}  // namespace
 
 NodeRecord emptyTreeRoot() {
     NodeRecord root;
@@ -141,10 +205,14 @@ void ExperienceDatabase::createFile(const std::string& path) {
     }
     uint8_t bytes[RecordSize];
     encodeRecord(emptyTreeRoot(), bytes);
-    const bool written = platform::truncateFile(fresh, 0) && std::fseek(fresh, 0, SEEK_SET) == 0 &&
-                         std::fwrite(bytes, 1, RecordSize, fresh) == RecordSize && std::fflush(fresh) == 0;
-    // A store of the old tree must not be finished in the new one.
-    if (written) std::remove(pendingStorePath(path).c_str());
+    const bool written = platform::truncateFile(fresh, 0) && platform::writeAt(fresh, 0, bytes, RecordSize);
+    // A store of the old tree must not be finished in the new one, and no
+    // process may go on trusting what it knew of the old one.
+    if (written) {
+        std::remove(pendingStorePath(path).c_str());
+        uint64_t before = 0;
+        raiseStamp(path, before);
+    }
     platform::unlockFile(fresh);
     const bool closed = std::fclose(fresh) == 0;
     if (!written || !closed) throw DatabaseError{};
@@ -155,19 +223,23 @@ void ExperienceDatabase::requireOpen() const {
     if (!file) throw DatabaseError{};
 }
 
+// In a store or a snapshot the cache knows every record there is.
 void ExperienceDatabase::readFileSize() {
     requireOpen();
-    if (std::fseek(file, 0, SEEK_END) != 0) throw DatabaseError{};
-    const long size = std::ftell(file);
+    if (!cacheActive) readFileSizeNow();
+}
+
+void ExperienceDatabase::readFileSizeNow() {
+    const int64_t size = platform::fileSize(file);
     if (size < 0) throw DatabaseError{};
     // Offsets are 32-bit: whatever lies past their reach is no part of the tree.
-    const int64_t reach = int64_t(INT32_MAX / RecordSize) * RecordSize;
-    records = int32_t(std::min<int64_t>(size, reach) / RecordSize);
-    tornBytes = size < reach ? size % RecordSize : 0;
+    records = int32_t(std::min<int64_t>(size, MaxFileBytes) / RecordSize);
+    tornBytes = size < MaxFileBytes ? size % RecordSize : 0;
 }
 
 bool ExperienceDatabase::beyondRecords(int64_t count) {
     if (count < records) return false;
+    if (cacheActive) return true;
     readFileSize();  // another process may have appended since the last look
     return count >= records;
 }
@@ -184,59 +256,84 @@ void ExperienceDatabase::checkLink(int32_t offset) {
 NodeRecord ExperienceDatabase::readRecord(int32_t offset) {
     requireOpen();
     checkLink(offset);
+    if (cacheActive) return decodeRecord(cache.record(file, offset / RecordSize));
     uint8_t bytes[RecordSize];
-    if (std::fseek(file, offset, SEEK_SET) != 0) throw DatabaseError{};
-    if (std::fread(bytes, 1, RecordSize, file) != RecordSize) throw DatabaseError{};
+    if (!platform::readAt(file, offset, bytes, RecordSize)) throw DatabaseError{};
     return decodeRecord(bytes);
 }
 
+// Writes happen only in a store, through the cache.
 void ExperienceDatabase::writeRecord(int32_t offset, const NodeRecord& record) {
     requireOpen();
     checkLink(offset);
+    if (!cacheActive || storeDepth == 0) throw DatabaseError{};
     uint8_t bytes[RecordSize];
     encodeRecord(record, bytes);
-    if (std::fseek(file, offset, SEEK_SET) != 0) throw DatabaseError{};
-    if (std::fwrite(bytes, 1, RecordSize, file) != RecordSize) throw DatabaseError{};
+    cache.change(file, offset / RecordSize, bytes);
+    if (!staging) writeStaged();
 }
 
 int32_t ExperienceDatabase::appendRecord(const NodeRecord& record) {
     requireOpen();
-    if (std::fseek(file, 0, SEEK_END) != 0) throw DatabaseError{};
-    const long end = std::ftell(file);
-    // A torn last record or a file past the reach of 32-bit links takes no more.
-    if (end < 0 || end % RecordSize != 0 || end > long(INT32_MAX) - RecordSize) throw DatabaseError{};
-    uint8_t bytes[RecordSize];
-    encodeRecord(record, bytes);
-    const bool written = std::fwrite(bytes, 1, RecordSize, file) == RecordSize && std::fflush(file) == 0;
-    if (!written) {
-        // A write that stopped short (a full disk, a file-size limit) is cut
-        // away at once; if that fails too, the next store cuts it.
-        std::clearerr(file);
-        platform::truncateFile(file, end);
+    if (!cacheActive || storeDepth == 0) throw DatabaseError{};
+    // A file at the reach of 32-bit links (or at the size limit of a line
+    // being worked out) takes no more.
+    if (cache.records() >= std::min(MaxRecords, appendLimit)) {
+        appendLimitReached = true;
         throw DatabaseError{};
     }
-    records = int32_t(end / RecordSize) + 1;
-    tornBytes = 0;
-    return int32_t(end);
+    uint8_t bytes[RecordSize];
+    encodeRecord(record, bytes);
+    const int32_t index = cache.append(file, bytes);
+    records = cache.records();
+    if (!staging) writeStaged();
+    return index * RecordSize;
 }
 
-void ExperienceDatabase::flushFile() {
-    requireOpen();
-    if (std::fflush(file) != 0) throw DatabaseError{};
+void ExperienceDatabase::writeStaged() {
+    try {
+        cache.writeChanges(file);
+    } catch (...) {
+        forgetCache();
+        throw;
+    }
+}
+
+// After a failed write the file, not the cache, says what is there.
+void ExperienceDatabase::forgetCache() {
+    cache.clear();
+    cacheStamp = 0;
+    stagedLines.clear();
+    if (!cacheActive) return;
+    const int64_t size = platform::fileSize(file);
+    records = size < 0 ? 0 : int32_t(std::min<int64_t>(size, MaxFileBytes) / RecordSize);
+    tornBytes = 0;
+    cache.setFileRecords(records);
 }
 
 template <class Visit>
 void ExperienceDatabase::walkChildren(Visit visit) {
     // Another process may have given the node its first child since it was read.
     current = readRecord(currentOffset);
+    const int32_t node = currentOffset / RecordSize;
+    // A long chain walked before (and not changed since) is read from its
+    // list: its records are then read side by side instead of one after another.
+    if (const std::vector<int32_t>* chain = cacheActive ? cache.chainOf(node) : nullptr) {
+        for (const int32_t index : *chain)
+            if (visit(index * RecordSize, decodeRecord(cache.record(file, index)))) return;
+        return;
+    }
+    std::vector<int32_t> walked;
     int32_t offset = current.firstChild;
     for (int32_t steps = 0; offset != NoRecord; ++steps) {
         if (offset == currentOffset || beyondRecords(steps)) throw DatabaseError{};  // a cycle
         const NodeRecord child = readRecord(offset);
         if (child.parent != currentOffset) throw DatabaseError{};
+        if (cacheActive) walked.push_back(offset / RecordSize);
         if (visit(offset, child)) return;
         offset = child.nextSibling;
     }
+    if (cacheActive) cache.keepChain(node, std::move(walked));
 }
 
 // A read without the lock can meet a record while another process rewrites
@@ -245,7 +342,7 @@ void ExperienceDatabase::walkChildren(Visit visit) {
 // if the writer takes too long, once more without it).
 template <class Read>
 auto ExperienceDatabase::readSteadily(Read read) {
-    if (storeDepth > 0) return read();  // the store's own lock keeps writers out
+    if (storeDepth > 0 || cacheActive) return read();  // the store's own lock keeps writers out
     try {
         return read();
     } catch (const DatabaseError&) {
@@ -411,22 +508,20 @@ bool ExperienceDatabase::findOrAppendChild(int move, const NodeStats& stats) {
     if (move < 0 || move >= CellCount) throw DatabaseError{};
     const StoreLock lock(*this, OfflineStoreWaitMs);
     if (!lock.ready()) throw DatabaseError{};
-    current = readRecord(currentOffset);  // what it was before the lock is no guide
+    // The walk reads the node again: what it was before the lock is no guide.
     int32_t previous = currentOffset;
-    int32_t offset = current.firstChild;
-    for (int32_t steps = 0; offset != NoRecord; ++steps) {
-        if (offset == currentOffset || beyondRecords(steps)) throw DatabaseError{};
-        flushFile();
-        const NodeRecord child = readRecord(offset);
-        if (child.parent != currentOffset) throw DatabaseError{};
-        if (child.move == move) {
-            current = child;
-            currentOffset = offset;
-            return true;
+    bool found = false;
+    walkChildren([&](int32_t offset, const NodeRecord& child) {
+        if (child.move != move) {
+            previous = offset;
+            return false;
         }
-        previous = offset;
-        offset = child.nextSibling;
-    }
+        current = child;
+        currentOffset = offset;
+        found = true;
+        return true;
+    });
+    if (found) return true;
     NodeRecord fresh;
     fresh.move = int16_t(move);
     fresh.parent = currentOffset;
@@ -441,7 +536,6 @@ bool ExperienceDatabase::findOrAppendChild(int move, const NodeStats& stats) {
     writeRecord(currentOffset, current);
     current = fresh;
     currentOffset = at;
-    flushFile();
     return false;
 }
 
@@ -476,39 +570,94 @@ bool validLine(const std::vector<int32_t>& moves, const std::vector<NodeStats>& 
     return std::all_of(moves.begin(), moves.end(), [](int32_t move) { return move >= 0 && move < CellCount; });
 }
 
-// The pending-store file: a header record (nextSibling the line's length,
-// firstChild PendingMagic) and one record per move holding its move and stats.
-constexpr int32_t PendingMagic = 0x76726154;
 constexpr size_t PendingMaxMoves = 1024;
+constexpr size_t PendingMaxBytes = size_t(64) << 20;
 
 }  // namespace
 
-std::string pendingStorePath(const std::string& experiencePath) { return experiencePath + ".pending"; }
-
 void ExperienceDatabase::mergeLine(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats) {
     requireOpen();
-    if (!validLine(moves, stats)) throw DatabaseError{};
-    refusedForSize = false;
+    if (!validLine(moves, stats) || moves.size() > PendingMaxMoves) throw DatabaseError{};
     const StoreLock lock(*this, OfflineStoreWaitMs);
     if (!lock.ready()) throw DatabaseError{};
-    refusePastSizeLimit(moves.size());
-    markPendingStore(moves, stats);
-    storeLine(moves, stats);
+    stageLine(moves, stats);
+    if (!batchOpen) commitLines();
+}
+
+// Works the line out in the cache; a line that fails there, or would take
+// the file past `limit` records (false), leaves the cache and the cursor as
+// they were.
+bool ExperienceDatabase::stageWithin(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats,
+                                     int32_t limit) {
+    const NodeRecord cursor = current;
+    const int32_t cursorOffset = currentOffset;
+    const RecordCache::Mark before = cache.mark();
+    staging = true;
+    appendLimit = limit;
+    appendLimitReached = false;
+    try {
+        storeLine(moves, stats);
+    } catch (...) {
+        staging = false;
+        appendLimit = MaxRecords;
+        cache.rollBack(before);
+        records = cache.records();
+        current = cursor;
+        currentOffset = cursorOffset;
+        if (appendLimitReached) return false;
+        throw;
+    }
+    staging = false;
+    appendLimit = MaxRecords;
+    cache.keepChanges();
+    return true;
+}
+
+void ExperienceDatabase::stageLine(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats) {
+    if (full || !stageWithin(moves, stats, recordLimit())) {
+        full = true;
+        throw DatabaseError{};
+    }
+    if (!batchOpen) stagedLines.clear();
+    stagedLines.push_back({moves, stats});
+}
+
+// The marker first, then the records; a line that changed nothing needs neither.
+void ExperienceDatabase::commitLines() {
+    if (!cache.hasChanges()) {
+        stagedLines.clear();
+        return;
+    }
+    try {
+        markPendingLines(stagedLines);
+    } catch (...) {
+        forgetCache();
+        throw;
+    }
+    stagedLines.clear();
+    writeStaged();
     removePendingStore();
 }
 
-// Counted as if every move of the line were new: the size is known before
-// anything is read or written.
-void ExperienceDatabase::refusePastSizeLimit(size_t moves) {
-    if (sizeLimit <= 0 || (int64_t(records) + int64_t(moves)) * RecordSize <= sizeLimit) return;
-    refusedForSize = true;
-    throw DatabaseError{};
+ExperienceDatabase::StoreBatch::StoreBatch(ExperienceDatabase& db, int32_t waitMs) : lock(db, waitMs) {
+    if (!lock.ready()) return;
+    db.batchOpen = true;
+    db.stagedLines.clear();
 }
 
-std::string ExperienceDatabase::sizeLimitReport() const {
-    if (!refusedForSize) return "";
-    return "MESSAGE The experience file " + filePath + " would pass its cap of " + std::to_string(sizeLimit) +
-           " bytes: the game is not stored, and nothing more is learned in this run";
+ExperienceDatabase::StoreBatch::~StoreBatch() {
+    if (!lock.ready()) return;
+    ExperienceDatabase& db = lock.database;
+    db.batchOpen = false;
+    if (db.cache.hasChanges()) db.forgetCache();
+    db.stagedLines.clear();
+}
+
+void ExperienceDatabase::StoreBatch::commit() {
+    if (!lock.ready()) throw DatabaseError{};
+    ExperienceDatabase& db = lock.database;
+    db.requireOpen();
+    db.commitLines();
 }
 
 void ExperienceDatabase::storeLine(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats) {
@@ -551,10 +700,14 @@ ExperienceDatabase::StoreStart ExperienceDatabase::beginStore(int32_t waitMs) {
         return StoreStart::Ready;
     }
     if (damaged) return StoreStart::Damaged;
+    if (full) return StoreStart::Full;
     if (!platform::lockFile(file, platform::LockMode::Exclusive, waitMs)) return StoreStart::Busy;
     storeDepth = 1;
     try {
-        readFileSize();
+        readFileSizeNow();
+        if (!trustCacheAndCount() || tornBytes > 0) cache.clear();
+        cache.setFileRecords(records);
+        cacheActive = true;
         if (records < checkedRecords) checkedRecords = 0;  // cut or created anew since: check it all
         if (!linksSoundFrom(checkedRecords)) {
             damaged = true;
@@ -575,51 +728,138 @@ ExperienceDatabase::StoreStart ExperienceDatabase::beginStore(int32_t waitMs) {
     return StoreStart::Ready;
 }
 
+// Raises the stamp; true when what the cache holds is still the file: the
+// stamp is the one this process left, and the size what it wrote.
+bool ExperienceDatabase::trustCacheAndCount() {
+    uint64_t seen = 0;
+    const uint64_t raised = raiseStamp(filePath, seen);
+    const bool trusted = cacheStamp != 0 && seen == cacheStamp && cache.fileRecords() == records;
+    cacheStamp = raised;
+    return trusted;
+}
+
 void ExperienceDatabase::endStore() {
     if (storeDepth == 0 || --storeDepth > 0) return;
+    cacheActive = snapshotDepth > 0;
+    staging = false;
+    // Changes never written belong to a store that failed.
+    if (cache.hasChanges()) {
+        cache.clear();
+        cacheStamp = 0;
+    }
+    stagedLines.clear();
+    trimCache();
     if (!file) return;
-    std::fflush(file);
     platform::unlockFile(file);
 }
 
-// Reads the file in large blocks: the first store of a process reads it all.
+void ExperienceDatabase::trimCache() {
+    if (cacheActive || cache.bytesHeld() <= cacheBudget) return;
+    cache.clear();
+    cacheStamp = 0;
+}
+
+// Reads the file in large blocks and looks at the three links of each record
+// where they lie: the first store of a process reads it all.
 bool ExperienceDatabase::linksSoundFrom(int32_t first) {
     if (records == 0) return false;
-    constexpr int32_t Block = 1024;
-    std::vector<uint8_t> bytes(size_t(Block) * RecordSize);
+    constexpr int32_t Block = 1 << 14;
+    std::vector<uint8_t> bytes(size_t(std::min(Block, records - first)) * RecordSize);
+    const uint32_t end = uint32_t(records) * RecordSize;
     for (int32_t at = first; at < records; at += Block) {
         const int32_t count = std::min(Block, records - at);
-        if (std::fseek(file, long(at) * RecordSize, SEEK_SET) != 0) throw DatabaseError{};
-        if (std::fread(bytes.data(), RecordSize, size_t(count), file) != size_t(count)) throw DatabaseError{};
-        for (int32_t i = 0; i < count; ++i)
-            if (!linksAreValid(decodeRecord(bytes.data() + size_t(i) * RecordSize), records)) return false;
+        // A hole in the file reads as records of zeros, whose links all name the root.
+        const int64_t data = platform::dataFrom(file, int64_t(at) * RecordSize);
+        if (data < 0) break;
+        if (data >= int64_t(at + count) * RecordSize) continue;
+        if (!platform::readAt(file, int64_t(at) * RecordSize, bytes.data(), size_t(count) * RecordSize))
+            throw DatabaseError{};
+        for (int32_t i = 0; i < count; ++i) {
+            const uint8_t* r = bytes.data() + size_t(i) * RecordSize;
+            for (int field = 4; field < 16; field += 4) {
+                const uint32_t link = uint32_t(r[field]) | uint32_t(r[field + 1]) << 8 |
+                                      uint32_t(r[field + 2]) << 16 | uint32_t(r[field + 3]) << 24;
+                if (link != uint32_t(NoRecord) && (link >= end || link % RecordSize != 0)) return false;
+            }
+        }
     }
     return true;
+}
+
+void ExperienceDatabase::beginSnapshot() {
+    requireOpen();
+    if (snapshotDepth++ > 0 || cacheActive) return;
+    // Read without a lock, then make sure that no store came in between; a
+    // file that keeps changing (or has no stamp) is read under a shared lock.
+    const auto look = [&](uint64_t& stamp, int64_t& size) {
+        if (!platform::lockFile(file, platform::LockMode::Shared, OfflineStoreWaitMs)) return false;
+        stamp = peekStamp(filePath);
+        size = platform::fileSize(file);
+        platform::unlockFile(file);
+        return stamp != 0 && size >= 0;
+    };
+    const auto load = [&](int64_t size) {
+        cache.clear();
+        cache.setFileRecords(int32_t(std::min<int64_t>(size, MaxFileBytes) / RecordSize));
+        cache.loadAll(file);
+    };
+    try {
+        constexpr int Attempts = 3;
+        bool consistent = false;
+        for (int attempt = 0; attempt < Attempts && !consistent; ++attempt) {
+            uint64_t before = 0, after = 0;
+            int64_t size = 0, sizeAfter = 0;
+            if (!look(before, size)) break;
+            load(size);
+            consistent = look(after, sizeAfter) && after == before && sizeAfter == size;
+        }
+        if (!consistent) {
+            const bool locked = platform::lockFile(file, platform::LockMode::Shared, OfflineStoreWaitMs);
+            try {
+                const int64_t size = platform::fileSize(file);
+                if (size < 0) throw DatabaseError{};
+                load(size);
+            } catch (...) {
+                if (locked) platform::unlockFile(file);
+                throw;
+            }
+            if (locked) platform::unlockFile(file);
+        }
+    } catch (...) {
+        snapshotDepth = 0;
+        cache.clear();
+        throw;
+    }
+    cacheStamp = 0;
+    records = cache.records();
+    cacheActive = true;
+}
+
+void ExperienceDatabase::endSnapshot() {
+    if (snapshotDepth == 0 || --snapshotDepth > 0 || storeDepth > 0) return;
+    cacheActive = false;
+    cache.clear();  // the memory of a whole file is given back
+    cacheStamp = 0;
 }
 
 void ExperienceDatabase::markPendingStore(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats) {
     requireOpen();
     if (!validLine(moves, stats) || moves.size() > PendingMaxMoves) throw DatabaseError{};
+    markPendingLines({{moves, stats}});
+}
+
+void ExperienceDatabase::markPendingLines(const std::vector<PendingLine>& lines) {
     const std::string path = pendingStorePath(filePath);
     const platform::FileKind kind = platform::fileKind(path);
     if (kind != platform::FileKind::Regular && kind != platform::FileKind::Missing) throw DatabaseError{};
-    std::vector<uint8_t> bytes((moves.size() + 1) * RecordSize);
-    NodeRecord header;
-    header.nextSibling = int32_t(moves.size());
-    header.firstChild = PendingMagic;
-    encodeRecord(header, bytes.data());
-    for (size_t i = 0; i < moves.size(); ++i) {
-        NodeRecord r;
-        r.move = int16_t(moves[i]);
-        r.stats = stats[i];
-        encodeRecord(r, bytes.data() + (i + 1) * RecordSize);
-    }
+    const std::vector<uint8_t> bytes = encodePendingLines(lines);
     std::FILE* marker = std::fopen(path.c_str(), "wb");
     if (!marker) throw DatabaseError{};
+    std::setvbuf(marker, nullptr, _IONBF, 0);
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), marker) == bytes.size();
     const bool closed = std::fclose(marker) == 0;
     if (!written || !closed) {
-        // Nothing of the line is stored yet: no marker is better than a torn one.
+        // Nothing of the lines is stored yet: no marker is better than a torn one.
         removePendingStore();
         throw DatabaseError{};
     }
@@ -627,30 +867,37 @@ void ExperienceDatabase::markPendingStore(const std::vector<int32_t>& moves, con
 
 void ExperienceDatabase::removePendingStore() { std::remove(pendingStorePath(filePath).c_str()); }
 
-// A marker that does not hold a whole line was cut short before its store
-// wrote anything, and is dropped.
+// A marker that does not hold whole lines was cut short before its store
+// wrote anything, and is dropped; so are lines that no longer fit the file.
 void ExperienceDatabase::finishPendingStore() {
     const std::string path = pendingStorePath(filePath);
     if (platform::fileKind(path) != platform::FileKind::Regular) return;
     std::FILE* marker = std::fopen(path.c_str(), "rb");
     if (!marker) return;
-    std::vector<uint8_t> bytes((PendingMaxMoves + 2) * RecordSize);
-    const size_t size = std::fread(bytes.data(), 1, bytes.size(), marker);
+    std::vector<uint8_t> bytes;
+    uint8_t block[1 << 14];
+    for (size_t n; bytes.size() <= PendingMaxBytes && (n = std::fread(block, 1, sizeof block, marker)) > 0;)
+        bytes.insert(bytes.end(), block, block + n);
     std::fclose(marker);
-    std::vector<int32_t> moves;
-    std::vector<NodeStats> stats;
-    if (size >= 2 * RecordSize && size % RecordSize == 0) {
-        const NodeRecord header = decodeRecord(bytes.data());
-        if (header.firstChild == PendingMagic && size_t(header.nextSibling) == size / RecordSize - 1) {
-            for (size_t i = 1; i < size / RecordSize; ++i) {
-                const NodeRecord r = decodeRecord(bytes.data() + i * RecordSize);
-                moves.push_back(r.move);
-                stats.push_back(r.stats);
-            }
-        }
-    }
-    if (validLine(moves, stats)) storeLine(moves, stats);
+    // Each line was refused, or stored with nothing more than it needed, if it
+    // did not fit when it began: a line that does not fit now was never begun.
+    for (const PendingLine& line : decodePendingLines(bytes))
+        if (validLine(line.moves, line.stats)) stageWithin(line.moves, line.stats, MaxRecords);
+    writeStaged();
     removePendingStore();
+}
+
+void ExperienceDatabase::setSizeLimit(int64_t bytes) {
+    sizeCap = bytes > 0 && bytes < MaxFileBytes ? bytes / RecordSize * RecordSize : 0;
+}
+
+std::string ExperienceDatabase::sizeLimitReport() const {
+    if (!full) return "";
+    if (sizeCap > 0)
+        return "MESSAGE The experience file " + filePath + " would pass its cap of " + std::to_string(sizeCap) +
+               " bytes: the game is not stored, and nothing more is learned in this run";
+    return "MESSAGE The experience file " + filePath + " is full (" + std::to_string(records) + " of " +
+           std::to_string(MaxRecords) + " records): nothing more is stored into it";
 }
 
 std::string ExperienceDatabase::damageReport() {

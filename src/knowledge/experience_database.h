@@ -1,4 +1,5 @@
 #pragma once
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <ostream>
@@ -7,6 +8,8 @@
 
 #include "knowledge/database_error.h"
 #include "knowledge/node_record.h"
+#include "knowledge/pending_store.h"
+#include "knowledge/record_cache.h"
 #include "knowledge/symmetry_frame.h"
 
 constexpr const char* ExperienceFilePath = "tarvo/experience.bin";
@@ -17,9 +20,10 @@ constexpr int32_t OfflineStoreWaitMs = 5000;
 // writer before it reads again; it happens during turns.
 constexpr int32_t ReadRetryWaitMs = 50;
 
-// Beside the experience file while a store runs: the line being stored, so
-// that a store cut short is finished by the next one.
-std::string pendingStorePath(const std::string& experiencePath);
+// Links are signed 32-bit byte offsets: the last record a file can hold
+// starts below 2 GiB.
+constexpr int32_t MaxRecords = INT32_MAX / RecordSize;
+constexpr int64_t MaxFileBytes = int64_t{MaxRecords} * RecordSize;
 
 // A child of the current node, with the games stored below it: the lines
 // that end in its subtree, by the outcome class of their last node.
@@ -38,19 +42,22 @@ public:
     virtual bool prepareGame(std::vector<int32_t>& moves);
 };
 
-// The experience file, read and written one 48-byte record at a time through
-// one update-mode stream, with a cursor on one node and the frame of the game
-// being followed. Every failure raises DatabaseError; links read from the
-// file are checked before they are followed, so a damaged file cannot make a
-// walk leave the file or go round for ever.
+// The experience file, read one 48-byte record at a time, with a cursor on one
+// node and the frame of the game being followed. Every failure raises
+// DatabaseError; links read from the file are checked before they are
+// followed, so a damaged file cannot make a walk leave the file or go round
+// for ever.
 //
 // Several processes may use one file. A store holds an exclusive lock on it
-// from start to end; reads take no lock but never trust a copy: the current
-// record is read again before its children are walked, a link past the known
-// end makes the size be read again, and a read that fails is made again under
-// a shared lock. A store writes every new record whole before it links it, so
-// a reader (or a process killed at any moment) only ever meets records that
-// are whole or unlinked.
+// from start to end; reads outside a store take no lock but never trust a
+// copy: the current record is read again before its children are walked, a
+// link past the known end makes the size be read again, and a read that fails
+// is made again under a shared lock. A store works in a RecordCache and writes
+// its changes together at its end, every new record whole before it is
+// linked, so a reader (or a process killed at any moment) only ever meets
+// records that are whole or unlinked. The cache outlives the lock only while
+// the stamp file beside the experience file (which every store counts up
+// before it writes) and the file's size say that no other store came between.
 class ExperienceDatabase : public GameStore {
 public:
     struct StartUp {};
@@ -59,6 +66,7 @@ public:
         Ready,    // the lock is held and the file may be written
         Busy,     // another process kept its lock for the whole wait
         Damaged,  // a link points outside the file: this process never writes it
+        Full,     // a store was refused for the size limit: nothing more is stored in this run
     };
 
     // Holds the store lock for one scope; scopes nest within one process.
@@ -72,6 +80,49 @@ public:
             if (state == StoreStart::Ready) database.endStore();
         }
         bool ready() const { return state == StoreStart::Ready; }
+    };
+
+    // Many lines under one hold of the lock (an import): mergeLine only works
+    // them out in memory until commit writes them all, with one marker. A
+    // batch that is not committed is forgotten.
+    struct StoreBatch {
+        StoreLock lock;
+        StoreBatch(ExperienceDatabase& db, int32_t waitMs);
+        StoreBatch(const StoreBatch&) = delete;
+        StoreBatch& operator=(const StoreBatch&) = delete;
+        ~StoreBatch();
+        bool ready() const { return lock.ready(); }
+        void commit();  // DatabaseError: then none of the lines counts as stored
+    };
+
+    // Keeps what the stores of a long run of them (an import) read, however
+    // much that is, until the scope ends; otherwise a store keeps no more
+    // than CacheBudget bytes of the file in memory after it.
+    struct CacheScope {
+        ExperienceDatabase& database;
+        size_t budget;
+        explicit CacheScope(ExperienceDatabase& db) : database(db), budget(db.cacheBudget) {
+            db.cacheBudget = SIZE_MAX;
+            db.cache.readAheadWhenBusy(true);
+        }
+        CacheScope(const CacheScope&) = delete;
+        CacheScope& operator=(const CacheScope&) = delete;
+        ~CacheScope() {
+            database.cacheBudget = budget;
+            database.cache.readAheadWhenBusy(false);
+            database.trimCache();
+        }
+    };
+    static constexpr size_t CacheBudget = size_t(16) << 20;
+
+    // The whole file read once into memory, consistent (no store came in
+    // between), for a walk of the whole tree; reads are served from it.
+    struct ReadSnapshot {
+        ExperienceDatabase& database;
+        explicit ReadSnapshot(ExperienceDatabase& db) : database(db) { db.beginSnapshot(); }
+        ReadSnapshot(const ReadSnapshot&) = delete;
+        ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+        ~ReadSnapshot() { database.endSnapshot(); }
     };
 
     ExperienceDatabase() = default;
@@ -113,10 +164,14 @@ public:
     void markPendingStore(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats);
     // One "MESSAGE " line naming the file, for the first refusal only; empty after that.
     std::string damageReport();
-    // A store that could take the file past this many bytes is refused whole,
-    // before anything of it is written; 0 sets no cap.
-    void setSizeLimit(int64_t bytes) { sizeLimit = bytes; }
-    // One "MESSAGE " line when the last mergeLine was refused for the cap, else empty.
+    // A store that would take the file past this many bytes (past its end,
+    // MaxFileBytes, when 0) is refused whole, before anything of it is
+    // written, and so is every store after it in this run.
+    void setSizeLimit(int64_t bytes);
+    int32_t recordLimit() const { return sizeCap > 0 ? int32_t(sizeCap / RecordSize) : MaxRecords; }
+    bool isFull() const { return full; }
+    // The one "MESSAGE " line of every store refused for the size limit; empty
+    // while none was.
     std::string sizeLimitReport() const;
 
     bool prepareGame(std::vector<int32_t>& moves) override;
@@ -140,23 +195,43 @@ private:
     int32_t checkedRecords = 0;  // the records whose links a store has checked
     bool damaged = false;
     bool damageReported = false;
-    int64_t sizeLimit = 0;
-    bool refusedForSize = false;
+    bool full = false;
+    int64_t sizeCap = 0;  // bytes; 0: none below the file's end
+
+    RecordCache cache;
+    size_t cacheBudget = CacheBudget;
+    bool cacheActive = false;  // reads and writes go through the cache: in a store or a snapshot
+    uint64_t cacheStamp = 0;   // the stamp this process wrote at its last store; 0 for none
+    int snapshotDepth = 0;
+    bool staging = false;      // changes wait in the cache until the store writes them
+    bool batchOpen = false;
+    int32_t appendLimit = MaxRecords;  // for the line being worked out
+    bool appendLimitReached = false;
+    std::vector<PendingLine> stagedLines;
 
     void requireOpen() const;
     void readFileSize();
+    void readFileSizeNow();
     bool beyondRecords(int64_t count);
     void checkLink(int32_t offset);
     bool linksSoundFrom(int32_t first);
     void checkLinksAtStart();
-    void refusePastSizeLimit(size_t moves);
+    bool trustCacheAndCount();
+    void forgetCache();
+    void trimCache();
+    void beginSnapshot();
+    void endSnapshot();
+    bool stageWithin(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats, int32_t limit);
+    void stageLine(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats);
+    void commitLines();
+    void writeStaged();
+    void markPendingLines(const std::vector<PendingLine>& lines);
     void storeLine(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats);
     void finishPendingStore();
     void removePendingStore();
     NodeRecord readRecord(int32_t offset);
     void writeRecord(int32_t offset, const NodeRecord& record);
     int32_t appendRecord(const NodeRecord& record);
-    void flushFile();
     template <class Visit>
     void walkChildren(Visit visit);
     template <class Read>

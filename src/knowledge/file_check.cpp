@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 
 bool linkIsValid(int32_t link, int64_t records) {
     return link == NoRecord || (link >= 0 && link % RecordSize == 0 && link / RecordSize < records);
@@ -125,6 +126,15 @@ std::string checkReport(const std::string& path, const FileCheck& check) {
     std::string line = std::string(check.sound() ? "MESSAGE" : "ERROR") + " db check: " + path + ": " +
                        std::to_string(check.records) + " records, " + std::to_string(check.reachable) +
                        " reachable, " + std::to_string(check.records - check.reachable) + " orphans";
+    if (check.capacity > 0) {
+        // Hundredths of a percent, cut rather than rounded: 100.00% only when full.
+        const int64_t hundredths = check.records * 10000 / check.capacity;
+        char percent[32];
+        std::snprintf(percent, sizeof percent, "%lld.%02lld%%", static_cast<long long>(hundredths / 100),
+                      static_cast<long long>(hundredths % 100));
+        line += std::string(", ") + percent + " full (room for " +
+                std::to_string(std::max<int64_t>(0, check.capacity - check.records)) + " more records)";
+    }
     if (check.tornBytes > 0)
         line += ", " + std::to_string(check.tornBytes) + " bytes of a torn record at the end";
     if (check.storePending) line += ", an interrupted store that the next store completes";

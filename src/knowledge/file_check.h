@@ -16,6 +16,7 @@ struct FileCheck {
     int64_t records = 0;    // whole records
     int64_t reachable = 0;  // records reached from the root
     int64_t tornBytes = 0;  // bytes of a partly written record at the end
+    int64_t capacity = 0;   // the records the file may hold; 0: not told
     bool storePending = false;
     int64_t faultCount = 0;
     std::vector<std::string> faults;  // the first few, in words
@@ -31,6 +32,7 @@ struct FileCheck {
 // counts itself once if its class is 0 (whole) or 2 (cut).
 FileCheck checkTree(const std::vector<NodeRecord>& records);
 
-// One line: "MESSAGE db check: PATH: N records, R reachable, O orphans: sound"
-// or the same beginning with "ERROR " and ": K faults: first; second; ...".
+// One line: "MESSAGE db check: PATH: N records, R reachable, O orphans,
+// P% full (room for M more records): sound" or the same beginning with
+// "ERROR " and ": K faults: first; second; ...".
 std::string checkReport(const std::string& path, const FileCheck& check);

@@ -20,6 +20,13 @@ constexpr NodeStats makeTemplate(int outcome, int proof, int disproof) {
 
 constexpr int HeaderLineLength = 254;  // fgets size: 253 characters per read
 
+// A buffer of our own spares the system call that would size one: an import
+// reads many small records.
+struct RecordBuffer {
+    char bytes[4096];
+    explicit RecordBuffer(std::FILE* file) { std::setvbuf(file, bytes, _IOFBF, sizeof bytes); }
+};
+
 // Reads the rest of the file as "%d,%d,%d" triples until one is incomplete.
 class TripleScanner {
 public:
@@ -78,6 +85,7 @@ bool readRecGame(const std::string& path, std::vector<int32_t>& moves) {
     moves.clear();
     std::FILE* file = std::fopen(path.c_str(), "r");
     if (!file) return false;
+    RecordBuffer buffer(file);
     char line[HeaderLineLength];
     if (!std::fgets(line, sizeof line, file) || !std::fgets(line, sizeof line, file)) {
         std::fclose(file);
@@ -92,6 +100,7 @@ bool readPsqGame(const std::string& path, std::vector<int32_t>& moves) {
     moves.clear();
     std::FILE* file = std::fopen(path.c_str(), "r");
     if (!file) return false;
+    RecordBuffer buffer(file);
     char line[HeaderLineLength];
     if (!std::fgets(line, sizeof line, file) || std::string(line).find("20x20") == std::string::npos) {
         std::fclose(file);
@@ -135,30 +144,45 @@ int judgeGame(std::vector<int32_t>& moves) {
     }
 }
 
-bool saveGame(ExperienceDatabase& database, std::vector<int32_t>& moves, int value, std::ostream& out) {
+Preparation prepareSave(ExperienceDatabase& database, std::vector<int32_t>& moves, int value,
+                        std::vector<NodeStats>& stats, int& index) {
     const size_t n = moves.size();
     try {
-        if (!database.prepareGame(moves)) {
-            out << "MESSAGE Saving to DB failed." << std::endl;
-            return false;
-        }
+        if (!database.prepareGame(moves)) return Preparation::Refused;
         const bool whole = moves.size() == n;
-        const int index = whole ? (value == SecondPlayerWins ? 3 : 0) : (value == SecondPlayerWins ? 2 : 1);
-        std::vector<NodeStats> stats(moves.size(), statsTemplates[index]);
+        index = whole ? (value == SecondPlayerWins ? 3 : 0) : (value == SecondPlayerWins ? 2 : 1);
+        stats.assign(moves.size(), statsTemplates[index]);
         for (size_t i = 0; i < stats.size(); ++i) stats[i].ply = wrapPly(int32_t(i));
-        database.mergeLine(moves, stats);
-        out << "MESSAGE Saved to DB. (" << index << ")" << std::endl;
-        return true;
+        return Preparation::Ready;
     } catch (...) {
-        const std::string full = database.sizeLimitReport();
-        if (!full.empty()) {
-            out << full << std::endl;
-            return false;
-        }
-        // A damaged file is named once; every refused game still says it failed.
-        const std::string damage = database.damageReport();
-        if (!damage.empty()) out << damage << std::endl;
-        out << "MESSAGE Saving to DB failed." << std::endl;
-        return false;
+        return Preparation::Failed;
     }
+}
+
+std::string refusalReport(ExperienceDatabase& database, Preparation outcome) {
+    if (outcome == Preparation::Refused) return "MESSAGE Saving to DB failed.\n";
+    // A full file says why for every store; a damaged one is named once, and
+    // every refused game still says it failed.
+    if (database.isFull()) return database.sizeLimitReport() + "\n";
+    const std::string damage = database.damageReport();
+    return (damage.empty() ? "" : damage + "\n") + "MESSAGE Saving to DB failed.\n";
+}
+
+std::string savedReport(int index) { return "MESSAGE Saved to DB. (" + std::to_string(index) + ")\n"; }
+
+bool saveGame(ExperienceDatabase& database, std::vector<int32_t>& moves, int value, std::ostream& out) {
+    std::vector<NodeStats> stats;
+    int index = 0;
+    Preparation outcome = prepareSave(database, moves, value, stats, index);
+    if (outcome == Preparation::Ready) {
+        try {
+            database.mergeLine(moves, stats);
+            out << savedReport(index) << std::flush;
+            return true;
+        } catch (...) {
+            outcome = Preparation::Failed;
+        }
+    }
+    out << refusalReport(database, outcome) << std::flush;
+    return false;
 }

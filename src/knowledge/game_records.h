@@ -31,3 +31,13 @@ int judgeGame(std::vector<int32_t>& moves);
 
 // Normalises and stores a judged game, writing one "MESSAGE " report line.
 bool saveGame(ExperienceDatabase& database, std::vector<int32_t>& moves, int value, std::ostream& out);
+
+// saveGame in its two steps, for stores made many at a time. The first
+// normalises the moves and gives every move its stats; it needs no lock.
+enum class Preparation { Ready, Refused, Failed };
+Preparation prepareSave(ExperienceDatabase& database, std::vector<int32_t>& moves, int value,
+                        std::vector<NodeStats>& stats, int& index);
+// The report line of a game that saveGame could not store, for the
+// preparation's outcome (Failed for a store that failed).
+std::string refusalReport(ExperienceDatabase& database, Preparation outcome);
+std::string savedReport(int index);

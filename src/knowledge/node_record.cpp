@@ -8,10 +8,10 @@ void putInt(uint8_t* at, uint32_t value, int size) {
     for (int i = 0; i < size; ++i) at[i] = uint8_t(value >> (8 * i));
 }
 
-uint32_t getInt(const uint8_t* at, int size) {
-    uint32_t value = 0;
-    for (int i = 0; i < size; ++i) value |= uint32_t(at[i]) << (8 * i);
-    return value;
+// Walks of the tree decode many records: fixed widths compile to plain loads.
+uint32_t get16(const uint8_t* at) { return uint32_t(at[0]) | uint32_t(at[1]) << 8; }
+uint32_t get32(const uint8_t* at) {
+    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
 }
 
 constexpr int StatsOffset = 16;
@@ -41,17 +41,17 @@ void encodeRecord(const NodeRecord& record, uint8_t bytes[RecordSize]) {
 
 NodeRecord decodeRecord(const uint8_t bytes[RecordSize]) {
     NodeRecord record;
-    record.move = int16_t(uint16_t(getInt(bytes + 0, 2)));
-    record.nextSibling = int32_t(getInt(bytes + 4, 4));
-    record.firstChild = int32_t(getInt(bytes + 8, 4));
-    record.parent = int32_t(getInt(bytes + 12, 4));
+    record.move = int16_t(uint16_t(get16(bytes + 0)));
+    record.nextSibling = int32_t(get32(bytes + 4));
+    record.firstChild = int32_t(get32(bytes + 8));
+    record.parent = int32_t(get32(bytes + 12));
     const uint8_t* s = bytes + StatsOffset;
-    record.stats.proof = int32_t(getInt(s + 8, 4));
-    record.stats.disproof = int32_t(getInt(s + 12, 4));
-    record.stats.secondWinsCut = int32_t(getInt(s + 16, 4));
-    record.stats.secondWinsWhole = int32_t(getInt(s + 20, 4));
-    record.stats.iterations = int32_t(getInt(s + 24, 4));
-    const uint32_t bits = getInt(s + 28, 4);
+    record.stats.proof = int32_t(get32(s + 8));
+    record.stats.disproof = int32_t(get32(s + 12));
+    record.stats.secondWinsCut = int32_t(get32(s + 16));
+    record.stats.secondWinsWhole = int32_t(get32(s + 20));
+    record.stats.iterations = int32_t(get32(s + 24));
+    const uint32_t bits = get32(s + 28);
     record.stats.outcome = int32_t(bits & 3u);
     record.stats.ply = int32_t((bits >> 3) & 511u);
     record.stats.toEnd = int32_t((bits >> 12) & 511u);

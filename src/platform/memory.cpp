@@ -5,6 +5,7 @@
 #include <psapi.h>
 #else
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -19,12 +20,13 @@ namespace {
 // is read again from its start; a forked child opens its own.
 int statmDescriptor() {
     static int descriptor = -1;
-    static pid_t owner = -1;
-    const pid_t self = getpid();
-    if (owner != self) {
+    static bool stale = true;
+    static const int registered = pthread_atfork(nullptr, nullptr, [] { stale = true; });
+    (void)registered;
+    if (stale) {
         if (descriptor >= 0) close(descriptor);
         descriptor = open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
-        owner = self;
+        stale = false;
     }
     return descriptor;
 }

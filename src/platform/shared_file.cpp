@@ -1,5 +1,6 @@
 #include "platform/shared_file.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -8,6 +9,7 @@
 #include <windows.h>
 #else
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -78,6 +80,85 @@ bool truncateFile(std::FILE* file, int64_t size) {
     return ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
 #endif
 }
+
+#ifdef _WIN32
+namespace {
+
+OVERLAPPED at(int64_t offset) {
+    OVERLAPPED where = {};
+    where.Offset = static_cast<DWORD>(offset);
+    where.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return where;
+}
+
+}  // namespace
+
+bool readAt(std::FILE* file, int64_t offset, void* bytes, size_t size) {
+    auto* to = static_cast<char*>(bytes);
+    while (size > 0) {
+        OVERLAPPED where = at(offset);
+        DWORD got = 0;
+        const DWORD want = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+        if (!ReadFile(handleOf(file), to, want, &got, &where) || got == 0) return false;
+        to += got;
+        offset += got;
+        size -= got;
+    }
+    return true;
+}
+
+bool writeAt(std::FILE* file, int64_t offset, const void* bytes, size_t size) {
+    OVERLAPPED where = at(offset);
+    DWORD put = 0;
+    return size <= 0xFFFFFFFFu && WriteFile(handleOf(file), bytes, static_cast<DWORD>(size), &put, &where) &&
+           put == size;
+}
+
+int64_t fileSize(std::FILE* file) {
+    LARGE_INTEGER size;
+    return GetFileSizeEx(handleOf(file), &size) ? static_cast<int64_t>(size.QuadPart) : -1;
+}
+
+int64_t dataFrom(std::FILE*, int64_t offset) { return offset; }
+#else
+// A long read may come back in parts; a part of 0 bytes is the file's end.
+bool readAt(std::FILE* file, int64_t offset, void* bytes, size_t size) {
+    auto* to = static_cast<char*>(bytes);
+    while (size > 0) {
+        const ssize_t got = pread(fileno(file), to, size, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        to += got;
+        offset += got;
+        size -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+// One attempt: a write that stops short has met a full disk or the file-size
+// limit, and a second one would only meet it again (or the signal).
+bool writeAt(std::FILE* file, int64_t offset, const void* bytes, size_t size) {
+    for (;;) {
+        const ssize_t put = pwrite(fileno(file), bytes, size, static_cast<off_t>(offset));
+        if (put < 0 && errno == EINTR) continue;
+        return put >= 0 && static_cast<size_t>(put) == size;
+    }
+}
+
+int64_t fileSize(std::FILE* file) {
+    struct stat status;
+    return fstat(fileno(file), &status) == 0 ? static_cast<int64_t>(status.st_size) : -1;
+}
+
+int64_t dataFrom(std::FILE* file, int64_t offset) {
+#ifdef SEEK_DATA
+    const off_t data = lseek(fileno(file), static_cast<off_t>(offset), SEEK_DATA);
+    if (data >= 0) return data;
+    if (errno == ENXIO) return -1;
+#endif
+    return offset;
+}
+#endif
 
 void ignoreFileSizeSignal() {
 #ifndef _WIN32

@@ -17,6 +17,17 @@ void unlockFile(std::FILE* file);
 // Cuts the file to size bytes through its open stream.
 bool truncateFile(std::FILE* file, int64_t size);
 
+// Reads and writes at an offset in one system call each, past the stream's
+// buffer and position (use them only on unbuffered streams). readAt is true
+// only when all size bytes were read, writeAt when all were written.
+bool readAt(std::FILE* file, int64_t offset, void* bytes, size_t size);
+bool writeAt(std::FILE* file, int64_t offset, const void* bytes, size_t size);
+// The file's size now, -1 when it cannot be told.
+int64_t fileSize(std::FILE* file);
+// Where data may lie at or after offset in a file with holes (which read as
+// zeros): offset itself where the system cannot tell, -1 past the last data.
+int64_t dataFrom(std::FILE* file, int64_t offset);
+
 // A write past the process's file-size limit then fails with an error instead
 // of killing the process in the middle of a store.
 void ignoreFileSizeSignal();

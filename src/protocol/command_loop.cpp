@@ -15,6 +15,7 @@
 #include "platform/memory.h"
 #include "protocol/engine_state.h"
 #include "protocol/output.h"
+#include "protocol/paced_output.h"
 #include "protocol/problem_runner.h"
 #include "protocol/swap2.h"
 #include "protocol/trace_log.h"
@@ -27,6 +28,7 @@
 namespace {
 
 constexpr std::string_view TraceLogPath = "tarvo/cycletrace.log";
+constexpr int32_t StatsOutputIntervalMs = 100;
 
 // A database command that fails is reported on one line; the loop goes on.
 template <class Work>
@@ -355,14 +357,20 @@ CommandLoop::Outcome CommandLoop::commandDb() {
             writeLine(out, "Done");
         });
     } else if (word.find("check") != std::string_view::npos) {
-        guardDatabaseCommand(out, [&] { checkDatabase(platform::dataPath(ExperienceFilePath), out); });
+        guardDatabaseCommand(out, [&] {
+            checkDatabase(platform::dataPath(ExperienceFilePath), out, experienceDatabase.recordLimit());
+        });
     }
     return Outcome::Continue;
 }
 
 CommandLoop::Outcome CommandLoop::commandStats() {
     writeLine(out, "This operation can take several minutes or hours, please wait...");
-    statisticsRun(1, 40, game.timeoutTurn, out);
+    {
+        // Most positions take less time than writing their lines would.
+        PacedOutput paced(out, StatsOutputIntervalMs);
+        statisticsRun(1, 40, game.timeoutTurn, paced);
+    }
     writeLine(out, "Done");
     return Outcome::Continue;
 }

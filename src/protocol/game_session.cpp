@@ -60,9 +60,13 @@ void learnGame(GameSession& game) {
             learnEnabled = false;
             const std::string report = experienceDatabase.damageReport();
             if (!report.empty()) writeLine(game.out, report);
+        } else if (lock.state == ExperienceDatabase::StoreStart::Full) {
+            learnEnabled = false;
+            writeLine(game.out, experienceDatabase.sizeLimitReport());
         } else {
             saveGame(experienceDatabase, moves, value, game.out);
-            if (!experienceDatabase.sizeLimitReport().empty()) learnEnabled = false;
+            // A full file takes nothing more: the games after this one are not offered.
+            if (experienceDatabase.isFull()) learnEnabled = false;
         }
     } catch (...) {
         writeLine(game.out, "MESSAGE Saving to DB failed.");

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "knowledge/experience_database.h"
+#include "knowledge/game_records.h"
 #include "knowledge_test_support.h"
 
 using namespace knowledge_test;
@@ -392,7 +393,8 @@ TEST_F(DatabaseFixture, TruncatedAndRandomFilesNeverHangOrCrash) {
 
 namespace {
 
-// In a child process: the file may grow by one record and no more.
+// In a child process: the file may grow by one record and no more. The line
+// needs three, so none of them stays.
 int storeOnAFullDisk(ExperienceDatabase& db, const std::string& path, size_t size) {
     signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{size + 60, size + 60};
@@ -403,7 +405,7 @@ int storeOnAFullDisk(ExperienceDatabase& db, const std::string& path, size_t siz
     } catch (const DatabaseError&) {
         refused = true;
     }
-    return refused && treeIsSound(decodeFile(path)) && readBytes(path).size() == size + 48 ? 0 : 1;
+    return refused && treeIsSound(decodeFile(path)) && readBytes(path).size() == size ? 0 : 1;
 }
 
 }  // namespace
@@ -414,11 +416,55 @@ TEST_F(DatabaseFixture, AFullDiskLeavesTheTreeLinked) {
     db.mergeLine({189, 190, 211, 231, 232, 233, 234, 235}, line(3, 8));
     const size_t size = readBytes(path).size();
     EXPECT_EXIT(std::exit(storeOnAFullDisk(db, path, size)), ::testing::ExitedWithCode(0), "");
-    // The child process's one new record is linked; the next store goes on from it.
+    // The next store finishes the child process's line before its own.
     ASSERT_TRUE(db.open(path));
     db.mergeLine({189, 190, 212, 213, 214}, line(0, 5));
     const std::vector<NodeRecord> rs = records();
     EXPECT_EQ(rs.size(), 12u);
     EXPECT_TRUE(treeIsSound(rs));
     EXPECT_EQ(rs[0].stats.secondWinsWhole, 1);
+}
+
+// Links are signed 32-bit offsets, so the file ends four records after this
+// one. A sparse file stands for it: the tree, then records of zeros (orphans
+// whose links all name the root) up to there.
+TEST_F(DatabaseFixture, AStorePastTheFileEndIsRefusedAndLeavesNoTrace) {
+    create();
+    db.mergeLine({189, 190, 211, 212, 232}, line(3, 5));
+    db.close();
+    std::filesystem::resize_file(path, MaxFileBytes - 4 * RecordSize);
+    const auto head = [&] {
+        std::string bytes(6 * RecordSize, '\0');
+        std::ifstream(path, std::ios::binary).read(bytes.data(), std::streamsize(bytes.size()));
+        return bytes;
+    };
+    const std::string before = head();
+    const auto untouched = [&](int64_t size) {
+        EXPECT_EQ(int64_t(std::filesystem::file_size(path)), size);
+        EXPECT_FALSE(std::filesystem::exists(pendingStorePath(path)));
+    };
+
+    ASSERT_TRUE(db.open(path));
+    EXPECT_THROW(db.mergeLine({189, 210, 230, 231, 250, 251}, line(0, 6)), DatabaseError);  // five new records
+    EXPECT_TRUE(db.isFull());
+    EXPECT_EQ(db.sizeLimitReport(), "MESSAGE The experience file " + path +
+                                   " is full (44739238 of 44739242 records): nothing more is stored into it");
+    EXPECT_THROW(db.mergeLine({189, 190, 211, 212, 232}, line(3, 5)), DatabaseError);  // nothing more in this run
+    untouched(MaxFileBytes - 4 * RecordSize);
+
+    ASSERT_TRUE(db.open(path));
+    db.mergeLine({189, 210, 230, 231, 250}, line(0, 5));  // four: the file is full
+    untouched(MaxFileBytes);
+    std::vector<int32_t> game = {cellAt(9, 9), cellAt(13, 13), cellAt(12, 12), cellAt(5, 5), cellAt(6, 6)};
+    std::ostringstream out;
+    EXPECT_FALSE(saveGame(db, game, Undecided, out));
+    EXPECT_EQ(out.str(), db.sizeLimitReport() + "\n");
+    untouched(MaxFileBytes);
+    db.close();
+    EXPECT_NE(head(), before);  // the line of four is linked in
+    ASSERT_TRUE(db.open(path));  // full, not damaged
+    EXPECT_THROW(db.mergeLine({189, 210, 230, 231, 251}, line(0, 5)), DatabaseError);
+    EXPECT_TRUE(db.isFull());
+    EXPECT_EQ(db.damageReport(), "");
+    untouched(MaxFileBytes);
 }

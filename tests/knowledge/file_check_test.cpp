@@ -120,16 +120,24 @@ TEST(FileCheck, ReportsOnOneLine) {
     FileCheck sound = checkTree({rootWithChild(48, 3), makeRecord(189, -1, -1, 0, 3), makeRecord(190, -1, -1, 48, 3)});
     EXPECT_EQ(checkReport("tarvo/experience.bin", sound),
               "MESSAGE db check: tarvo/experience.bin: 3 records, 2 reachable, 1 orphans: sound");
+    // How full: cut, not rounded, so that only a full file shows 100%.
+    sound.capacity = 3;
+    EXPECT_EQ(checkReport("f", sound),
+              "MESSAGE db check: f: 3 records, 2 reachable, 1 orphans, 100.00% full (room for 0 more records): sound");
+    sound.capacity = 44739242;
+    EXPECT_EQ(checkReport("f", sound), "MESSAGE db check: f: 3 records, 2 reachable, 1 orphans, 0.00% full (room "
+                                       "for 44739239 more records): sound");
     std::vector<NodeRecord> damaged = {rootWithChild(48, 3)};
     for (int i = 0; i < 7; ++i) damaged.push_back(makeRecord(189 + i, -1, 4800, 0, 3));
     damaged[0].firstChild = 48;
     FileCheck faulty = checkTree(damaged);
     faulty.tornBytes = 20;
     faulty.storePending = true;
+    faulty.capacity = 9;
     EXPECT_EQ(checkReport("x.bin", faulty),
-              "ERROR db check: x.bin: 8 records, 2 reachable, 6 orphans, 20 bytes of a torn record at the end, an "
-              "interrupted store that the next store completes: 7 faults: the record at 48: firstChild 4800 points "
-              "outside the file; the record at 96: firstChild 4800 points outside the file; the record at 144: "
+              "ERROR db check: x.bin: 8 records, 2 reachable, 6 orphans, 88.88% full (room for 1 more records), 20 "
+              "bytes of a torn record at the end, an interrupted store that the next store completes: 7 faults: the "
+              "record at 48: firstChild 4800 points outside the file; the record at 96: firstChild 4800 points outside the file; the record at 144: "
               "firstChild 4800 points outside the file; the record at 192: firstChild 4800 points outside the file; "
               "the record at 240: firstChild 4800 points outside the file; ...");
 }

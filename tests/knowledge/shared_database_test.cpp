@@ -260,7 +260,7 @@ TEST_F(SharedFixture, AStoreKilledBeforeItsRecomputationIsFinished) {
     }
     std::ostringstream out;
     checkDatabase(path, out);
-    EXPECT_TRUE(out.str().starts_with("ERROR db check: " + path + ": 12 records, 12 reachable, 0 orphans, an "
+    EXPECT_TRUE(out.str().starts_with("ERROR db check: " + path + ": 12 records, 12 reachable, 0 orphans, 0.00% full (room for 44739230 more records), an "
                                       "interrupted store that the next store completes: "))
         << out.str();
 
@@ -278,7 +278,7 @@ TEST_F(SharedFixture, AStoreKilledBeforeItsRecomputationIsFinished) {
     EXPECT_EQ(next.current.stats.toEnd, 4);
     out.str("");
     checkDatabase(path, out);
-    EXPECT_EQ(out.str(), "MESSAGE db check: " + path + ": 13 records, 13 reachable, 0 orphans: sound\n");
+    EXPECT_EQ(out.str(), "MESSAGE db check: " + path + ": 13 records, 13 reachable, 0 orphans, 0.00% full (room for 44739229 more records): sound\n");
 }
 
 // Kills at random moments of a process that stores without a pause.
