@@ -284,10 +284,9 @@ bool Board::probeMove(int cell, MoveProbe& probe) const {
         // that stay leave its class as it is.
         const uint32_t changed = trusted && isRankKnown(c) ? (ranks_[c] ^ onLine) & (LineRankMask << (3 * line)) : ~0u;
         if (!changed) return;
-        int xClass, oClass;
-        classesOfRanks(ranksWithLine(c, line, onLine), xClass, oClass);
-        if (changed & 0xFFFF) exact &= xThreats_.tally(probe.x, c, xClass, cells_[c], ListedX);
-        if (changed >> 16) exact &= oThreats_.tally(probe.o, c, oClass, cells_[c], ListedO);
+        const uint32_t r = ranksWithLine(c, line, onLine);
+        if (changed & 0xFFFF) exact &= xThreats_.tally(probe.x, c, windowTables.threatClass[r & 0xFFF], cells_[c], ListedX);
+        if (changed >> 16) exact &= oThreats_.tally(probe.o, c, windowTables.threatClass[r >> 16], cells_[c], ListedO);
     });
     if constexpr (SelfCheckOn) {
         if (exact) checkProbe(cell, probe);
