@@ -193,6 +193,36 @@ bool Board::liftLastStone() {
     return true;
 }
 
+// The rays in the order -1, +1, -20, +20, -21, +21, +19, -19: each line's
+// backward ray, then its forward ray. A cell on a ray sees the stone on that
+// ray's line only, so the cells of a ray share the stone's line word.
+template <class Visit>
+void Board::forEachRayCell(int cell, uint64_t point, Visit visit) const {
+    for (int line = 0; line < LineCount; ++line) {
+        const LinePlace& place = linePlaces.place[cell][line];
+        const uint64_t lineWord = lines_.word[place.word] | point << (place.shift + 8);
+        const uint32_t window = LineWords::windowAt(lineWord, place.shift);
+        for (uint32_t visits = rayTables.backward[window & 0xFF]; visits; visits &= visits - 1) {
+            const int steps = std::countr_zero(visits) + 1;
+            const int shift = place.shift - 2 * steps;
+            visit(cell + BackwardStep[line] * steps, line, windowRanks(LineWords::windowAt(lineWord, shift), line));
+        }
+        for (uint32_t visits = rayTables.forward[window >> 8]; visits; visits &= visits - 1) {
+            const int steps = std::countr_zero(visits) + 1;
+            const int shift = place.shift + 2 * steps;
+            visit(cell + ForwardStep[line] * steps, line, windowRanks(LineWords::windowAt(lineWord, shift), line));
+        }
+    }
+}
+
+inline uint32_t Board::ranksWithLine(int cell, int line, uint32_t onLine) const {
+    if (isRankKnown(cell)) return (ranks_[cell] & ~(LineRankMask << (3 * line))) | onLine;
+    uint32_t r = onLine;
+    for (int other = 0; other < LineCount; ++other)
+        if (other != line) r |= lineRanks(lines_, other, cell);
+    return r;
+}
+
 // Classifies every cell first and then updates each list once for them all:
 // classes come from the line words alone, so the list updates cannot change
 // them, and the lists end as if each cell had been evaluated in turn.
@@ -231,39 +261,59 @@ void Board::updateAround(int cell, MoveUndo* undo) {
         x.add(cells_[cell], ListedX, cell, NoThreat);
         o.add(cells_[cell], ListedO, cell, NoThreat);
     }
-    // The rays in the order -1, +1, -20, +20, -21, +21, +19, -19: each
-    // line's backward ray, then its forward ray. A cell on a ray sees the
-    // stone on that ray's line only.
-    // The cells of a ray share the stone's line word.
-    for (int line = 0; line < LineCount; ++line) {
-        const LinePlace& place = linePlaces.place[cell][line];
-        const uint64_t lineWord = lines_.word[place.word];
-        const uint32_t window = LineWords::windowAt(lineWord, place.shift);
-        const uint32_t others = ~(LineRankMask << (3 * line));
-        auto visit = [&](int c, int shift) {
-            const uint32_t onLine = windowRanks(LineWords::windowAt(lineWord, shift), line);
-            uint32_t r;
-            if (isRankKnown(c)) {
-                r = (ranks_[c] & others) | onLine;
-            } else {
-                r = onLine;
-                for (int other = 0; other < LineCount; ++other)
-                    if (other != line) r |= lineRanks(lines_, other, c);
-                rankKnown_[c >> 6] |= uint64_t{1} << (c & 63);
-            }
-            classify(c, line, r);
-        };
-        for (uint32_t visits = rayTables.backward[window & 0xFF]; visits; visits &= visits - 1) {
-            const int steps = std::countr_zero(visits) + 1;
-            visit(cell + BackwardStep[line] * steps, place.shift - 2 * steps);
-        }
-        for (uint32_t visits = rayTables.forward[window >> 8]; visits; visits &= visits - 1) {
-            const int steps = std::countr_zero(visits) + 1;
-            visit(cell + ForwardStep[line] * steps, place.shift + 2 * steps);
-        }
-    }
+    forEachRayCell(cell, PointEmpty, [&](int c, int line, uint32_t onLine) {
+        const bool known = isRankKnown(c);
+        const uint32_t r = ranksWithLine(c, line, onLine);
+        if (!known) rankKnown_[c >> 6] |= uint64_t{1} << (c & 63);
+        classify(c, line, r);
+    });
     xThreats_.update(x.ops, x.n, cells_, ListedX, xScore_, deferLayout_);
     oThreats_.update(o.ops, o.n, cells_, ListedO, oScore_, deferLayout_);
+}
+
+bool Board::probeMove(int cell, MoveProbe& probe) const {
+    if (!canTryMoves()) return false;
+    xThreats_.startTally(probe.x, xScore_);
+    oThreats_.startTally(probe.o, oScore_);
+    probe.savedScore = sideToMove_ ? xScore_ : oScore_;
+    bool exact = xThreats_.tally(probe.x, cell, NoThreat, cells_[cell], ListedX);
+    exact &= oThreats_.tally(probe.o, cell, NoThreat, cells_[cell], ListedO);
+    const bool trusted = checked_;
+    forEachRayCell(cell, sideToMove_ ? PointX : PointO, [&](int c, int line, uint32_t onLine) {
+        // On a Board whose entries follow from its stones, a side's ranks
+        // that stay leave its class as it is.
+        const uint32_t changed = trusted && isRankKnown(c) ? (ranks_[c] ^ onLine) & (LineRankMask << (3 * line)) : ~0u;
+        if (!changed) return;
+        const uint32_t r = ranksWithLine(c, line, onLine);
+        if (changed & 0xFFFF) exact &= xThreats_.tally(probe.x, c, windowTables.threatClass[r & 0xFFF], cells_[c], ListedX);
+        if (changed >> 16) exact &= oThreats_.tally(probe.o, c, windowTables.threatClass[r >> 16], cells_[c], ListedO);
+    });
+    if constexpr (SelfCheckOn) {
+        if (exact) checkProbe(cell, probe);
+    }
+    return exact;
+}
+
+// The probe against the move played on a copy.
+void Board::checkProbe(int cell, const MoveProbe& probe) const {
+    const int32_t nodes = nodeCounter;
+    const auto played = copyBoard(*this);
+    played->makeMove(cell);
+    nodeCounter = nodes;
+    const ThreatList::Tally* tallies[2] = {&probe.o, &probe.x};
+    const int32_t totals[2] = {played->oScore_, played->xScore_};
+    for (int side = 0; side < 2; ++side) {
+        const ThreatList& list = played->threats(side);
+        const ThreatList::Tally& t = *tallies[side];
+        if (t.total == totals[side] && t.strongestClass() == list.strongestClass() && t.twoFives() == list.twoFives())
+            continue;
+        std::fprintf(stderr, "Board self-check: the probe of %d differs from the move for side %d\n", cell, side);
+        std::abort();
+    }
+    if (probe.savedScore != played->savedScore_) {
+        std::fprintf(stderr, "Board self-check: the probe of %d saves another total\n", cell);
+        std::abort();
+    }
 }
 
 void Board::rebuildThreats() {
@@ -417,7 +467,7 @@ bool readBoardImage(Board& board, std::FILE* file) {
     for (int cell = 0; cell < CellCount; ++cell) board.ranks_[cell] = cellRanks(board.lines_, cell);
     board.knowAllRanks();
     board.positionKey_ = stonesKey(board.cells_);
-    if constexpr (SelfCheckOn) board.checked_ = board.selfCheck().empty();
+    board.checked_ = SelfCheckOn && board.selfCheck().empty();
     return true;
 }
 

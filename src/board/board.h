@@ -89,6 +89,16 @@ public:
     std::string selfCheck(int around = -1) const;
     bool isHeldToSelfCheck() const { return checked_; }
 
+    // What a move would leave of both lists' class counts and totals, and
+    // the saved total, worked out without playing it (not counted as a
+    // move). False when only playing it tells: a Board that cannot try
+    // moves, or lists that hold what only an image can. Precondition: cell is empty.
+    struct MoveProbe {
+        ThreatList::Tally x, o;
+        int32_t savedScore;
+    };
+    bool probeMove(int cell, MoveProbe& probe) const;
+
 private:
     friend class TrialMove;
     friend void copyBoard(const Board& source, Board& target);
@@ -121,6 +131,15 @@ private:
     void makeMove(int cell, MoveUndo& undo);
     void undoMove(const MoveUndo& undo);
     void updateAround(int cell, MoveUndo* undo = nullptr);
+    // Calls visit(c, line, ranks on that line) for every cell a stone on
+    // `cell` re-evaluates, in the order of its list updates; `point` is the
+    // stone to read the lines with when they do not hold it yet (PointEmpty
+    // when they do).
+    template <class Visit>
+    void forEachRayCell(int cell, uint64_t point, Visit visit) const;
+    // The cell's ranks with those of one line replaced.
+    uint32_t ranksWithLine(int cell, int line, uint32_t onLine) const;
+    void checkProbe(int cell, const MoveProbe& probe) const;
     void rebuildThreats();  // precondition: both lists empty
     void evaluateCell(int cell);
     bool isRankKnown(int cell) const { return rankKnown_[cell >> 6] >> (cell & 63) & 1; }
@@ -155,8 +174,9 @@ private:
     uint32_t ranks_[CellCount];
     uint64_t rankKnown_[(CellCount + 63) / 64];
     bool deferLayout_ = false;
-    // False for a Board read from an image that does not follow from its
-    // stones (the self-check passes it by); copies inherit it.
+    // False for a Board read from an image not known to follow from its
+    // stones (builds without the self-check never know): the self-check
+    // passes it by, and probeMove reads all its cells. Copies inherit it.
     bool checked_ = true;
     PlayedMove played_[CellCount];
     int playedCount_ = 0;

@@ -110,6 +110,39 @@ public:
     // counts are as before it; the caller restores totals and listed bits.
     void undoPending();
 
+    // What an update would leave of the class counts and the total, worked
+    // out without changing the list: all a static value and most win tests read.
+    struct Tally {
+        int16_t perClass[WeakestListed + 1];
+        int32_t total;
+
+        int strongestClass() const {
+            for (int k = 0; k <= WeakestListed; ++k)
+                if (perClass[k]) return k;
+            return NoThreat;
+        }
+        bool twoFives() const { return perClass[0] >= 2; }
+    };
+    void startTally(Tally& tally, int32_t total) const {
+        for (int k = 0; k <= WeakestListed; ++k) tally.perClass[k] = perClass[k];
+        tally.total = total;
+    }
+    // The cell's entry following its new class in the tally. False when the
+    // cell holds an entry without its listed bit, which only the
+    // entry-by-entry update reproduces; needs hasIndex.
+    bool tally(Tally& tally, int cell, int threatClass, uint8_t byte, uint8_t listedBit) const {
+        const int old = classOf[cell];
+        if (old >= 0) {
+            --tally.perClass[old];
+            tally.total -= threatWeight[old];
+        }
+        if (threatClass <= WeakestListed) {
+            ++tally.perClass[threatClass];
+            tally.total += threatWeight[threatClass];
+        }
+        return old < 0 || (byte & listedBit) != 0;
+    }
+
 private:
     int insertPosition(int threatClass, int skip) const;
     void recount();

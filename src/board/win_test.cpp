@@ -2,6 +2,15 @@
 
 #include "board/line_patterns.h"
 
+int winTestOfStrongest(int a, int b, bool opponentTwoFives) {
+    if (a == 0) return 1;
+    if (b == 0) return opponentTwoFives ? -1 : 0;
+    if (a > 3) return 0;
+    if (a <= 1) return 1;
+    if (b < 3) return 0;
+    return NeedsEntries;
+}
+
 int winTest(const Board& board) {
     const ThreatList& mover = board.moverThreats();
     const ThreatList& opponent = board.opponentThreats();
@@ -10,14 +19,8 @@ int winTest(const Board& board) {
     // Most positions are decided by the strongest entries alone, which a
     // list answers without laying out a deferred update.
     const int a = mover.strongestClass();
-    if (a == 0) return 1;
-
-    const int b = opponent.strongestClass();
-    if (b == 0) return opponent.twoFives() ? -1 : 0;
-
-    if (a > 3) return 0;
-    if (a <= 1) return 1;
-    if (b < 3) return 0;
+    const int r = a == 0 ? 1 : winTestOfStrongest(a, opponent.strongestClass(), opponent.twoFives());
+    if (r != NeedsEntries) return r;
 
     // A four-three or double open three wins unless the opponent can
     // interpose fours; a plain four on a cell the mover does not need is

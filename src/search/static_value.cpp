@@ -1,9 +1,23 @@
 #include "search/static_value.h"
 
+#include "board/shared_state.h"
 #include "board/win_test.h"
 
 int32_t scorePosition(const Board& board) {
     const int r = winTest(board);
     if (r != 0) return WinValue * r;
     return (board.sideToMove() ? board.xScore() : board.oScore()) - board.savedScore();
+}
+
+bool scoreAfterMove(const Board& board, int cell, int32_t& value) {
+    Board::MoveProbe probe;
+    if (!board.probeMove(cell, probe)) return false;
+    // The side to move after the move is the one that did not play it.
+    const ThreatList::Tally& mover = board.sideToMove() ? probe.o : probe.x;
+    const ThreatList::Tally& opponent = board.sideToMove() ? probe.x : probe.o;
+    const int r = winTestOfStrongest(mover.strongestClass(), opponent.strongestClass(), opponent.twoFives());
+    if (r == NeedsEntries) return false;
+    ++nodeCounter;  // as the move would count
+    value = r != 0 ? WinValue * r : mover.total - probe.savedScore;
+    return true;
 }

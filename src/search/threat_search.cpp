@@ -69,7 +69,13 @@ struct NestingGuard {
 bool searchChild(Board& board, int cell, int32_t depth, int32_t bound, int32_t& value) {
     int32_t scratch = 0;
     if (depth - 1 < 1 && board.canTryMoves()) {
-        // A child at depth 0 only reads its static value: play it here and take it back.
+        // A child at depth 0 only reads its static value: mostly worked out
+        // without the move, else played here and taken back.
+        if (int32_t leaf; scoreAfterMove(board, cell, leaf)) {
+            const SearchNesting asTheChild;
+            value = -leaf;
+            return true;
+        }
         const TrialMove trial(board, cell);
         value = -search(scratch, board, depth - 1, -bound);
         return true;
