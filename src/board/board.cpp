@@ -390,11 +390,15 @@ bool writeInt32(std::FILE* file, int32_t value) {
     return std::fwrite(bytes, 1, 4, file) == 4;
 }
 
+int32_t int32At(const unsigned char* bytes) {
+    return static_cast<int32_t>(static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+                                static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24);
+}
+
 bool readInt32(std::FILE* file, int32_t& value) {
     unsigned char bytes[4];
     if (std::fread(bytes, 1, 4, file) != 4) return false;
-    value = static_cast<int32_t>(static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-                                 static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24);
+    value = int32At(bytes);
     return true;
 }
 
@@ -418,13 +422,22 @@ struct ListImage {
     int32_t classes[CellCount];
 };
 
+// n numbers in one read: a statistics run reads millions of them.
+bool readInt32s(std::FILE* file, int32_t* values, int n) {
+    static unsigned char bytes[4 * CellCount];
+    if (std::fread(bytes, 4, n, file) != static_cast<size_t>(n)) return false;
+    for (int i = 0; i < n; ++i) values[i] = int32At(bytes + 4 * i);
+    return true;
+}
+
 bool readList(std::FILE* file, ListImage& list) {
     if (!readInt32(file, list.count) || list.count < 0 || list.count > CellCount) return false;
+    if (!readInt32s(file, list.cells, list.count)) return false;
     for (int i = 0; i < list.count; ++i)
-        if (!readInt32(file, list.cells[i]) || list.cells[i] < 0 || list.cells[i] >= CellCount) return false;
+        if (list.cells[i] < 0 || list.cells[i] >= CellCount) return false;
+    if (!readInt32s(file, list.classes, list.count)) return false;
     for (int i = 0; i < list.count; ++i)
-        if (!readInt32(file, list.classes[i]) || list.classes[i] < 0 || list.classes[i] > WeakestListed)
-            return false;
+        if (list.classes[i] < 0 || list.classes[i] > WeakestListed) return false;
     return true;
 }
 
@@ -444,12 +457,16 @@ bool writeBoardImageBody(const Board& board, std::FILE* file) {
 bool readBoardImage(Board& board, std::FILE* file) {
     int32_t moveCount, lastMove, xScore, oScore;
     uint8_t side;
-    auto xList = std::make_unique<ListImage>();
-    auto oList = std::make_unique<ListImage>();
+    static ListImage xList, oList;  // one image at a time
     uint8_t cells[CellCount];
-    if (!readInt32(file, moveCount) || !readInt32(file, lastMove) || std::fread(&side, 1, 1, file) != 1 ||
-        !readInt32(file, xScore) || !readInt32(file, oScore) || !readList(file, *xList) || !readList(file, *oList) ||
-        std::fread(cells, 1, CellCount, file) != CellCount)
+    unsigned char head[17];  // move count, last move, side, the two totals
+    if (std::fread(head, 1, sizeof head, file) != sizeof head) return false;
+    moveCount = int32At(head);
+    lastMove = int32At(head + 4);
+    side = head[8];
+    xScore = int32At(head + 9);
+    oScore = int32At(head + 13);
+    if (!readList(file, xList) || !readList(file, oList) || std::fread(cells, 1, CellCount, file) != CellCount)
         return false;
     if (side > 1 || lastMove < -1 || lastMove >= CellCount) return false;
     board.moveCount_ = moveCount;
@@ -458,8 +475,8 @@ bool readBoardImage(Board& board, std::FILE* file) {
     board.sideToMove_ = side;
     board.xScore_ = xScore;
     board.oScore_ = oScore;
-    board.xThreats_.assign(xList->cells, xList->classes, xList->count);
-    board.oThreats_.assign(oList->cells, oList->classes, oList->count);
+    board.xThreats_.assign(xList.cells, xList.classes, xList.count);
+    board.oThreats_.assign(oList.cells, oList.classes, oList.count);
     std::memcpy(board.cells_, cells, CellCount);
     board.xThreats_.checkListedBits(board.cells_, ListedX);
     board.oThreats_.checkListedBits(board.cells_, ListedO);

@@ -17,6 +17,18 @@
 
 namespace {
 
+// The memory figure costs a system call, so the search reads it again only
+// once the process may have grown enough to reach the limit since the last
+// reading. Every allocation of the graph counts its size plus a generous
+// allowance for the allocator's own pages; whatever else may grow meanwhile
+// (stack, code and tables touched for the first time) is kept back as a fixed
+// reserve below the limit.
+constexpr int64_t AllocationAllowance = 64 * 1024;
+constexpr int64_t UnaccountedGrowth = 16 * 1024 * 1024;
+int64_t grownSinceReading = 0;
+
+void countAllocation(size_t bytes) { grownSinceReading += static_cast<int64_t>(bytes) + AllocationAllowance; }
+
 void writeMessage(std::ostream& out, const std::string& text) {
     out << "MESSAGE " << text << '\n' << std::flush;
 }
@@ -45,8 +57,11 @@ bool lessNumber(int32_t a, int32_t b) {
 }
 
 void pushOtherParents(const ProofNode* node, std::vector<ProofNode*>& queue) {
-    for (int i = 0; i < node->parentCount; ++i)
-        if (node->parent(i) != node->currentParent) queue.push_back(node->parent(i));
+    for (int i = 0; i < node->parentCount; ++i) {
+        if (node->parent(i) == node->currentParent) continue;
+        if (queue.size() == queue.capacity()) countAllocation(2 * (queue.capacity() + 1) * sizeof(ProofNode*));
+        queue.push_back(node->parent(i));
+    }
 }
 
 ProofNode* nextUp(const ProofNode* node) {
@@ -110,6 +125,7 @@ ProofNode* createNode(ProofNode* parent, const Board& board, const PackedBoard* 
     const size_t size = planPacking(board, playedFrom, laidOut, plan);
     static_assert(sizeof(ProofNode) % alignof(PackedBoard) == 0);
     void* memory = ::operator new(sizeof(ProofNode) + size);
+    countAllocation(sizeof(ProofNode) + size);
     ProofNode* node = new (memory) ProofNode;
     node->board = packInto(static_cast<char*>(memory) + sizeof(ProofNode), board, plan);
     node->depth = parent ? static_cast<int16_t>(parent->depth + 1) : 0;
@@ -159,6 +175,7 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
     if (nodeTable) nodeTable->preload(keys, count);
     try {
         node->children = new ProofNode*[count];
+        countAllocation(count * sizeof(ProofNode*));
         for (int i = 0; i < count; ++i) {
             const PositionKey k = keys[i];
             ProofNode* shared = nodeTable ? nodeTable->find(k) : nullptr;
@@ -310,6 +327,7 @@ void addParent(ProofNode* node, ProofNode* parent) {
         node->onlyParent = parent;
     } else {
         ProofNode** grown = new ProofNode*[node->parentCount + 1];
+        countAllocation((node->parentCount + 1) * sizeof(ProofNode*));
         for (int i = 0; i < node->parentCount; ++i) grown[i] = node->parent(i);
         grown[node->parentCount] = parent;
         delete[] node->parentArray;
@@ -393,12 +411,18 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
     ProofNode* current = root;
     for (;;) {
         bool memoryOk = true;
+        int64_t headroom = 0;  // growth that cannot reach the limit; read afresh after a pruning
         while (!root->decided()) {
             const int32_t now = platform::clockMs();
             if (platform::clockDiff(moveDeadline, now) <= margin && iterations > 0) break;
-            if (platform::committedMemoryBytes() >= memoryLimit) {
-                memoryOk = false;
-                break;
+            if (grownSinceReading >= headroom) {
+                const int64_t committed = platform::committedMemoryBytes();
+                if (committed >= memoryLimit) {
+                    memoryOk = false;
+                    break;
+                }
+                headroom = memoryLimit - committed - UnaccountedGrowth;
+                grownSinceReading = 0;
             }
             // Updates through other parents can decide the node where the last
             // update stopped; nothing below it can then help the root.
