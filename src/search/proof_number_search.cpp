@@ -26,6 +26,12 @@ namespace {
 constexpr int64_t AllocationAllowance = 64 * 1024;
 constexpr int64_t UnaccountedGrowth = 16 * 1024 * 1024;
 int64_t grownSinceReading = 0;
+int64_t headroom = 0;  // growth since the last reading that cannot reach the limit
+// A caller that allocates little between searches lets the next one start from
+// the last reading, counting this much for whatever it allocated meanwhile.
+constexpr int64_t BetweenSearches = 1024 * 1024;
+bool carryReading = false;
+int64_t headroomLimit = 0;  // the limit that headroom was worked out against
 
 void countAllocation(size_t bytes) { grownSinceReading += static_cast<int64_t>(bytes) + AllocationAllowance; }
 
@@ -386,7 +392,15 @@ int chooseRootMove() {
     return choice;
 }
 
+void carryMemoryReading() { carryReading = true; }
+
 int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int level, std::ostream& out) {
+    if (carryReading && memoryLimit == headroomLimit)
+        grownSinceReading += BetweenSearches;
+    else
+        headroom = 0;
+    carryReading = false;
+    headroomLimit = memoryLimit;
     if (root->expansion() == NotExpanded || root->tag() < level) {
         try {
             expandNode(root, level, out);
@@ -411,7 +425,6 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
     ProofNode* current = root;
     for (;;) {
         bool memoryOk = true;
-        int64_t headroom = 0;  // growth that cannot reach the limit; read afresh after a pruning
         while (!root->decided()) {
             const int32_t now = platform::clockMs();
             if (platform::clockDiff(moveDeadline, now) <= margin && iterations > 0) break;
@@ -438,6 +451,7 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
             ++iterations;
             if (root->pn > 10000000 || root->dn > 100000000) break;
         }
+        if (!memoryOk) headroom = 0;  // at the limit, or after a pruning freed memory: read afresh
         if (memoryOk || root->decided() || root->childCount < 2) break;
         if (deleteHopelessRootChildren(root, out)) {
             if (root->childCount == 0) break;

@@ -38,6 +38,10 @@ void removeParent(ProofNode* node, ProofNode* parent);
 int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int level,
                       std::ostream& out = std::cout);
 
+// Lets the next proofNumberSearch go on from the memory figure that the last
+// one read, for a caller that allocates under a MiB between the two.
+void carryMemoryReading();
+
 // The numbers' arithmetic with -1 as infinity.
 int32_t minNumber(int32_t a, int32_t b);
 int32_t addNumbers(int32_t a, int32_t b);  // finite sums saturate at INT32_MAX

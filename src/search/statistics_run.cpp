@@ -43,6 +43,8 @@ void runNodeFile(std::FILE* file, int fileIndex, int fileTotal, int32_t timeoutT
         const int64_t percent = size > 0 ? static_cast<int64_t>(position) * 100 / size : 0;
         out << "Pocitam... " << fileIndex << " z " << fileTotal << ", " << percent << "%\n" << std::flush;
         moveDeadline = platform::clockAdd(platform::clockMs(), static_cast<int32_t>(searchTime));
+        // Between two positions the run holds one Board and the file's buffer.
+        carryMemoryReading();
         try {
             proofNumberSearch(root, StatisticsMargin, StatisticsMemoryLimit, StatisticsLevel, out);
         } catch (...) {
