@@ -143,6 +143,9 @@ public:
         return old < 0 || (byte & listedBit) != 0;
     }
 
+    // The class of each cell's entry, -1 for none; meaningful with hasIndex.
+    const int8_t* classesByCell() const { return classOf; }
+
 private:
     int insertPosition(int threatClass, int skip) const;
     void recount();
