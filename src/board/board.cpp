@@ -196,23 +196,31 @@ bool Board::liftLastStone() {
 // The rays in the order -1, +1, -20, +20, -21, +21, +19, -19: each line's
 // backward ray, then its forward ray. A cell on a ray sees the stone on that
 // ray's line only, so the cells of a ray share the stone's line word.
+// One line's two rays. The line word shifted so that bit 2i holds the point
+// i - 4 steps from the cell's window start (a line word takes 56 bits) puts
+// the window of the cell s steps back at bit 8 - 2s and s steps ahead at 8 + 2s.
+template <int Line, class Visit>
+inline void Board::forEachRayCellOn(int cell, uint64_t point, Visit& visit) const {
+    const LinePlace& place = linePlaces.place[cell][Line];
+    const uint64_t lineWord = lines_.word[place.word] | point << (place.shift + 8);
+    const uint64_t near = (lineWord << 8) >> place.shift;
+    const uint32_t window = LineWords::windowAt(near, 8);
+    const uint32_t back = rayTables.backward[window & 0xFF], ahead = rayTables.forward[window >> 8];
+    for (int s = 1; s <= 4; ++s)
+        if (back >> (s - 1) & 1)
+            visit(cell + BackwardStep[Line] * s, Line, windowRanks(LineWords::windowAt(near, 8 - 2 * s), Line));
+    for (int s = 1; s <= 4; ++s)
+        if (ahead >> (s - 1) & 1)
+            visit(cell + ForwardStep[Line] * s, Line, windowRanks(LineWords::windowAt(near, 8 + 2 * s), Line));
+}
+
 template <class Visit>
-void Board::forEachRayCell(int cell, uint64_t point, Visit visit) const {
-    for (int line = 0; line < LineCount; ++line) {
-        const LinePlace& place = linePlaces.place[cell][line];
-        const uint64_t lineWord = lines_.word[place.word] | point << (place.shift + 8);
-        const uint32_t window = LineWords::windowAt(lineWord, place.shift);
-        for (uint32_t visits = rayTables.backward[window & 0xFF]; visits; visits &= visits - 1) {
-            const int steps = std::countr_zero(visits) + 1;
-            const int shift = place.shift - 2 * steps;
-            visit(cell + BackwardStep[line] * steps, line, windowRanks(LineWords::windowAt(lineWord, shift), line));
-        }
-        for (uint32_t visits = rayTables.forward[window >> 8]; visits; visits &= visits - 1) {
-            const int steps = std::countr_zero(visits) + 1;
-            const int shift = place.shift + 2 * steps;
-            visit(cell + ForwardStep[line] * steps, line, windowRanks(LineWords::windowAt(lineWord, shift), line));
-        }
-    }
+inline void Board::forEachRayCell(int cell, uint64_t point, Visit visit) const {
+    static_assert(LineCount == 4);
+    forEachRayCellOn<0>(cell, point, visit);
+    forEachRayCellOn<1>(cell, point, visit);
+    forEachRayCellOn<2>(cell, point, visit);
+    forEachRayCellOn<3>(cell, point, visit);
 }
 
 inline uint32_t Board::ranksWithLine(int cell, int line, uint32_t onLine) const {
@@ -329,25 +337,9 @@ void Board::probeRanked(int cell, MoveProbe& probe) const {
         if (changed & 0xFFFF) follow(x, xClassOf[c], windowTables.threatClass[r & 0xFFF]);
         if (changed >> 16) follow(o, oClassOf[c], windowTables.threatClass[r >> 16]);
     };
-    const uint64_t point = sideToMove_ ? PointX : PointO;
-    for (int line = 0; line < LineCount; ++line) {
-        const LinePlace& place = linePlaces.place[cell][line];
-        const uint64_t lineWord = lines_.word[place.word] | point << (place.shift + 8);
-        const uint32_t window = LineWords::windowAt(lineWord, place.shift);
-        const int backStep = BackwardStep[line], forwardStep = ForwardStep[line];
-        for (uint32_t visits = rayTables.backward[window & 0xFF]; visits; visits &= visits - 1) {
-            const int steps = std::countr_zero(visits) + 1;
-            const int c = cell + backStep * steps;
-            const uint32_t onLine = windowRanks(LineWords::windowAt(lineWord, place.shift - 2 * steps), line);
-            visit(c, (ranks_[c] ^ onLine) & (LineRankMask << (3 * line)));
-        }
-        for (uint32_t visits = rayTables.forward[window >> 8]; visits; visits &= visits - 1) {
-            const int steps = std::countr_zero(visits) + 1;
-            const int c = cell + forwardStep * steps;
-            const uint32_t onLine = windowRanks(LineWords::windowAt(lineWord, place.shift + 2 * steps), line);
-            visit(c, (ranks_[c] ^ onLine) & (LineRankMask << (3 * line)));
-        }
-    }
+    forEachRayCell(cell, sideToMove_ ? PointX : PointO, [&](int c, int line, uint32_t onLine) {
+        visit(c, (ranks_[c] ^ onLine) & (LineRankMask << (3 * line)));
+    });
     for (int k = 0; k <= WeakestListed; ++k) {
         probe.x.perClass[k] = x.perClass[k];
         probe.o.perClass[k] = o.perClass[k];
