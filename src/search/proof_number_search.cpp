@@ -124,27 +124,103 @@ std::string reportLine(int32_t nodes, int32_t pn, int32_t dn) {
 
 ProofNode* createNode(ProofNode* parent, std::unique_ptr<Board> board) { return createNode(parent, *board); }
 
-ProofNode* createNode(ProofNode* parent, const Board& board, const PackedBoard* playedFrom,
-                      const PackedEntries* laidOut) {
-    // The node and its packed Board are one allocation.
+namespace {
+
+// Throws std::bad_alloc with nothing allocated.
+NodeBoard* packNodeBoard(const Board& board, const PackedBoard* playedFrom, const PackedEntries* laidOut) {
     PackPlan plan;
-    const size_t size = planPacking(board, playedFrom, laidOut, plan);
-    static_assert(sizeof(ProofNode) % alignof(PackedBoard) == 0);
-    void* memory = ::operator new(sizeof(ProofNode) + size);
-    countAllocation(sizeof(ProofNode) + size);
+    const size_t size = sizeof(NodeBoard) + planPacking(board, playedFrom, laidOut, plan);
+    void* memory = ::operator new(size);
+    countAllocation(size);
+    NodeBoard* holder = new (memory) NodeBoard;
+    packInto(holder->packed(), board, plan);
+    return holder;
+}
+
+void releaseBoard(NodeBoard* board) {
+    if (!board || --board->holders > 0) return;
+    board->~NodeBoard();
+    ::operator delete(board);
+}
+
+// Throws std::bad_alloc with nothing allocated.
+ProofNode* newNode(ProofNode* parent) {
+    void* memory = ::operator new(sizeof(ProofNode));
+    countAllocation(sizeof(ProofNode));
     ProofNode* node = new (memory) ProofNode;
-    node->board = packInto(static_cast<char*>(memory) + sizeof(ProofNode), board, plan);
     node->depth = parent ? static_cast<int16_t>(parent->depth + 1) : 0;
     node->stamp = idCounter + 1;
     idCounter += 2;
-    node->key = board.positionKey();
-    node->move = static_cast<int16_t>(board.lastMove());
     if (parent) {
         node->onlyParent = parent;
         node->parentCount = 1;
     }
     node->currentParent = parent;
     return node;
+}
+
+// A child of the node being expanded, whose position is the move played on
+// the node's: it holds the node's board until it is expanded itself.
+ProofNode* createChild(ProofNode* parent, int cell, const PositionKey& key) {
+    ProofNode* child = newNode(parent);
+    child->board = parent->board;
+    ++parent->board->holders;
+    child->flags |= BoardBeforeMove;
+    child->key = key;
+    child->move = static_cast<int16_t>(cell);
+    return child;
+}
+
+// The win test of the position after cell, from a probe of the move when that
+// tells, counted as the move it saves. False when only playing it tells.
+bool probeWinTest(const Board& board, int cell, int& result) {
+    Board::MoveProbe probe;
+    if (!board.probeMove(cell, probe)) return false;
+    // The side to move after the move is the one that did not play it.
+    const ThreatList::Tally& mover = board.sideToMove() ? probe.o : probe.x;
+    const ThreatList::Tally& opponent = board.sideToMove() ? probe.x : probe.o;
+    const int r = winTestOfStrongest(mover.strongestClass(), opponent.strongestClass(), opponent.twoFives());
+    if (r == NeedsEntries) return false;
+    ++nodeCounter;
+    result = r;
+    return true;
+}
+
+int playedWinTest(Board& board, Board& scratch, int cell) {
+    if (board.canTryMoves()) {
+        const TrialMove trial(board, cell);
+        return winTest(board);
+    }
+    copyBoard(board, scratch);
+    scratch.makeMove(cell);
+    return winTest(scratch);
+}
+
+}  // namespace
+
+ProofNode* createNode(ProofNode* parent, const Board& board, const PackedBoard* playedFrom,
+                      const PackedEntries* laidOut) {
+    NodeBoard* packed = packNodeBoard(board, playedFrom, laidOut);
+    ProofNode* node;
+    try {
+        node = newNode(parent);
+    } catch (const std::bad_alloc&) {
+        releaseBoard(packed);
+        throw;
+    }
+    node->board = packed;
+    node->key = board.positionKey();
+    node->move = static_cast<int16_t>(board.lastMove());
+    return node;
+}
+
+void nodePosition(const ProofNode* node, Board& board) {
+    unpackBoard(*node->board->packed(), board);
+    if (node->flags & BoardBeforeMove) {
+        const int32_t nodes = nodeCounter;  // counted when the child was made
+        board.makeMove(node->move);
+        nodeCounter = nodes;
+    }
 }
 
 bool expandNode(ProofNode* node, int level, std::ostream& out) {
@@ -158,24 +234,31 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
     }
     // One node is expanded at a time: its Board and its children's are scratch.
     static Board position, childBoard;
-    unpackBoard(*node->board, position);
+    nodePosition(node, position);
     const int r = analyse(position);
     if (r != 0) {
         setDecided(node, r);
         return true;
     }
-    const uint32_t flagsBefore = node->flags;
-    node->setTag(level);
     if (resultCount == 0) {
+        node->setTag(level);
         node->setExpansion(DeadEnd);
         return false;
     }
+    // The children play their moves on the node's own position, so a node
+    // that held its parent's gets its own now.
+    if (node->flags & BoardBeforeMove) {
+        NodeBoard* own = packNodeBoard(position, node->board->packed(), nullptr);
+        releaseBoard(node->board);
+        node->board = own;
+        node->flags &= ~BoardBeforeMove;
+    }
+    const uint32_t flagsBefore = node->flags;
+    node->setTag(level);
     // The win tests below may run analyses of their own, so keep the list.
     const int count = std::min<int>(resultCount, MaxChildren);
     int32_t cells[MaxChildren];
     std::copy(resultCells, resultCells + count, cells);
-    static PackedEntries laidOut;  // the node's lists, the same in every child's packed form
-    packEntries(position, laidOut);
     PositionKey keys[MaxChildren];
     for (int i = 0; i < count; ++i) keys[i] = childKey(position, cells[i]);
     if (nodeTable) nodeTable->preload(keys, count);
@@ -190,21 +273,9 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
                 node->children[node->childCount++] = shared;
                 continue;
             }
-            // The child's position is packed straight from the move played
-            // on the node's, which is then taken back.
-            ProofNode* child;
             int rChild;
-            if (position.canTryMoves()) {
-                const TrialMove trial(position, cells[i]);
-                rChild = winTest(position);
-                child = createNode(node, position, node->board, &laidOut);
-            } else {
-                copyBoard(position, childBoard);
-                childBoard.makeMove(cells[i]);
-                rChild = winTest(childBoard);
-                child = createNode(node, childBoard, node->board);
-            }
-            child->key = k;
+            if (!probeWinTest(position, cells[i], rChild)) rChild = playedWinTest(position, childBoard, cells[i]);
+            ProofNode* child = createChild(node, cells[i], k);
             node->children[node->childCount++] = child;
             if (node->parentCount > 0 && nodeTable) nodeTable->insert(child);
             if (node->isOr()) child->flags &= ~OrFlag;
@@ -311,6 +382,7 @@ void deleteNode(ProofNode* node) {
     if (nodeTable) nodeTable->remove(node);
     deleteChildren(node);
     delete[] node->parentArray;
+    releaseBoard(node->board);
     node->~ProofNode();
     ::operator delete(node);
 }
@@ -412,7 +484,7 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
     if (root->childCount == 0) {
         searchIterations = 0;
         Board position;
-        unpackBoard(*root->board, position);
+        nodePosition(root, position);
         analyse(position);
         return resultCount > 0 ? resultCells[0] : -1;
     }

@@ -19,6 +19,8 @@ ProofNode* createNode(ProofNode* parent, std::unique_ptr<Board> board);
 // (packBoard, with playedFrom and laidOut).
 ProofNode* createNode(ProofNode* parent, const Board& board, const PackedBoard* playedFrom = nullptr,
                       const PackedEntries* laidOut = nullptr);
+// The node's position: its own board, or the move played on its parent's.
+void nodePosition(const ProofNode* node, Board& board);
 // False for a dead end. On allocation failure the node is left as it was and
 // std::bad_alloc propagates.
 bool expandNode(ProofNode* node, int level, std::ostream& out = std::cout);
