@@ -32,6 +32,8 @@ int64_t headroom = 0;  // growth since the last reading that cannot reach the li
 constexpr int64_t BetweenSearches = 1024 * 1024;
 bool carryReading = false;
 int64_t headroomLimit = 0;  // the limit that headroom was worked out against
+SearchEnd searchEnd = SearchEnd::Decided;
+ProofNumbers reported = {1, 1};
 
 void countAllocation(size_t bytes) { grownSinceReading += static_cast<int64_t>(bytes) + AllocationAllowance; }
 
@@ -466,6 +468,10 @@ int chooseRootMove() {
 
 void carryMemoryReading() { carryReading = true; }
 
+SearchEnd lastSearchEnd() { return searchEnd; }
+
+ProofNumbers reportedNumbers() { return reported; }
+
 int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int level, std::ostream& out) {
     if (carryReading && memoryLimit == headroomLimit)
         grownSinceReading += BetweenSearches;
@@ -473,15 +479,19 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
         headroom = 0;
     carryReading = false;
     headroomLimit = memoryLimit;
+    searchEnd = SearchEnd::Decided;
+    bool memoryShort = false;  // sticks: the search then depended on the memory figure
     if (root->expansion() == NotExpanded || root->tag() < level) {
         try {
             expandNode(root, level, out);
         } catch (const std::bad_alloc&) {
             // No room even for the root's children: answer as for a decided root.
+            memoryShort = true;
         }
         setNumbers(root, level);
     }
     if (root->childCount == 0) {
+        searchEnd = memoryShort ? SearchEnd::Memory : SearchEnd::NoChildren;
         searchIterations = 0;
         Board position;
         nodePosition(root, position);
@@ -499,7 +509,10 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
         bool memoryOk = true;
         while (!root->decided()) {
             const int32_t now = platform::clockMs();
-            if (platform::clockDiff(moveDeadline, now) <= margin && iterations > 0) break;
+            if (platform::clockDiff(moveDeadline, now) <= margin && iterations > 0) {
+                searchEnd = SearchEnd::Clock;
+                break;
+            }
             if (grownSinceReading >= headroom) {
                 const int64_t committed = platform::committedMemoryBytes();
                 if (committed >= memoryLimit) {
@@ -521,9 +534,15 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
                 break;
             }
             ++iterations;
-            if (root->pn > 10000000 || root->dn > 100000000) break;
+            if (root->pn > 10000000 || root->dn > 100000000) {
+                searchEnd = SearchEnd::NumbersPastLimits;
+                break;
+            }
         }
-        if (!memoryOk) headroom = 0;  // at the limit, or after a pruning freed memory: read afresh
+        if (!memoryOk) {
+            headroom = 0;
+            memoryShort = true;
+        }  // at the limit, or after a pruning freed memory: read afresh
         if (memoryOk || root->decided() || root->childCount < 2) break;
         if (deleteHopelessRootChildren(root, out)) {
             if (root->childCount == 0) break;
@@ -537,7 +556,9 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
         current = root;
     }
 
+    if (memoryShort) searchEnd = SearchEnd::Memory;
     searchIterations = iterations;
+    reported = {root->pn, root->dn};
     writeMessage(out, reportLine(nodeCounter, root->pn, root->dn));
     if (platform::clockDiff(platform::clockMs(), start) > 0) {
         const int32_t elapsed = platform::clockDiff(platform::clockMs(), start);

@@ -7,6 +7,7 @@
 #include "board/keys.h"
 #include "board/packed_board.h"
 #include "search/proof_node.h"
+#include "search/shared_state.h"
 
 // positionKey of a copy of board after makeMove(cell), without playing it.
 inline PositionKey childKey(const Board& board, int cell) {
@@ -39,6 +40,16 @@ void removeParent(ProofNode* node, ProofNode* parent);
 // Returns the most promising root move (-1 if none); root->pn/dn then hold its numbers.
 int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int level,
                       std::ostream& out = std::cout);
+
+// Why the last proofNumberSearch stopped. Only Clock and Memory depend on
+// more than the root's position and the estimates: an end on the clock at
+// the first chance (a deadline already inside the margin) is one iteration.
+// NoChildren: a root without children, answered without a report line.
+enum class SearchEnd { Decided, NumbersPastLimits, Clock, Memory, NoChildren };
+SearchEnd lastSearchEnd();
+// The root's numbers in the last search's report line, before the root took
+// those of its chosen move.
+ProofNumbers reportedNumbers();
 
 // Lets the next proofNumberSearch go on from the memory figure that the last
 // one read, for a caller that allocates under a MiB between the two.

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <unordered_map>
 
 #include "board/board.h"
+#include "board/shared_state.h"
 #include "platform/clock.h"
 #include "platform/data_directory.h"
 #include "search/proof_number_search.h"
@@ -27,6 +30,79 @@ std::string nodeFileName(int number) {
 
 namespace {
 
+// A board image as read from a node file, before it is checked: the header
+// and the two lists' counts show how long it is.
+constexpr size_t ImageHead = 17;
+constexpr size_t MaxImageBytes = ImageHead + 2 * (4 + 8 * CellCount) + CellCount;
+
+int32_t countAt(const unsigned char* bytes) {
+    return static_cast<int32_t>(static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+                                static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24);
+}
+
+// The image's bytes, or 0 when the file ends first or a count is out of range
+// (readBoardImage then tells what it makes of them).
+size_t readImageBytes(std::FILE* file, unsigned char* bytes) {
+    size_t size = ImageHead + 4;
+    if (std::fread(bytes, 1, size, file) != size) return 0;
+    for (int list = 0; list < 2; ++list) {
+        const int32_t n = countAt(bytes + size - 4);
+        if (n < 0 || n > CellCount) return 0;
+        const size_t more = 8 * static_cast<size_t>(n) + (list == 0 ? 4 : CellCount);
+        if (std::fread(bytes + size, 1, more, file) != more) return 0;
+        size += more;
+    }
+    return size;
+}
+
+// 128 bits of the image's bytes in two independent chains: node files repeat
+// positions, and a repeated image is known by these alone.
+struct ImageKey {
+    uint64_t a, b;
+    bool operator==(const ImageKey&) const = default;
+};
+struct ImageKeyHash {
+    size_t operator()(const ImageKey& key) const { return static_cast<size_t>(key.a); }
+};
+
+uint64_t finish(uint64_t x) {
+    x ^= x >> 31;
+    x *= 0xBF58476D1CE4E5B9ull;
+    x ^= x >> 27;
+    x *= 0x94D049BB133111EBull;
+    return x ^ x >> 31;
+}
+
+ImageKey imageKey(const unsigned char* bytes, size_t size) {
+    uint64_t a = 0x9E3779B97F4A7C15ull ^ size, b = 0xC2B2AE3D27D4EB4Full + size;
+    for (size_t i = 0; i < size; i += 8) {
+        uint64_t word = 0;
+        std::memcpy(&word, bytes + i, std::min<size_t>(8, size - i));
+        a = (a ^ word) * 0x9FB21C651E98DF25ull;
+        a ^= a >> 29;
+        b = (b + word) * 0xD6E8FEB86659FD93ull;
+        b = b << 23 | b >> 41;
+    }
+    return {finish(a), finish(b ^ a >> 7)};
+}
+
+// What a search of an image wrote and left behind, for the image's repeats.
+struct SearchResult {
+    bool reported;  // the search wrote its report line
+    int32_t nodes, pn, dn;
+    int64_t iterations;
+    uint32_t ids;  // node ids it took
+};
+using KnownImages = std::unordered_map<ImageKey, SearchResult, ImageKeyHash>;
+
+// Whether a search's result followed from its position alone, so that a
+// repeat of the image may take it without searching: not cut short for
+// memory, and not stopped by the clock unless the deadline was already due
+// after the first iteration.
+bool repeatable(SearchEnd end, int32_t timeoutTurn) {
+    return end != SearchEnd::Memory && (end != SearchEnd::Clock || timeoutTurn <= 0);
+}
+
 // Searches every whole board image of an open node file in turn.
 void runNodeFile(std::FILE* file, int fileIndex, int fileTotal, int32_t timeoutTurn, std::ostream& out) {
     long size = -1;
@@ -34,24 +110,53 @@ void runNodeFile(std::FILE* file, int fileIndex, int fileTotal, int32_t timeoutT
     std::fseek(file, 0, SEEK_SET);
     // The operator sets the time per position with INFO timeout_turn.
     const int64_t searchTime = std::clamp<int64_t>(int64_t{StatisticsMargin} + timeoutTurn, 0, INT32_MAX);
+    static unsigned char bytes[MaxImageBytes];
+    KnownImages known;  // per file: the files hardly share positions
+    size_t bucketsAtSearch = known.bucket_count();
     while (!std::feof(file)) {
-        auto board = std::make_unique<Board>();
-        if (!readBoardImage(*board, file)) break;  // end of file, or a truncated image
-        ProofNode* root = createNode(nullptr, std::move(board));
+        const long start = std::ftell(file);
+        const size_t imageSize = readImageBytes(file, bytes);
+        const ImageKey key = imageKey(bytes, imageSize);
+        const auto seen = imageSize > 0 ? known.find(key) : known.end();
+        std::unique_ptr<Board> board;
+        if (seen == known.end()) {
+            // Read again as a Board, which also checks the values.
+            if (start < 0 || std::fseek(file, start, SEEK_SET) != 0) break;
+            board = std::make_unique<Board>();
+            if (!readBoardImage(*board, file)) break;  // end of file, or a truncated image
+        }
         const long position = std::ferror(file) ? -1 : std::ftell(file);
         // 64-bit, so that files past 21 MB still show a true percentage.
         const int64_t percent = size > 0 ? static_cast<int64_t>(position) * 100 / size : 0;
         out << "Pocitam... " << fileIndex << " z " << fileTotal << ", " << percent << "%\n" << std::flush;
+        if (seen != known.end()) {
+            const SearchResult& r = seen->second;
+            if (r.reported) nodeCounter = r.nodes;
+            searchIterations = r.iterations;
+            idCounter += r.ids;
+            // Like the search it stands for, it took no measurable time: no rate line.
+            if (r.reported) out << "MESSAGE " << reportLine(r.nodes, r.pn, r.dn) << '\n' << std::flush;
+            continue;
+        }
+        const uint32_t idsBefore = idCounter;
+        ProofNode* root = createNode(nullptr, std::move(board));
         moveDeadline = platform::clockAdd(platform::clockMs(), static_cast<int32_t>(searchTime));
-        // Between two positions the run holds one Board and the file's buffer.
-        carryMemoryReading();
+        // Between two positions the run holds one Board, the file's buffer and
+        // the known images, unless their table has grown its buckets since.
+        if (known.bucket_count() == bucketsAtSearch) carryMemoryReading();
+        bucketsAtSearch = known.bucket_count();
         try {
             proofNumberSearch(root, StatisticsMargin, StatisticsMemoryLimit, StatisticsLevel, out);
         } catch (...) {
             deleteNode(root);
             throw;
         }
+        // The numbers the search reported, before it set the root to its choice's.
+        const SearchResult result{lastSearchEnd() != SearchEnd::NoChildren, nodeCounter, reportedNumbers().pn, reportedNumbers().dn, searchIterations, 0};
         deleteNode(root);
+        if (imageSize > 0 && repeatable(lastSearchEnd(), timeoutTurn)) {
+            known.emplace(key, result).first->second.ids = idCounter - idsBefore;
+        }
     }
 }
 
