@@ -139,8 +139,16 @@ NodeBoard* packNodeBoard(const Board& board, const PackedBoard* playedFrom, cons
     return holder;
 }
 
+// The position of the last expansion, kept for the next: expanding a child
+// of the node expanded last (or the root just created) plays the child's
+// move on it instead of unpacking the parent's board. positionOf is the
+// board whose position it is, null when none is.
+Board position;
+const NodeBoard* positionOf = nullptr;
+
 void releaseBoard(NodeBoard* board) {
     if (!board || --board->holders > 0) return;
+    if (board == positionOf) positionOf = nullptr;
     board->~NodeBoard();
     ::operator delete(board);
 }
@@ -213,16 +221,34 @@ ProofNode* createNode(ProofNode* parent, const Board& board, const PackedBoard* 
     node->board = packed;
     node->key = board.positionKey();
     node->move = static_cast<int16_t>(board.lastMove());
+    copyBoard(board, position);
+    positionOf = packed;
     return node;
 }
 
+namespace {
+
+void playNodeMove(const ProofNode* node, Board& board) {
+    const int32_t nodes = nodeCounter;  // counted when the child was made
+    board.makeMove(node->move);
+    nodeCounter = nodes;
+}
+
+// The node's position into `position`, from the last one where it can.
+void takePosition(const ProofNode* node) {
+    if (node->board != positionOf) unpackBoard(*node->board->packed(), position);
+    positionOf = node->board;
+    if (node->flags & BoardBeforeMove) {
+        playNodeMove(node, position);
+        positionOf = nullptr;
+    }
+}
+
+}  // namespace
+
 void nodePosition(const ProofNode* node, Board& board) {
     unpackBoard(*node->board->packed(), board);
-    if (node->flags & BoardBeforeMove) {
-        const int32_t nodes = nodeCounter;  // counted when the child was made
-        board.makeMove(node->move);
-        nodeCounter = nodes;
-    }
+    if (node->flags & BoardBeforeMove) playNodeMove(node, board);
 }
 
 bool expandNode(ProofNode* node, int level, std::ostream& out) {
@@ -235,8 +261,8 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
         return true;
     }
     // One node is expanded at a time: its Board and its children's are scratch.
-    static Board position, childBoard;
-    nodePosition(node, position);
+    static Board childBoard;
+    takePosition(node);
     const int r = analyse(position);
     if (r != 0) {
         setDecided(node, r);
@@ -254,6 +280,7 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
         releaseBoard(node->board);
         node->board = own;
         node->flags &= ~BoardBeforeMove;
+        positionOf = own;
     }
     const uint32_t flagsBefore = node->flags;
     node->setTag(level);
@@ -493,9 +520,9 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
     if (root->childCount == 0) {
         searchEnd = memoryShort ? SearchEnd::Memory : SearchEnd::NoChildren;
         searchIterations = 0;
-        Board position;
-        nodePosition(root, position);
-        analyse(position);
+        Board rootPosition;
+        nodePosition(root, rootPosition);
+        analyse(rootPosition);
         return resultCount > 0 ? resultCells[0] : -1;
     }
     std::fill(workByCell, workByCell + CellCount, -1);
