@@ -5,9 +5,13 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <unordered_map>
 
 #include "board/board.h"
+#include "board/keys.h"
+#include "board/line_patterns.h"
+#include "board/packed_board.h"
 #include "board/shared_state.h"
 #include "platform/clock.h"
 #include "platform/data_directory.h"
@@ -40,8 +44,7 @@ int32_t countAt(const unsigned char* bytes) {
                                 static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24);
 }
 
-// The image's bytes, or 0 when the file ends first or a count is out of range
-// (readBoardImage then tells what it makes of them).
+// The image's bytes, or 0 when the file ends first or a count is out of range.
 size_t readImageBytes(std::FILE* file, unsigned char* bytes) {
     size_t size = ImageHead + 4;
     if (std::fread(bytes, 1, size, file) != size) return 0;
@@ -54,6 +57,50 @@ size_t readImageBytes(std::FILE* file, unsigned char* bytes) {
     }
     return size;
 }
+
+}  // namespace
+
+bool boardFromImage(const unsigned char* bytes, size_t size, Board& board) {
+    // Laid out as a PackedBoard of raw cell bytes and wide entries, which
+    // unpacks to what the image says, lists in their order.
+    alignas(8) static unsigned char packing[sizeof(PackedBoard) + CellCount + 2 * 8 * CellCount];
+    if (size < ImageHead + 8 + CellCount) return false;
+    PackedBoard& packed = *new (packing) PackedBoard;
+    packed.moveCount = countAt(bytes);
+    packed.lastMove = countAt(bytes + 4);
+    packed.sideToMove = bytes[8];
+    packed.xScore = countAt(bytes + 9);
+    packed.oScore = countAt(bytes + 13);
+    packed.savedScore = 0;
+    if (packed.sideToMove > 1 || packed.lastMove < -1 || packed.lastMove >= CellCount) return false;
+    const unsigned char* in = bytes + ImageHead;
+    uint8_t* entries = packed.payload() + CellCount;
+    uint16_t* counts[2] = {&packed.xCount, &packed.oCount};
+    for (uint16_t* count : counts) {
+        const int32_t n = countAt(in);
+        if (n < 0 || n > CellCount || in + 4 + 8 * static_cast<size_t>(n) > bytes + size - CellCount) return false;
+        for (int i = 0; i < n; ++i) {
+            const int32_t cell = countAt(in + 4 + 4 * i);
+            const int32_t threatClass = countAt(in + 4 + 4 * (n + i));
+            if (cell < 0 || cell >= CellCount || threatClass < 0 || threatClass > WeakestListed) return false;
+            std::memcpy(entries, &cell, 4);
+            std::memcpy(entries + 4, &threatClass, 4);
+            entries += 8;
+        }
+        *count = static_cast<uint16_t>(n);
+        in += 4 + 8 * static_cast<size_t>(n);
+    }
+    if (in + CellCount != bytes + size) return false;
+    std::memcpy(packed.payload(), in, CellCount);
+    packed.positionKey = stonesKey(packed.payload());
+    packed.xUpdates = packed.oUpdates = 0;
+    packed.rawCells = packed.wideEntries = true;
+    packed.checked = false;  // not known to follow from its stones
+    unpackBoard(packed, board);
+    return true;
+}
+
+namespace {
 
 // 128 bits of the image's bytes in two independent chains: node files repeat
 // positions, and a repeated image is known by these alone.
@@ -77,7 +124,10 @@ ImageKey imageKey(const unsigned char* bytes, size_t size) {
     uint64_t a = 0x9E3779B97F4A7C15ull ^ size, b = 0xC2B2AE3D27D4EB4Full + size;
     for (size_t i = 0; i < size; i += 8) {
         uint64_t word = 0;
-        std::memcpy(&word, bytes + i, std::min<size_t>(8, size - i));
+        if (size - i >= 8)
+            std::memcpy(&word, bytes + i, 8);
+        else
+            std::memcpy(&word, bytes + i, size - i);
         a = (a ^ word) * 0x9FB21C651E98DF25ull;
         a ^= a >> 29;
         b = (b + word) * 0xD6E8FEB86659FD93ull;
@@ -111,20 +161,15 @@ void runNodeFile(std::FILE* file, int fileIndex, int fileTotal, int32_t timeoutT
     // The operator sets the time per position with INFO timeout_turn.
     const int64_t searchTime = std::clamp<int64_t>(int64_t{StatisticsMargin} + timeoutTurn, 0, INT32_MAX);
     static unsigned char bytes[MaxImageBytes];
+    static Board board;  // one position at a time
     KnownImages known;  // per file: the files hardly share positions
     size_t bucketsAtSearch = known.bucket_count();
     while (!std::feof(file)) {
-        const long start = std::ftell(file);
         const size_t imageSize = readImageBytes(file, bytes);
+        if (imageSize == 0) break;  // end of file, or a truncated image
         const ImageKey key = imageKey(bytes, imageSize);
-        const auto seen = imageSize > 0 ? known.find(key) : known.end();
-        std::unique_ptr<Board> board;
-        if (seen == known.end()) {
-            // Read again as a Board, which also checks the values.
-            if (start < 0 || std::fseek(file, start, SEEK_SET) != 0) break;
-            board = std::make_unique<Board>();
-            if (!readBoardImage(*board, file)) break;  // end of file, or a truncated image
-        }
+        const auto seen = known.find(key);
+        if (seen == known.end() && !boardFromImage(bytes, imageSize, board)) break;  // impossible values
         const long position = std::ferror(file) ? -1 : std::ftell(file);
         // 64-bit, so that files past 21 MB still show a true percentage.
         const int64_t percent = size > 0 ? static_cast<int64_t>(position) * 100 / size : 0;
@@ -139,7 +184,7 @@ void runNodeFile(std::FILE* file, int fileIndex, int fileTotal, int32_t timeoutT
             continue;
         }
         const uint32_t idsBefore = idCounter;
-        ProofNode* root = createNode(nullptr, std::move(board));
+        ProofNode* root = createNode(nullptr, board);
         moveDeadline = platform::clockAdd(platform::clockMs(), static_cast<int32_t>(searchTime));
         // Between two positions the run holds one Board, the file's buffer and
         // the known images, unless their table has grown its buckets since.
@@ -154,7 +199,7 @@ void runNodeFile(std::FILE* file, int fileIndex, int fileTotal, int32_t timeoutT
         // The numbers the search reported, before it set the root to its choice's.
         const SearchResult result{lastSearchEnd() != SearchEnd::NoChildren, nodeCounter, reportedNumbers().pn, reportedNumbers().dn, searchIterations, 0};
         deleteNode(root);
-        if (imageSize > 0 && repeatable(lastSearchEnd(), timeoutTurn)) {
+        if (repeatable(lastSearchEnd(), timeoutTurn)) {
             known.emplace(key, result).first->second.ids = idCounter - idsBefore;
         }
     }
