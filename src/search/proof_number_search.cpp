@@ -486,10 +486,18 @@ bool betterChoice(int a, int b) {
     return workByCell[a] > workByCell[b];
 }
 
+namespace {
+
+// The choice so far (-1 for none) with cell considered after it.
+int consider(int choice, int cell) {
+    return workByCell[cell] >= 0 && (choice < 0 || betterChoice(cell, choice)) ? cell : choice;
+}
+
+}  // namespace
+
 int chooseRootMove() {
     int choice = -1;
-    for (int cell = 0; cell < CellCount; ++cell)
-        if (workByCell[cell] >= 0 && (choice < 0 || betterChoice(cell, choice))) choice = cell;
+    for (int cell = 0; cell < CellCount; ++cell) choice = consider(choice, cell);
     return choice;
 }
 
@@ -526,7 +534,15 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
         return resultCount > 0 ? resultCells[0] : -1;
     }
     std::fill(workByCell, workByCell + CellCount, -1);
-    for (int i = 0; i < root->childCount; ++i) workByCell[root->children[i]->move] = 0;
+    // The cells that the choice at the end scans, in order: only root
+    // children's moves get a record.
+    int rootCells[MaxChildren];
+    const int rootCellCount = root->childCount;
+    for (int i = 0; i < root->childCount; ++i) {
+        workByCell[root->children[i]->move] = 0;
+        rootCells[i] = root->children[i]->move;
+    }
+    std::sort(rootCells, rootCells + rootCellCount);
 
     const int32_t start = platform::clockMs();
     nodeCounter = 0;
@@ -597,7 +613,8 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
         const ProofNode* child = root->children[i];
         numbersByCell[child->move] = {child->pn, child->dn};
     }
-    const int choice = chooseRootMove();
+    int choice = -1;
+    for (int i = 0; i < rootCellCount; ++i) choice = consider(choice, rootCells[i]);
     if (choice >= 0) {
         root->pn = numbersByCell[choice].pn;
         root->dn = numbersByCell[choice].dn;
