@@ -60,7 +60,7 @@ size_t readImageBytes(std::FILE* file, unsigned char* bytes) {
 
 }  // namespace
 
-bool boardFromImage(const unsigned char* bytes, size_t size, Board& board) {
+bool boardFromImageBytes(const unsigned char* bytes, size_t size, Board& board) {
     // Laid out as a PackedBoard of raw cell bytes and wide entries, which
     // unpacks to what the image says, lists in their order.
     alignas(8) static unsigned char packing[sizeof(PackedBoard) + CellCount + 2 * 8 * CellCount];
@@ -169,7 +169,7 @@ void runNodeFile(std::FILE* file, int fileIndex, int fileTotal, int32_t timeoutT
         if (imageSize == 0) break;  // end of file, or a truncated image
         const ImageKey key = imageKey(bytes, imageSize);
         const auto seen = known.find(key);
-        if (seen == known.end() && !boardFromImage(bytes, imageSize, board)) break;  // impossible values
+        if (seen == known.end() && !boardFromImageBytes(bytes, imageSize, board)) break;  // impossible values
         const long position = std::ferror(file) ? -1 : std::ftell(file);
         // 64-bit, so that files past 21 MB still show a true percentage.
         const int64_t percent = size > 0 ? static_cast<int64_t>(position) * 100 / size : 0;
