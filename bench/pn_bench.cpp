@@ -1,5 +1,6 @@
 // Proof-number search figures: iterations per second and bytes per node on
-// positions of a small generated database, and the peak resident memory of a
+// positions of a small generated database (also after a fixed number of
+// iterations, where every build grows the same graph), and the peak resident memory of a
 // statistics run under its 80 MiB limit. Run the stats figure on its own
 // (--benchmark_filter=StatsRun) so that no earlier graph inflates the process.
 #include <benchmark/benchmark.h>
@@ -79,6 +80,12 @@ void setUp() {
     for (int i = 0; i < EstimateCount; ++i) pnEst[i] = dnEst[i] = 1;
 }
 
+// The heap in use, including blocks the allocator maps on their own.
+int64_t heapBytes() {
+    const struct mallinfo2 m = mallinfo2();
+    return static_cast<int64_t>(m.uordblks + m.hblkhd);
+}
+
 void BM_ProofNumberSearch(benchmark::State& state) {
     setUp();
     const std::vector<std::string> images = databaseImages(8);
@@ -88,7 +95,7 @@ void BM_ProofNumberSearch(benchmark::State& state) {
     double seconds = 0;
     for (auto _ : state) {
         for (const std::string& image : images) {
-            const size_t heapBefore = mallinfo2().uordblks;
+            const int64_t heapBefore = heapBytes();
             ProofNode* root = createNode(nullptr, boardFromImage(image));
             moveDeadline = platform::clockAdd(platform::clockMs(), 20000 + searchMs);
             const int32_t start = platform::clockMs();
@@ -97,7 +104,7 @@ void BM_ProofNumberSearch(benchmark::State& state) {
             iterations += searchIterations;
             const size_t size = graphSize(root);
             nodes += static_cast<int64_t>(size);
-            bytes += static_cast<int64_t>(mallinfo2().uordblks - heapBefore);
+            bytes += heapBytes() - heapBefore;
             proven += root->pn == 0;
             disproven += root->dn == 0;
             deleteNode(root);
@@ -111,6 +118,46 @@ void BM_ProofNumberSearch(benchmark::State& state) {
     state.counters["disproven"] = static_cast<double>(disproven) / state.iterations();
 }
 BENCHMARK(BM_ProofNumberSearch)->Arg(200)->Arg(1000)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The search's own loop for exactly state.range(0) iterations per position,
+// with no clock or memory reading: the graph is a function of the position,
+// so its size and the root's numbers (folded into "digest") must agree
+// between builds, and the bytes per node compare like for like.
+void BM_ProofNumberFixed(benchmark::State& state) {
+    setUp();
+    const std::vector<std::string> images = databaseImages(8);
+    const int64_t count = state.range(0);
+    int64_t nodes = 0, bytes = 0, iterations = 0;
+    uint64_t digest = 0;
+    for (auto _ : state) {
+        for (const std::string& image : images) {
+            const int64_t heapBefore = heapBytes();
+            ProofNode* root = createNode(nullptr, boardFromImage(image));
+            std::ostream discard(nullptr);
+            expandNode(root, 0, discard);
+            setNumbers(root, 0);
+            ProofNode* current = root;
+            for (int64_t i = 0; i < count && !root->decided() && root->childCount > 0; ++i) {
+                if (current->decided()) current = root;
+                ProofNode* m = selectMostProving(current, 0);
+                expandNode(m, 0, discard);
+                current = updateAncestors(m, 0);
+                ++iterations;
+            }
+            const int64_t size = static_cast<int64_t>(graphSize(root));
+            nodes += size;
+            bytes += heapBytes() - heapBefore;
+            digest = digest * 1000003 + static_cast<uint64_t>(size) * 31 + static_cast<uint32_t>(root->pn) * 7 +
+                     static_cast<uint32_t>(root->dn);
+            deleteNode(root);
+        }
+    }
+    state.counters["iterations"] = static_cast<double>(iterations);
+    state.counters["nodes"] = static_cast<double>(nodes);
+    state.counters["bytes/node"] = nodes ? static_cast<double>(bytes) / nodes : 0;
+    state.counters["digest"] = static_cast<double>(digest % 1000000007);
+}
+BENCHMARK(BM_ProofNumberFixed)->Arg(2000)->Arg(20000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 int64_t peakResidentBytes() {
     std::ifstream status("/proc/self/status");

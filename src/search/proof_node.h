@@ -14,8 +14,20 @@ constexpr uint32_t Expanded = 2;
 constexpr uint32_t DeadEnd = 4;          // expanded, the analysis listed no move
 constexpr int TagShift = 3;              // bits 3-6: level of the expansion
 constexpr uint32_t TagMask = 15u << TagShift;
+constexpr uint32_t BoardBeforeMove = 128;  // board holds the position before move, not the node's own
 constexpr int MaxChildren = 255;         // the child count is 8 bits
 constexpr int MaxParents = 255;          // so is the parent count
+
+// A packed position held by the node it belongs to and by the children of
+// that node not yet expanded, which play their move on it when they are; the
+// last holder frees it. Most children are never expanded, so they neither
+// play their move nor keep a position of their own.
+struct alignas(8) NodeBoard {
+    uint32_t holders = 1;
+    PackedBoard* packed() { return reinterpret_cast<PackedBoard*>(this + 1); }
+    const PackedBoard* packed() const { return reinterpret_cast<const PackedBoard*>(this + 1); }
+};
+static_assert(sizeof(NodeBoard) == 8);  // the PackedBoard after it stays aligned for 8 bytes
 
 // A position of the proof-number graph. Transpositions below the root share one
 // node, so a node may have several parents; it is deleted by the last of them.
@@ -25,7 +37,7 @@ struct ProofNode {
     uint32_t stamp = 0;
     PositionKey key;
     uint32_t flags = OrFlag;
-    PackedBoard* board = nullptr;  // in the node's own allocation; unpacked only to expand the node
+    NodeBoard* board = nullptr;  // unpacked only to expand the node (see BoardBeforeMove)
     ProofNode* onlyParent = nullptr;     // while parentCount is 1
     ProofNode** parentArray = nullptr;   // while parentCount is 2 or more
     ProofNode** children = nullptr;

@@ -32,6 +32,8 @@ int64_t headroom = 0;  // growth since the last reading that cannot reach the li
 constexpr int64_t BetweenSearches = 1024 * 1024;
 bool carryReading = false;
 int64_t headroomLimit = 0;  // the limit that headroom was worked out against
+SearchEnd searchEnd = SearchEnd::Decided;
+ProofNumbers reported = {1, 1};
 
 void countAllocation(size_t bytes) { grownSinceReading += static_cast<int64_t>(bytes) + AllocationAllowance; }
 
@@ -124,27 +126,129 @@ std::string reportLine(int32_t nodes, int32_t pn, int32_t dn) {
 
 ProofNode* createNode(ProofNode* parent, std::unique_ptr<Board> board) { return createNode(parent, *board); }
 
-ProofNode* createNode(ProofNode* parent, const Board& board, const PackedBoard* playedFrom,
-                      const PackedEntries* laidOut) {
-    // The node and its packed Board are one allocation.
+namespace {
+
+// Throws std::bad_alloc with nothing allocated.
+NodeBoard* packNodeBoard(const Board& board, const PackedBoard* playedFrom, const PackedEntries* laidOut) {
     PackPlan plan;
-    const size_t size = planPacking(board, playedFrom, laidOut, plan);
-    static_assert(sizeof(ProofNode) % alignof(PackedBoard) == 0);
-    void* memory = ::operator new(sizeof(ProofNode) + size);
-    countAllocation(sizeof(ProofNode) + size);
+    const size_t size = sizeof(NodeBoard) + planPacking(board, playedFrom, laidOut, plan);
+    void* memory = ::operator new(size);
+    countAllocation(size);
+    NodeBoard* holder = new (memory) NodeBoard;
+    packInto(holder->packed(), board, plan);
+    return holder;
+}
+
+// The position of the last expansion, kept for the next: expanding a child
+// of the node expanded last (or the root just created) plays the child's
+// move on it instead of unpacking the parent's board. positionOf is the
+// board whose position it is, null when none is.
+Board position;
+const NodeBoard* positionOf = nullptr;
+
+void releaseBoard(NodeBoard* board) {
+    if (!board || --board->holders > 0) return;
+    if (board == positionOf) positionOf = nullptr;
+    board->~NodeBoard();
+    ::operator delete(board);
+}
+
+// Throws std::bad_alloc with nothing allocated.
+ProofNode* newNode(ProofNode* parent) {
+    void* memory = ::operator new(sizeof(ProofNode));
+    countAllocation(sizeof(ProofNode));
     ProofNode* node = new (memory) ProofNode;
-    node->board = packInto(static_cast<char*>(memory) + sizeof(ProofNode), board, plan);
     node->depth = parent ? static_cast<int16_t>(parent->depth + 1) : 0;
     node->stamp = idCounter + 1;
     idCounter += 2;
-    node->key = board.positionKey();
-    node->move = static_cast<int16_t>(board.lastMove());
     if (parent) {
         node->onlyParent = parent;
         node->parentCount = 1;
     }
     node->currentParent = parent;
     return node;
+}
+
+// A child of the node being expanded, whose position is the move played on
+// the node's: it holds the node's board until it is expanded itself.
+ProofNode* createChild(ProofNode* parent, int cell, const PositionKey& key) {
+    ProofNode* child = newNode(parent);
+    child->board = parent->board;
+    ++parent->board->holders;
+    child->flags |= BoardBeforeMove;
+    child->key = key;
+    child->move = static_cast<int16_t>(cell);
+    return child;
+}
+
+// The win test of the position after cell, from a probe of the move when that
+// tells, counted as the move it saves. False when only playing it tells.
+bool probeWinTest(const Board& board, int cell, int& result) {
+    Board::MoveProbe probe;
+    if (!board.probeMove(cell, probe)) return false;
+    // The side to move after the move is the one that did not play it.
+    const ThreatList::Tally& mover = board.sideToMove() ? probe.o : probe.x;
+    const ThreatList::Tally& opponent = board.sideToMove() ? probe.x : probe.o;
+    const int r = winTestOfStrongest(mover.strongestClass(), opponent.strongestClass(), opponent.twoFives());
+    if (r == NeedsEntries) return false;
+    ++nodeCounter;
+    result = r;
+    return true;
+}
+
+int playedWinTest(Board& board, Board& scratch, int cell) {
+    if (board.canTryMoves()) {
+        const TrialMove trial(board, cell);
+        return winTest(board);
+    }
+    copyBoard(board, scratch);
+    scratch.makeMove(cell);
+    return winTest(scratch);
+}
+
+}  // namespace
+
+ProofNode* createNode(ProofNode* parent, const Board& board, const PackedBoard* playedFrom,
+                      const PackedEntries* laidOut) {
+    NodeBoard* packed = packNodeBoard(board, playedFrom, laidOut);
+    ProofNode* node;
+    try {
+        node = newNode(parent);
+    } catch (const std::bad_alloc&) {
+        releaseBoard(packed);
+        throw;
+    }
+    node->board = packed;
+    node->key = board.positionKey();
+    node->move = static_cast<int16_t>(board.lastMove());
+    copyBoard(board, position);
+    positionOf = packed;
+    return node;
+}
+
+namespace {
+
+void playNodeMove(const ProofNode* node, Board& board) {
+    const int32_t nodes = nodeCounter;  // counted when the child was made
+    board.makeMove(node->move);
+    nodeCounter = nodes;
+}
+
+// The node's position into `position`, from the last one where it can.
+void takePosition(const ProofNode* node) {
+    if (node->board != positionOf) unpackBoard(*node->board->packed(), position);
+    positionOf = node->board;
+    if (node->flags & BoardBeforeMove) {
+        playNodeMove(node, position);
+        positionOf = nullptr;
+    }
+}
+
+}  // namespace
+
+void nodePosition(const ProofNode* node, Board& board) {
+    unpackBoard(*node->board->packed(), board);
+    if (node->flags & BoardBeforeMove) playNodeMove(node, board);
 }
 
 bool expandNode(ProofNode* node, int level, std::ostream& out) {
@@ -157,25 +261,33 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
         return true;
     }
     // One node is expanded at a time: its Board and its children's are scratch.
-    static Board position, childBoard;
-    unpackBoard(*node->board, position);
+    static Board childBoard;
+    takePosition(node);
     const int r = analyse(position);
     if (r != 0) {
         setDecided(node, r);
         return true;
     }
-    const uint32_t flagsBefore = node->flags;
-    node->setTag(level);
     if (resultCount == 0) {
+        node->setTag(level);
         node->setExpansion(DeadEnd);
         return false;
     }
+    // The children play their moves on the node's own position, so a node
+    // that held its parent's gets its own now.
+    if (node->flags & BoardBeforeMove) {
+        NodeBoard* own = packNodeBoard(position, node->board->packed(), nullptr);
+        releaseBoard(node->board);
+        node->board = own;
+        node->flags &= ~BoardBeforeMove;
+        positionOf = own;
+    }
+    const uint32_t flagsBefore = node->flags;
+    node->setTag(level);
     // The win tests below may run analyses of their own, so keep the list.
     const int count = std::min<int>(resultCount, MaxChildren);
     int32_t cells[MaxChildren];
     std::copy(resultCells, resultCells + count, cells);
-    static PackedEntries laidOut;  // the node's lists, the same in every child's packed form
-    packEntries(position, laidOut);
     PositionKey keys[MaxChildren];
     for (int i = 0; i < count; ++i) keys[i] = childKey(position, cells[i]);
     if (nodeTable) nodeTable->preload(keys, count);
@@ -190,21 +302,9 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
                 node->children[node->childCount++] = shared;
                 continue;
             }
-            // The child's position is packed straight from the move played
-            // on the node's, which is then taken back.
-            ProofNode* child;
             int rChild;
-            if (position.canTryMoves()) {
-                const TrialMove trial(position, cells[i]);
-                rChild = winTest(position);
-                child = createNode(node, position, node->board, &laidOut);
-            } else {
-                copyBoard(position, childBoard);
-                childBoard.makeMove(cells[i]);
-                rChild = winTest(childBoard);
-                child = createNode(node, childBoard, node->board);
-            }
-            child->key = k;
+            if (!probeWinTest(position, cells[i], rChild)) rChild = playedWinTest(position, childBoard, cells[i]);
+            ProofNode* child = createChild(node, cells[i], k);
             node->children[node->childCount++] = child;
             if (node->parentCount > 0 && nodeTable) nodeTable->insert(child);
             if (node->isOr()) child->flags &= ~OrFlag;
@@ -311,6 +411,7 @@ void deleteNode(ProofNode* node) {
     if (nodeTable) nodeTable->remove(node);
     deleteChildren(node);
     delete[] node->parentArray;
+    releaseBoard(node->board);
     node->~ProofNode();
     ::operator delete(node);
 }
@@ -385,14 +486,26 @@ bool betterChoice(int a, int b) {
     return workByCell[a] > workByCell[b];
 }
 
+namespace {
+
+// The choice so far (-1 for none) with cell considered after it.
+int consider(int choice, int cell) {
+    return workByCell[cell] >= 0 && (choice < 0 || betterChoice(cell, choice)) ? cell : choice;
+}
+
+}  // namespace
+
 int chooseRootMove() {
     int choice = -1;
-    for (int cell = 0; cell < CellCount; ++cell)
-        if (workByCell[cell] >= 0 && (choice < 0 || betterChoice(cell, choice))) choice = cell;
+    for (int cell = 0; cell < CellCount; ++cell) choice = consider(choice, cell);
     return choice;
 }
 
 void carryMemoryReading() { carryReading = true; }
+
+SearchEnd lastSearchEnd() { return searchEnd; }
+
+ProofNumbers reportedNumbers() { return reported; }
 
 int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int level, std::ostream& out) {
     if (carryReading && memoryLimit == headroomLimit)
@@ -401,23 +514,35 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
         headroom = 0;
     carryReading = false;
     headroomLimit = memoryLimit;
+    searchEnd = SearchEnd::Decided;
+    bool memoryShort = false;  // sticks: the search then depended on the memory figure
     if (root->expansion() == NotExpanded || root->tag() < level) {
         try {
             expandNode(root, level, out);
         } catch (const std::bad_alloc&) {
             // No room even for the root's children: answer as for a decided root.
+            memoryShort = true;
         }
         setNumbers(root, level);
     }
     if (root->childCount == 0) {
+        searchEnd = memoryShort ? SearchEnd::Memory : SearchEnd::NoChildren;
         searchIterations = 0;
-        Board position;
-        unpackBoard(*root->board, position);
-        analyse(position);
+        Board rootPosition;
+        nodePosition(root, rootPosition);
+        analyse(rootPosition);
         return resultCount > 0 ? resultCells[0] : -1;
     }
     std::fill(workByCell, workByCell + CellCount, -1);
-    for (int i = 0; i < root->childCount; ++i) workByCell[root->children[i]->move] = 0;
+    // The cells that the choice at the end scans, in order: only root
+    // children's moves get a record.
+    int rootCells[MaxChildren];
+    const int rootCellCount = root->childCount;
+    for (int i = 0; i < root->childCount; ++i) {
+        workByCell[root->children[i]->move] = 0;
+        rootCells[i] = root->children[i]->move;
+    }
+    std::sort(rootCells, rootCells + rootCellCount);
 
     const int32_t start = platform::clockMs();
     nodeCounter = 0;
@@ -427,7 +552,10 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
         bool memoryOk = true;
         while (!root->decided()) {
             const int32_t now = platform::clockMs();
-            if (platform::clockDiff(moveDeadline, now) <= margin && iterations > 0) break;
+            if (platform::clockDiff(moveDeadline, now) <= margin && iterations > 0) {
+                searchEnd = SearchEnd::Clock;
+                break;
+            }
             if (grownSinceReading >= headroom) {
                 const int64_t committed = platform::committedMemoryBytes();
                 if (committed >= memoryLimit) {
@@ -449,9 +577,15 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
                 break;
             }
             ++iterations;
-            if (root->pn > 10000000 || root->dn > 100000000) break;
+            if (root->pn > 10000000 || root->dn > 100000000) {
+                searchEnd = SearchEnd::NumbersPastLimits;
+                break;
+            }
         }
-        if (!memoryOk) headroom = 0;  // at the limit, or after a pruning freed memory: read afresh
+        if (!memoryOk) {
+            headroom = 0;
+            memoryShort = true;
+        }  // at the limit, or after a pruning freed memory: read afresh
         if (memoryOk || root->decided() || root->childCount < 2) break;
         if (deleteHopelessRootChildren(root, out)) {
             if (root->childCount == 0) break;
@@ -465,7 +599,9 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
         current = root;
     }
 
+    if (memoryShort) searchEnd = SearchEnd::Memory;
     searchIterations = iterations;
+    reported = {root->pn, root->dn};
     writeMessage(out, reportLine(nodeCounter, root->pn, root->dn));
     if (platform::clockDiff(platform::clockMs(), start) > 0) {
         const int32_t elapsed = platform::clockDiff(platform::clockMs(), start);
@@ -477,7 +613,8 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
         const ProofNode* child = root->children[i];
         numbersByCell[child->move] = {child->pn, child->dn};
     }
-    const int choice = chooseRootMove();
+    int choice = -1;
+    for (int i = 0; i < rootCellCount; ++i) choice = consider(choice, rootCells[i]);
     if (choice >= 0) {
         root->pn = numbersByCell[choice].pn;
         root->dn = numbersByCell[choice].dn;

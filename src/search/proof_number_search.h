@@ -7,6 +7,7 @@
 #include "board/keys.h"
 #include "board/packed_board.h"
 #include "search/proof_node.h"
+#include "search/shared_state.h"
 
 // positionKey of a copy of board after makeMove(cell), without playing it.
 inline PositionKey childKey(const Board& board, int cell) {
@@ -19,6 +20,8 @@ ProofNode* createNode(ProofNode* parent, std::unique_ptr<Board> board);
 // (packBoard, with playedFrom and laidOut).
 ProofNode* createNode(ProofNode* parent, const Board& board, const PackedBoard* playedFrom = nullptr,
                       const PackedEntries* laidOut = nullptr);
+// The node's position: its own board, or the move played on its parent's.
+void nodePosition(const ProofNode* node, Board& board);
 // False for a dead end. On allocation failure the node is left as it was and
 // std::bad_alloc propagates.
 bool expandNode(ProofNode* node, int level, std::ostream& out = std::cout);
@@ -37,6 +40,16 @@ void removeParent(ProofNode* node, ProofNode* parent);
 // Returns the most promising root move (-1 if none); root->pn/dn then hold its numbers.
 int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int level,
                       std::ostream& out = std::cout);
+
+// Why the last proofNumberSearch stopped. Only Clock and Memory depend on
+// more than the root's position and the estimates: an end on the clock at
+// the first chance (a deadline already inside the margin) is one iteration.
+// NoChildren: a root without children, answered without a report line.
+enum class SearchEnd { Decided, NumbersPastLimits, Clock, Memory, NoChildren };
+SearchEnd lastSearchEnd();
+// The root's numbers in the last search's report line, before the root took
+// those of its chosen move.
+ProofNumbers reportedNumbers();
 
 // Lets the next proofNumberSearch go on from the memory figure that the last
 // one read, for a caller that allocates under a MiB between the two.

@@ -3,9 +3,16 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <new>
+#include <unordered_map>
 
 #include "board/board.h"
+#include "board/keys.h"
+#include "board/line_patterns.h"
+#include "board/packed_board.h"
+#include "board/shared_state.h"
 #include "platform/clock.h"
 #include "platform/data_directory.h"
 #include "search/proof_number_search.h"
@@ -27,6 +34,125 @@ std::string nodeFileName(int number) {
 
 namespace {
 
+// A board image as read from a node file, before it is checked: the header
+// and the two lists' counts show how long it is.
+constexpr size_t ImageHead = 17;
+constexpr size_t MaxImageBytes = ImageHead + 2 * (4 + 8 * CellCount) + CellCount;
+
+int32_t countAt(const unsigned char* bytes) {
+    return static_cast<int32_t>(static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+                                static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24);
+}
+
+// The image's bytes, or 0 when the file ends first or a count is out of range.
+size_t readImageBytes(std::FILE* file, unsigned char* bytes) {
+    size_t size = ImageHead + 4;
+    if (std::fread(bytes, 1, size, file) != size) return 0;
+    for (int list = 0; list < 2; ++list) {
+        const int32_t n = countAt(bytes + size - 4);
+        if (n < 0 || n > CellCount) return 0;
+        const size_t more = 8 * static_cast<size_t>(n) + (list == 0 ? 4 : CellCount);
+        if (std::fread(bytes + size, 1, more, file) != more) return 0;
+        size += more;
+    }
+    return size;
+}
+
+}  // namespace
+
+bool boardFromImageBytes(const unsigned char* bytes, size_t size, Board& board) {
+    // Laid out as a PackedBoard of raw cell bytes and wide entries, which
+    // unpacks to what the image says, lists in their order.
+    alignas(8) static unsigned char packing[sizeof(PackedBoard) + CellCount + 2 * 8 * CellCount];
+    if (size < ImageHead + 8 + CellCount) return false;
+    PackedBoard& packed = *new (packing) PackedBoard;
+    packed.moveCount = countAt(bytes);
+    packed.lastMove = countAt(bytes + 4);
+    packed.sideToMove = bytes[8];
+    packed.xScore = countAt(bytes + 9);
+    packed.oScore = countAt(bytes + 13);
+    packed.savedScore = 0;
+    if (packed.sideToMove > 1 || packed.lastMove < -1 || packed.lastMove >= CellCount) return false;
+    const unsigned char* in = bytes + ImageHead;
+    uint8_t* entries = packed.payload() + CellCount;
+    uint16_t* counts[2] = {&packed.xCount, &packed.oCount};
+    for (uint16_t* count : counts) {
+        const int32_t n = countAt(in);
+        if (n < 0 || n > CellCount || in + 4 + 8 * static_cast<size_t>(n) > bytes + size - CellCount) return false;
+        for (int i = 0; i < n; ++i) {
+            const int32_t cell = countAt(in + 4 + 4 * i);
+            const int32_t threatClass = countAt(in + 4 + 4 * (n + i));
+            if (cell < 0 || cell >= CellCount || threatClass < 0 || threatClass > WeakestListed) return false;
+            std::memcpy(entries, &cell, 4);
+            std::memcpy(entries + 4, &threatClass, 4);
+            entries += 8;
+        }
+        *count = static_cast<uint16_t>(n);
+        in += 4 + 8 * static_cast<size_t>(n);
+    }
+    if (in + CellCount != bytes + size) return false;
+    std::memcpy(packed.payload(), in, CellCount);
+    packed.positionKey = stonesKey(packed.payload());
+    packed.xUpdates = packed.oUpdates = 0;
+    packed.rawCells = packed.wideEntries = true;
+    packed.checked = false;  // not known to follow from its stones
+    unpackBoard(packed, board);
+    return true;
+}
+
+namespace {
+
+// 128 bits of the image's bytes in two independent chains: node files repeat
+// positions, and a repeated image is known by these alone.
+struct ImageKey {
+    uint64_t a, b;
+    bool operator==(const ImageKey&) const = default;
+};
+struct ImageKeyHash {
+    size_t operator()(const ImageKey& key) const { return static_cast<size_t>(key.a); }
+};
+
+uint64_t finish(uint64_t x) {
+    x ^= x >> 31;
+    x *= 0xBF58476D1CE4E5B9ull;
+    x ^= x >> 27;
+    x *= 0x94D049BB133111EBull;
+    return x ^ x >> 31;
+}
+
+ImageKey imageKey(const unsigned char* bytes, size_t size) {
+    uint64_t a = 0x9E3779B97F4A7C15ull ^ size, b = 0xC2B2AE3D27D4EB4Full + size;
+    for (size_t i = 0; i < size; i += 8) {
+        uint64_t word = 0;
+        if (size - i >= 8)
+            std::memcpy(&word, bytes + i, 8);
+        else
+            std::memcpy(&word, bytes + i, size - i);
+        a = (a ^ word) * 0x9FB21C651E98DF25ull;
+        a ^= a >> 29;
+        b = (b + word) * 0xD6E8FEB86659FD93ull;
+        b = b << 23 | b >> 41;
+    }
+    return {finish(a), finish(b ^ a >> 7)};
+}
+
+// What a search of an image wrote and left behind, for the image's repeats.
+struct SearchResult {
+    bool reported;  // the search wrote its report line
+    int32_t nodes, pn, dn;
+    int64_t iterations;
+    uint32_t ids;  // node ids it took
+};
+using KnownImages = std::unordered_map<ImageKey, SearchResult, ImageKeyHash>;
+
+// Whether a search's result followed from its position alone, so that a
+// repeat of the image may take it without searching: not cut short for
+// memory, and not stopped by the clock unless the deadline was already due
+// after the first iteration.
+bool repeatable(SearchEnd end, int32_t timeoutTurn) {
+    return end != SearchEnd::Memory && (end != SearchEnd::Clock || timeoutTurn <= 0);
+}
+
 // Searches every whole board image of an open node file in turn.
 void runNodeFile(std::FILE* file, int fileIndex, int fileTotal, int32_t timeoutTurn, std::ostream& out) {
     long size = -1;
@@ -34,24 +160,48 @@ void runNodeFile(std::FILE* file, int fileIndex, int fileTotal, int32_t timeoutT
     std::fseek(file, 0, SEEK_SET);
     // The operator sets the time per position with INFO timeout_turn.
     const int64_t searchTime = std::clamp<int64_t>(int64_t{StatisticsMargin} + timeoutTurn, 0, INT32_MAX);
+    static unsigned char bytes[MaxImageBytes];
+    static Board board;  // one position at a time
+    KnownImages known;  // per file: the files hardly share positions
+    size_t bucketsAtSearch = known.bucket_count();
     while (!std::feof(file)) {
-        auto board = std::make_unique<Board>();
-        if (!readBoardImage(*board, file)) break;  // end of file, or a truncated image
-        ProofNode* root = createNode(nullptr, std::move(board));
+        const size_t imageSize = readImageBytes(file, bytes);
+        if (imageSize == 0) break;  // end of file, or a truncated image
+        const ImageKey key = imageKey(bytes, imageSize);
+        const auto seen = known.find(key);
+        if (seen == known.end() && !boardFromImageBytes(bytes, imageSize, board)) break;  // impossible values
         const long position = std::ferror(file) ? -1 : std::ftell(file);
         // 64-bit, so that files past 21 MB still show a true percentage.
         const int64_t percent = size > 0 ? static_cast<int64_t>(position) * 100 / size : 0;
         out << "Pocitam... " << fileIndex << " z " << fileTotal << ", " << percent << "%\n" << std::flush;
+        if (seen != known.end()) {
+            const SearchResult& r = seen->second;
+            if (r.reported) nodeCounter = r.nodes;
+            searchIterations = r.iterations;
+            idCounter += r.ids;
+            // Like the search it stands for, it took no measurable time: no rate line.
+            if (r.reported) out << "MESSAGE " << reportLine(r.nodes, r.pn, r.dn) << '\n' << std::flush;
+            continue;
+        }
+        const uint32_t idsBefore = idCounter;
+        ProofNode* root = createNode(nullptr, board);
         moveDeadline = platform::clockAdd(platform::clockMs(), static_cast<int32_t>(searchTime));
-        // Between two positions the run holds one Board and the file's buffer.
-        carryMemoryReading();
+        // Between two positions the run holds one Board, the file's buffer and
+        // the known images, unless their table has grown its buckets since.
+        if (known.bucket_count() == bucketsAtSearch) carryMemoryReading();
+        bucketsAtSearch = known.bucket_count();
         try {
             proofNumberSearch(root, StatisticsMargin, StatisticsMemoryLimit, StatisticsLevel, out);
         } catch (...) {
             deleteNode(root);
             throw;
         }
+        // The numbers the search reported, before it set the root to its choice's.
+        const SearchResult result{lastSearchEnd() != SearchEnd::NoChildren, nodeCounter, reportedNumbers().pn, reportedNumbers().dn, searchIterations, 0};
         deleteNode(root);
+        if (repeatable(lastSearchEnd(), timeoutTurn)) {
+            known.emplace(key, result).first->second.ids = idCounter - idsBefore;
+        }
     }
 }
 
@@ -61,6 +211,8 @@ void statisticsRun(int first, int last, int32_t timeoutTurn, std::ostream& out) 
     for (int k = first; k <= last; ++k) {
         std::FILE* file = std::fopen(platform::dataPath(nodeFileName(k)).c_str(), "rb");
         if (!file) continue;
+        // The images are read a few hundred bytes at a time.
+        std::setvbuf(file, nullptr, _IOFBF, 1 << 16);
         try {
             runNodeFile(file, k - first + 1, last - first + 1, timeoutTurn, out);
         } catch (...) {

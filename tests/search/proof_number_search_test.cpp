@@ -100,6 +100,7 @@ TEST_F(ProofNumberSearch, GraphStaysConsistentAndSharesTranspositions) {
     std::set<ProofNode*> nodes;
     collect(root, nodes);
     int shared = 0;
+    Board position;
     for (ProofNode* node : nodes) {
         if (node->parentCount > 1) ++shared;
         for (int i = 0; i < node->childCount; ++i) {
@@ -115,7 +116,8 @@ TEST_F(ProofNumberSearch, GraphStaysConsistentAndSharesTranspositions) {
             for (int p = 0; p < node->parentCount; ++p) currentIsParent |= node->parent(p) == node->currentParent;
             EXPECT_TRUE(currentIsParent);
         }
-        EXPECT_EQ(node->key, node->board->positionKey);
+        nodePosition(node, position);
+        EXPECT_EQ(node->key, position.positionKey());
         // The numbers are those that the children give.
         if (node != root && node->expansion() == Expanded && !node->decided()) {
             const int32_t pn = node->pn, dn = node->dn;

@@ -20,6 +20,8 @@ namespace {
 // x to move with an open three: the analysis decides it, so its search prints nothing.
 const std::initializer_list<std::pair<int, int>> Decided = {{7, 9}, {0, 5}, {8, 9}, {0, 6}, {9, 9}, {0, 10}};
 const std::initializer_list<std::pair<int, int>> Open = {{9, 9}, {10, 9}, {9, 10}, {9, 8}, {9, 11}};
+// x to move, three scattered x stones: a win that takes the search many iterations.
+const std::initializer_list<std::pair<int, int>> WonForX = {{9, 9}, {0, 0}, {10, 9}, {0, 1}, {9, 10}, {0, 3}};
 
 std::string imageOf(std::initializer_list<std::pair<int, int>> moves) {
     auto board = boardAfter(moves);
@@ -111,6 +113,89 @@ TEST(StatisticsRun, EachPositionGetsTheTurnTime) {
     bool secondFile = false;
     while (std::getline(lines, line)) secondFile |= line == "Pocitam... 2 z 2, 100%";
     EXPECT_TRUE(secondFile);
+}
+
+// The images of node files are read as bytes and laid out as a Board in one
+// step; what readBoardImage makes of the same bytes is the reference.
+TEST(StatisticsRun, ImageBytesGiveTheBoardThatReadBoardImageGives) {
+    const std::string open = imageOf(Open);
+    auto at32 = [](std::string bytes, size_t offset, int32_t value) {
+        for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<char>(static_cast<uint32_t>(value) >> (8 * i));
+        return bytes;
+    };
+    auto read32 = [&open](size_t offset) {
+        uint32_t value = 0;
+        for (int i = 0; i < 4; ++i) value |= static_cast<uint32_t>(static_cast<unsigned char>(open[offset + i])) << (8 * i);
+        return static_cast<int32_t>(value);
+    };
+    const int32_t xCount = read32(17);
+    ASSERT_GE(xCount, 2);
+    const size_t firstCell = 21, firstClass = 21 + 4 * static_cast<size_t>(xCount);
+    const size_t cellBytes = open.size() - CellCount;
+    std::string oddByte = open, sideTwo = open;
+    oddByte[cellBytes + 3] = 0x05;
+    sideTwo[8] = 2;
+    struct Case {
+        const char* name;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"a played position", open},
+        {"one the analysis decides", imageOf(Decided)},
+        {"a cell byte its stones do not explain", oddByte},
+        {"a list with a cell twice", at32(open, firstCell + 4, read32(firstCell))},
+        {"a list out of order", at32(at32(open, firstClass, 13), firstClass + 4, 0)},
+        {"no last move", at32(open, 4, -1)},
+        {"refused: side 2", sideTwo},
+        {"refused: a class past the listed ones", at32(open, firstClass, 14)},
+        {"refused: a cell off the board", at32(open, firstCell, CellCount)},
+        {"refused: a last move off the board", at32(open, 4, CellCount)},
+    };
+    for (const Case& c : cases) {
+        std::FILE* file = std::tmpfile();
+        std::fwrite(c.bytes.data(), 1, c.bytes.size(), file);
+        std::rewind(file);
+        Board read, laid;
+        const bool readOk = readBoardImage(read, file);
+        std::fclose(file);
+        const bool laidOk =
+            boardFromImageBytes(reinterpret_cast<const unsigned char*>(c.bytes.data()), c.bytes.size(), laid);
+        EXPECT_EQ(laidOk, readOk) << c.name;
+        if (!readOk || !laidOk) continue;
+        std::FILE* a = std::tmpfile();
+        std::FILE* b = std::tmpfile();
+        writeBoardImage(read, a);
+        writeBoardImage(laid, b);
+        EXPECT_EQ(std::ftell(a), std::ftell(b)) << c.name;
+        std::rewind(a);
+        std::rewind(b);
+        for (int ca = std::fgetc(a), cb = std::fgetc(b); ca != EOF || cb != EOF; ca = std::fgetc(a), cb = std::fgetc(b))
+            ASSERT_EQ(ca, cb) << c.name;
+        std::fclose(a);
+        std::fclose(b);
+        EXPECT_EQ(laid.positionKey(), read.positionKey()) << c.name;
+        EXPECT_EQ(laid.savedScore(), read.savedScore()) << c.name;
+        EXPECT_EQ(laid.canTryMoves(), read.canTryMoves()) << c.name;
+    }
+}
+
+// A repeated image is answered from its first search: the same lines.
+TEST(StatisticsRun, ARepeatedImageGetsTheLinesOfItsFirstSearch) {
+    ASSERT_TRUE(createNodeTable());
+    ScopedWorkDir dir("tarvo_stats");
+    writeNodeFile(1, imageOf(Open) + imageOf(WonForX) + imageOf(Open) + imageOf(WonForX));
+    std::vector<std::string> blocks;  // per image, without its progress and rate lines
+    std::istringstream lines(run(1, 1));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("Pocitam", 0) == 0)
+            blocks.emplace_back();
+        else if (line.back() != 's')
+            blocks.back() += line + "\n";
+    }
+    ASSERT_EQ(blocks.size(), 4u);
+    EXPECT_NE(blocks[0], "");
+    EXPECT_EQ(blocks[2], blocks[0]);
+    EXPECT_EQ(blocks[3], blocks[1]);
 }
 
 TEST(StatisticsRun, StatsCommandRunsFilesOneToForty) {
