@@ -196,23 +196,31 @@ bool Board::liftLastStone() {
 // The rays in the order -1, +1, -20, +20, -21, +21, +19, -19: each line's
 // backward ray, then its forward ray. A cell on a ray sees the stone on that
 // ray's line only, so the cells of a ray share the stone's line word.
+// One line's two rays. The line word shifted so that bit 2i holds the point
+// i - 4 steps from the cell's window start (a line word takes 56 bits) puts
+// the window of the cell s steps back at bit 8 - 2s and s steps ahead at 8 + 2s.
+template <int Line, class Visit>
+inline void Board::forEachRayCellOn(int cell, uint64_t point, Visit& visit) const {
+    const LinePlace& place = linePlaces.place[cell][Line];
+    const uint64_t lineWord = lines_.word[place.word] | point << (place.shift + 8);
+    const uint64_t near = (lineWord << 8) >> place.shift;
+    const uint32_t window = LineWords::windowAt(near, 8);
+    const uint32_t back = rayTables.backward[window & 0xFF], ahead = rayTables.forward[window >> 8];
+    for (int s = 1; s <= 4; ++s)
+        if (back >> (s - 1) & 1)
+            visit(cell + BackwardStep[Line] * s, Line, windowRanks(LineWords::windowAt(near, 8 - 2 * s), Line));
+    for (int s = 1; s <= 4; ++s)
+        if (ahead >> (s - 1) & 1)
+            visit(cell + ForwardStep[Line] * s, Line, windowRanks(LineWords::windowAt(near, 8 + 2 * s), Line));
+}
+
 template <class Visit>
-void Board::forEachRayCell(int cell, uint64_t point, Visit visit) const {
-    for (int line = 0; line < LineCount; ++line) {
-        const LinePlace& place = linePlaces.place[cell][line];
-        const uint64_t lineWord = lines_.word[place.word] | point << (place.shift + 8);
-        const uint32_t window = LineWords::windowAt(lineWord, place.shift);
-        for (uint32_t visits = rayTables.backward[window & 0xFF]; visits; visits &= visits - 1) {
-            const int steps = std::countr_zero(visits) + 1;
-            const int shift = place.shift - 2 * steps;
-            visit(cell + BackwardStep[line] * steps, line, windowRanks(LineWords::windowAt(lineWord, shift), line));
-        }
-        for (uint32_t visits = rayTables.forward[window >> 8]; visits; visits &= visits - 1) {
-            const int steps = std::countr_zero(visits) + 1;
-            const int shift = place.shift + 2 * steps;
-            visit(cell + ForwardStep[line] * steps, line, windowRanks(LineWords::windowAt(lineWord, shift), line));
-        }
-    }
+inline void Board::forEachRayCell(int cell, uint64_t point, Visit visit) const {
+    static_assert(LineCount == 4);
+    forEachRayCellOn<0>(cell, point, visit);
+    forEachRayCellOn<1>(cell, point, visit);
+    forEachRayCellOn<2>(cell, point, visit);
+    forEachRayCellOn<3>(cell, point, visit);
 }
 
 inline uint32_t Board::ranksWithLine(int cell, int line, uint32_t onLine) const {
@@ -271,8 +279,85 @@ void Board::updateAround(int cell, MoveUndo* undo) {
     oThreats_.update(o.ops, o.n, cells_, ListedO, oScore_, deferLayout_);
 }
 
+namespace {
+
+// The tally of one side in the probe's own form: classes 14 and up, and the
+// "no entry" of -1 (as 31), count in slots that weigh nothing, so that an
+// entry follows its class without a branch.
+struct ProbeTally {
+    int16_t perClass[32];
+    int32_t total;
+};
+
+struct ProbeWeights {
+    int32_t weight[32];
+};
+
+constexpr ProbeWeights buildProbeWeights() {
+    ProbeWeights t{};
+    for (int k = 0; k <= WeakestListed; ++k) t.weight[k] = threatWeight[k];
+    return t;
+}
+
+constexpr ProbeWeights probeWeights = buildProbeWeights();
+
+inline void follow(ProbeTally& tally, int old, int threatClass) {
+    --tally.perClass[old & 31];
+    tally.total += probeWeights.weight[threatClass] - probeWeights.weight[old & 31];
+    ++tally.perClass[threatClass];
+}
+
+}  // namespace
+
+bool Board::knowsAllRanks() const {
+    uint64_t all = ~uint64_t{0};
+    for (int w = 0; w < CellCount / 64; ++w) all &= rankKnown_[w];
+    constexpr uint64_t lastWord = (uint64_t{1} << (CellCount % 64)) - 1;
+    return all == ~uint64_t{0} && (rankKnown_[CellCount / 64] & lastWord) == lastWord;
+}
+
+// On a Board whose entries follow from its stones and whose cells are all
+// ranked, every listed bit matches an entry, so the probe is exact, and a
+// side's ranks that stay leave its class as it is.
+void Board::probeRanked(int cell, MoveProbe& probe) const {
+    ProbeTally x{}, o{};
+    for (int k = 0; k <= WeakestListed; ++k) {
+        x.perClass[k] = probe.x.perClass[k];
+        o.perClass[k] = probe.o.perClass[k];
+    }
+    x.total = probe.x.total;
+    o.total = probe.o.total;
+    const int8_t* xClassOf = xThreats_.classesByCell();
+    const int8_t* oClassOf = oThreats_.classesByCell();
+    follow(x, xClassOf[cell], NoThreat);
+    follow(o, oClassOf[cell], NoThreat);
+    auto visit = [&](int c, uint32_t changed) {
+        if (!changed) return;
+        const uint32_t r = ranks_[c] ^ changed;
+        if (changed & 0xFFFF) follow(x, xClassOf[c], windowTables.threatClass[r & 0xFFF]);
+        if (changed >> 16) follow(o, oClassOf[c], windowTables.threatClass[r >> 16]);
+    };
+    forEachRayCell(cell, sideToMove_ ? PointX : PointO, [&](int c, int line, uint32_t onLine) {
+        visit(c, (ranks_[c] ^ onLine) & (LineRankMask << (3 * line)));
+    });
+    for (int k = 0; k <= WeakestListed; ++k) {
+        probe.x.perClass[k] = x.perClass[k];
+        probe.o.perClass[k] = o.perClass[k];
+    }
+    probe.x.total = x.total;
+    probe.o.total = o.total;
+}
+
 bool Board::probeMove(int cell, MoveProbe& probe) const {
     if (!canTryMoves()) return false;
+    if (checked_ && knowsAllRanks()) {
+        xThreats_.startTally(probe.x, xScore_);
+        oThreats_.startTally(probe.o, oScore_);
+        probe.savedScore = sideToMove_ ? xScore_ : oScore_;
+        probeRanked(cell, probe);
+        if constexpr (SelfCheckOn) checkProbe(cell, probe);
+        return true;
+    }
     xThreats_.startTally(probe.x, xScore_);
     oThreats_.startTally(probe.o, oScore_);
     probe.savedScore = sideToMove_ ? xScore_ : oScore_;

@@ -137,9 +137,13 @@ private:
     // when they do).
     template <class Visit>
     void forEachRayCell(int cell, uint64_t point, Visit visit) const;
+    template <int Line, class Visit>
+    void forEachRayCellOn(int cell, uint64_t point, Visit& visit) const;
     // The cell's ranks with those of one line replaced.
     uint32_t ranksWithLine(int cell, int line, uint32_t onLine) const;
     void checkProbe(int cell, const MoveProbe& probe) const;
+    bool knowsAllRanks() const;
+    void probeRanked(int cell, MoveProbe& probe) const;
     void rebuildThreats();  // precondition: both lists empty
     void evaluateCell(int cell);
     bool isRankKnown(int cell) const { return rankKnown_[cell >> 6] >> (cell & 63) & 1; }

@@ -13,7 +13,7 @@
 // weakest class and is weaker than the strongest.
 int ThreatList::insertPosition(int threatClass, int skip) const {
     const int n = skip < 0 ? count : count - 1;
-    auto at = [&](int i) { return classes[skip >= 0 && i >= skip ? i + 1 : i]; };
+    auto at = [&](int i) { return classOfEntry(entries[skip >= 0 && i >= skip ? i + 1 : i]); };
     if (n == 0 || threatClass <= at(n - 1)) return n;
     if (threatClass >= at(0)) return 0;
     // at(lo) >= threatClass > at(hi); find the first index below threatClass.
@@ -37,10 +37,8 @@ void ThreatList::insert(int cell, int threatClass) {
     // own list; they are refused rather than written past the arrays.
     if (count == CellCount) throw std::bad_alloc();
     const int position = insertPosition(threatClass, -1);
-    std::copy_backward(cells + position, cells + count, cells + count + 1);
-    std::copy_backward(classes + position, classes + count, classes + count + 1);
-    cells[position] = cell;
-    classes[position] = threatClass;
+    std::copy_backward(entries + position, entries + count, entries + count + 1);
+    entries[position] = entryOf(cell, threatClass);
     ++count;
     if (!indexed) return;
     if (!isListedClass(threatClass) || classOf[cell] != -1) {
@@ -55,10 +53,9 @@ int ThreatList::removeCell(int cell) {
     settle();
     if (indexed && classOf[cell] == -1) return -1;
     for (int i = count - 1; i >= 0; --i) {
-        if (cells[i] != cell) continue;
-        const int threatClass = classes[i];
-        std::copy(cells + i + 1, cells + count, cells + i);
-        std::copy(classes + i + 1, classes + count, classes + i);
+        if (cellOf(entries[i]) != cell) continue;
+        const int threatClass = classOfEntry(entries[i]);
+        std::copy(entries + i + 1, entries + count, entries + i);
         --count;
         if (indexed) {
             classOf[cell] = -1;
@@ -74,24 +71,20 @@ int ThreatList::replace(int cell, int threatClass) {
     int i = -1;
     if (!indexed || classOf[cell] != -1) {
         i = count - 1;
-        while (i >= 0 && cells[i] != cell) --i;
+        while (i >= 0 && cellOf(entries[i]) != cell) --i;
     }
     if (i < 0) {
         insert(cell, threatClass);
         return -1;
     }
-    const int old = classes[i];
+    const int old = classOfEntry(entries[i]);
     const int position = insertPosition(threatClass, i);
     // Only the entries between the old and the new place move, by one.
-    if (position >= i) {
-        std::copy(cells + i + 1, cells + position + 1, cells + i);
-        std::copy(classes + i + 1, classes + position + 1, classes + i);
-    } else {
-        std::copy_backward(cells + position, cells + i, cells + i + 1);
-        std::copy_backward(classes + position, classes + i, classes + i + 1);
-    }
-    cells[position] = cell;
-    classes[position] = threatClass;
+    if (position >= i)
+        std::copy(entries + i + 1, entries + position + 1, entries + i);
+    else
+        std::copy_backward(entries + position, entries + i, entries + i + 1);
+    entries[position] = entryOf(cell, threatClass);
     if (indexed) {
         if (!isListedClass(threatClass)) {
             indexed = false;
@@ -115,8 +108,7 @@ void ThreatList::clear() {
 void ThreatList::copyFrom(const ThreatList& source) {
     source.settle();
     pending = false;
-    std::copy_n(source.cells, source.count, cells);
-    std::copy_n(source.classes, source.count, classes);
+    std::copy_n(source.entries, source.count, entries);
     count = source.count;
     indexed = source.indexed;
     std::memcpy(perClass, source.perClass, sizeof perClass);
@@ -125,8 +117,7 @@ void ThreatList::copyFrom(const ThreatList& source) {
 
 void ThreatList::assign(const int32_t* newCells, const int32_t* newClasses, int n) {
     pending = false;
-    std::copy_n(newCells, n, cells);
-    std::copy_n(newClasses, n, classes);
+    for (int i = 0; i < n; ++i) entries[i] = entryOf(newCells[i], newClasses[i]);
     count = n;
     recount();
 }
@@ -136,13 +127,13 @@ void ThreatList::recount() {
     std::fill(std::begin(classOf), std::end(classOf), -1);
     indexed = true;
     for (int j = 0; j < count; ++j) {
-        const int k = classes[j];
-        if (!isListedClass(k) || (j > 0 && k > classes[j - 1]) || cells[j] < 0 || cells[j] >= CellCount ||
-            classOf[cells[j]] != -1) {
+        const int k = classOfEntry(entries[j]), cell = cellOf(entries[j]);
+        if (!isListedClass(k) || (j > 0 && k > classOfEntry(entries[j - 1])) || cell < 0 || cell >= CellCount ||
+            classOf[cell] != -1) {
             indexed = false;
             return;
         }
-        classOf[cells[j]] = static_cast<int8_t>(k);
+        classOf[cell] = static_cast<int8_t>(k);
         ++perClass[k];
     }
 }
@@ -205,7 +196,7 @@ void ThreatList::update(const CellClass* ops, int n, uint8_t* bytes, uint8_t lis
 
 void ThreatList::checkListedBits(const uint8_t* bytes, uint8_t listedBit) {
     for (int i = 0; i < count && indexed; ++i)
-        if (!(bytes[cells[i]] & listedBit)) indexed = false;
+        if (!(bytes[cellOf(entries[i])] & listedBit)) indexed = false;
 }
 
 void ThreatList::undoPending() {
@@ -217,7 +208,7 @@ void ThreatList::undoPending() {
 
 int ThreatList::strongestClass() const {
     if (count == 0) return NoThreat;
-    if (!pending) return classes[count - 1];
+    if (!pending) return classOfEntry(entries[count - 1]);
     int k = 0;
     while (perClass[k] == 0) ++k;
     return k;
@@ -225,7 +216,7 @@ int ThreatList::strongestClass() const {
 
 bool ThreatList::twoFives() const {
     if (count < 2) return false;
-    return pending ? perClass[0] >= 2 : classes[count - 1] == 0 && classes[count - 2] == 0;
+    return pending ? perClass[0] >= 2 : classOfEntry(entries[count - 1]) == 0 && classOfEntry(entries[count - 2]) == 0;
 }
 
 namespace {
@@ -234,8 +225,7 @@ namespace {
 struct LayoutScratch {
     bool leaving[CellCount] = {};  // by cell: its old entry goes
     int8_t next[MaxBatch];  // chains of the entries placed in one class
-    int32_t cells[CellCount + 1];
-    int32_t classes[CellCount + 1];
+    uint32_t entries[CellCount + 1];
 };
 LayoutScratch scratch;
 
@@ -247,7 +237,7 @@ LayoutScratch scratch;
 // writes the list class by class, weakest first: in each class the entries
 // placed at its bottom (the latest lowest), the old entries that stay in
 // their old order, then the entries placed on top in the order they came.
-void ThreatList::orderedEntries(int32_t* outCells, int32_t* outClasses, int& from) const {
+void ThreatList::orderedEntries(uint32_t* outEntries, int& from) const {
     if (!pending) {
         from = count;
         return;
@@ -297,16 +287,9 @@ void ThreatList::orderedEntries(int32_t* outCells, int32_t* outClasses, int& fro
             out = j = end;  // the unchanged start of the list
             return;
         }
-        for (; j < end; ++j, ++out) {
-            outCells[out] = cells[j];
-            outClasses[out] = classes[j];
-        }
+        for (; j < end; ++j, ++out) outEntries[out] = entries[j];
     };
-    auto emit = [&](int cell, int threatClass) {
-        outCells[out] = cell;
-        outClasses[out] = threatClass;
-        ++out;
-    };
+    auto emit = [&](int cell, int threatClass) { outEntries[out++] = entryOf(cell, threatClass); };
     for (int k = WeakestListed; k >= 0; --k) {
         const int end = start + oldPerClass[k];
         if (changed >> k & 1) {
@@ -314,11 +297,11 @@ void ThreatList::orderedEntries(int32_t* outCells, int32_t* outClasses, int& fro
             if (from < 0) from = out;
             for (int b = bottomFirst[k]; b >= 0; b = scratch.next[b]) emit(opCell[b], k);
             for (; j < end; ++j) {  // written either way, kept only if it stays
-                const int32_t cell = cells[j];
+                const uint32_t entry = entries[j];
+                const int cell = cellOf(entry);
                 const bool leaves = scratch.leaving[cell];
                 scratch.leaving[cell] = false;
-                outCells[out] = cell;
-                outClasses[out] = k;
+                outEntries[out] = entry;
                 out += !leaves;
             }
             for (int b = topFirst[k]; b >= 0; b = scratch.next[b]) emit(opCell[b], k);
@@ -330,18 +313,20 @@ void ThreatList::orderedEntries(int32_t* outCells, int32_t* outClasses, int& fro
 
 void ThreatList::entriesInOrder(int32_t* outCells, int32_t* outClasses) const {
     int from;
-    orderedEntries(outCells, outClasses, from);
+    orderedEntries(scratch.entries, from);
     if (from < 0) from = count;
-    std::copy(cells, cells + from, outCells);
-    std::copy(classes, classes + from, outClasses);
+    for (int i = 0; i < count; ++i) {
+        const uint32_t e = i < from ? entries[i] : scratch.entries[i];
+        outCells[i] = cellOf(e);
+        outClasses[i] = classOfEntry(e);
+    }
 }
 
 // Laying out changes what readers see of the list no more than the update did.
 void ThreatList::layOut() const {
     int from;
-    orderedEntries(scratch.cells, scratch.classes, from);
+    orderedEntries(scratch.entries, from);
     pending = false;
     if (from < 0) return;  // nothing moved
-    std::copy(scratch.cells + from, scratch.cells + count, cells + from);
-    std::copy(scratch.classes + from, scratch.classes + count, classes + from);
+    std::copy(scratch.entries + from, scratch.entries + count, entries + from);
 }

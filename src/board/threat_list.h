@@ -66,7 +66,7 @@ public:
     // since, which update() applies again to those entries to give the same
     // list.
     int laidOutCount() const { return pending ? oldCount : count; }
-    ThreatEntry laidOutEntry(int i) const { return {cells[i], classes[i]}; }
+    ThreatEntry laidOutEntry(int i) const { return {cellOf(entries[i]), classOfEntry(entries[i])}; }
     int pendingUpdates() const { return pending ? opCount : 0; }
     CellClass pendingUpdate(int i) const {
         return {opCell[i], static_cast<int8_t>(opNew[i] < 0 ? NoThreat : opNew[i])};
@@ -143,13 +143,16 @@ public:
         return old < 0 || (byte & listedBit) != 0;
     }
 
+    // The class of each cell's entry, -1 for none; meaningful with hasIndex.
+    const int8_t* classesByCell() const { return classOf; }
+
 private:
     int insertPosition(int threatClass, int skip) const;
     void recount();
     // Writes the entries in their order from index `from` on: those before
     // it are the arrays' (all of them when nothing waits, none changed when
     // from is -1). The out arrays need room for one entry more.
-    void orderedEntries(int32_t* outCells, int32_t* outClasses, int& from) const;
+    void orderedEntries(uint32_t* out, int& from) const;
     void layOut() const;
 
     int32_t count = 0;
@@ -173,10 +176,15 @@ private:
     int8_t opOld[MaxBatch];
     int8_t opNew[MaxBatch];
 
-    // The entries. One spare: a layout writes each old entry before it knows
-    // whether it stays.
-    mutable int32_t cells[CellCount + 1];
-    mutable int32_t classes[CellCount + 1];
+    // The entries, each cell and class in one word (entryOf). One spare: a
+    // layout writes each old entry before it knows whether it stays.
+    mutable uint32_t entries[CellCount + 1];
+
+    static uint32_t entryOf(int cell, int threatClass) {
+        return (static_cast<uint32_t>(cell) & 0xFFFF) | static_cast<uint32_t>(threatClass) << 16;
+    }
+    static int cellOf(uint32_t entry) { return static_cast<int16_t>(entry & 0xFFFF); }
+    static int classOfEntry(uint32_t entry) { return static_cast<int32_t>(entry) >> 16; }
 };
 
 class ThreatList::Iterator {
@@ -188,7 +196,10 @@ public:
     using reference = ThreatEntry;
 
     Iterator() = default;
-    ThreatEntry operator*() const { return {list->cells[index], list->classes[index]}; }
+    ThreatEntry operator*() const {
+        const uint32_t e = list->entries[index];
+        return {ThreatList::cellOf(e), ThreatList::classOfEntry(e)};
+    }
     Iterator& operator++() {
         --index;
         return *this;
@@ -216,20 +227,23 @@ inline ThreatList::Iterator ThreatList::end() const { return {this, -1}; }
 
 inline ThreatEntry ThreatList::strongest() const {
     settle();
-    return count > 0 ? ThreatEntry{cells[count - 1], classes[count - 1]} : ThreatEntry{-1, NoThreat};
+    return count > 0 ? ThreatEntry{cellOf(entries[count - 1]), classOfEntry(entries[count - 1])}
+                     : ThreatEntry{-1, NoThreat};
 }
 
 template <class Visit>
 void ThreatList::forEachEntry(Visit visit) const {
     if (!pending) {
-        for (int i = count - 1; i >= 0; --i) visit(ThreatEntry{cells[i], classes[i]});
+        for (int i = count - 1; i >= 0; --i) visit(ThreatEntry{cellOf(entries[i]), classOfEntry(entries[i])});
         return;
     }
     // The old entries of the updated cells are gone; their new ones follow.
     uint64_t updated[(CellCount + 63) / 64] = {};
     for (int b = 0; b < opCount; ++b) updated[opCell[b] >> 6] |= uint64_t{1} << (opCell[b] & 63);
-    for (int i = 0; i < oldCount; ++i)
-        if (!(updated[cells[i] >> 6] >> (cells[i] & 63) & 1)) visit(ThreatEntry{cells[i], classes[i]});
+    for (int i = 0; i < oldCount; ++i) {
+        const int cell = cellOf(entries[i]);
+        if (!(updated[cell >> 6] >> (cell & 63) & 1)) visit(ThreatEntry{cell, classOfEntry(entries[i])});
+    }
     for (int b = 0; b < opCount; ++b)
         if (opNew[b] >= 0) visit(ThreatEntry{opCell[b], opNew[b]});
 }
