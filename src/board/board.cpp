@@ -616,18 +616,25 @@ bool Board::rankAndCheck() {
     knowAllRanks();
     uint64_t near[CellWords] = {};
     int stones = 0, listedBits = 0;
-    bool bytesRight = true;
-    for (int c = 0; c < CellCount; ++c) {
-        const uint8_t byte = cells_[c];
-        if (isEmptyByte(byte)) {
-            bytesRight &= (byte & 0x0F) == 0;
-            listedBits += (byte >> 4 & 1) + (byte >> 5 & 1);
-            continue;
+    // Eight cell bytes at a time: none has a low bit, a stone's has no listed
+    // bit and one colour.
+    constexpr uint64_t Ones = 0x0101010101010101ull;
+    uint64_t wrong = 0;
+    static_assert(std::endian::native == std::endian::little && CellCount % 8 == 0);
+    static_assert(StoneX == 0x80 && StoneO == 0x40 && ListedO == 0x20 && ListedX == 0x10);
+    for (int i = 0; i < CellCount; i += 8) {
+        uint64_t bytes;
+        std::memcpy(&bytes, cells_ + i, 8);
+        const uint64_t stone = (bytes >> 6 | bytes >> 7) & Ones;
+        wrong |= (bytes & 0x0F * Ones) | (bytes >> 6 & bytes >> 7 & Ones) | (stone * 0x30 & bytes);
+        listedBits += std::popcount(bytes & 0x30 * Ones);
+        stones += std::popcount(stone);
+        for (uint64_t m = stone; m; m &= m - 1) {
+            const int c = i + std::countr_zero(m) / 8;
+            for (int w = 0; w < CellWords; ++w) near[w] |= nearTable.mask[c][w];
         }
-        bytesRight &= byte == StoneX || byte == StoneO;
-        ++stones;
-        for (int w = 0; w < CellWords; ++w) near[w] |= nearTable.mask[c][w];
     }
+    const bool bytesRight = wrong == 0;
     const int8_t* xHeld = xThreats_.classesByCell();
     const int8_t* oHeld = oThreats_.classesByCell();
     int32_t totals[2] = {0, 0};
