@@ -566,11 +566,98 @@ bool readBoardImage(Board& board, std::FILE* file) {
     board.xThreats_.checkListedBits(board.cells_, ListedX);
     board.oThreats_.checkListedBits(board.cells_, ListedO);
     board.lines_.rebuild(board.cells_);
-    for (int cell = 0; cell < CellCount; ++cell) board.ranks_[cell] = cellRanks(board.lines_, cell);
-    board.knowAllRanks();
     board.positionKey_ = stonesKey(board.cells_);
-    board.checked_ = SelfCheckOn && board.selfCheck().empty();
+    board.trustIfFollowsFromStones();
     return true;
+}
+
+namespace {
+
+constexpr int CellWords = (CellCount + 63) / 64;
+
+// By cell, the cells within four points of it on one of its lines: those
+// whose ranks a stone on it can change.
+struct NearTable {
+    uint64_t mask[CellCount][CellWords];
+};
+
+constexpr NearTable buildNearTable() {
+    NearTable t{};
+    constexpr int dx[4] = {1, 0, 1, 1}, dy[4] = {0, 1, 1, -1};
+    for (int c = 0; c < CellCount; ++c)
+        for (int d = 0; d < 4; ++d)
+            for (int s = -4; s <= 4; ++s) {
+                const int x = cellX(c) + s * dx[d], y = cellY(c) + s * dy[d];
+                if (!onBoard(x, y)) continue;
+                const int n = cellAt(x, y);
+                t.mask[c][n >> 6] |= uint64_t{1} << (n & 63);
+            }
+    return t;
+}
+
+const NearTable nearTable = buildNearTable();
+
+}  // namespace
+
+void Board::trustIfFollowsFromStones() {
+    checked_ = rankAndCheck();
+    // The full self-check also scans each cell's lines and keys the stones:
+    // a Board trusted here that fails it stops the program.
+    checkInDebug(-1);
+}
+
+// Cells no stone reaches keep the ranks of the empty board, which list
+// nothing; the others are ranked and held to the self-check's fields that an
+// image can get wrong (the line words, ranks and key are rebuilt from the
+// cell bytes, and indexed lists hold distinct cells of listed classes in
+// order, each cell's listed bit set).
+bool Board::rankAndCheck() {
+    std::memcpy(ranks_, emptyBoardRanks.data(), sizeof ranks_);
+    knowAllRanks();
+    uint64_t near[CellWords] = {};
+    int stones = 0, listedBits = 0;
+    // Eight cell bytes at a time: none has a low bit, a stone's has no listed
+    // bit and one colour.
+    constexpr uint64_t Ones = 0x0101010101010101ull;
+    uint64_t wrong = 0;
+    static_assert(std::endian::native == std::endian::little && CellCount % 8 == 0);
+    static_assert(StoneX == 0x80 && StoneO == 0x40 && ListedO == 0x20 && ListedX == 0x10);
+    for (int i = 0; i < CellCount; i += 8) {
+        uint64_t bytes;
+        std::memcpy(&bytes, cells_ + i, 8);
+        const uint64_t stone = (bytes >> 6 | bytes >> 7) & Ones;
+        wrong |= (bytes & 0x0F * Ones) | (bytes >> 6 & bytes >> 7 & Ones) | (stone * 0x30 & bytes);
+        listedBits += std::popcount(bytes & 0x30 * Ones);
+        stones += std::popcount(stone);
+        for (uint64_t m = stone; m; m &= m - 1) {
+            const int c = i + std::countr_zero(m) / 8;
+            for (int w = 0; w < CellWords; ++w) near[w] |= nearTable.mask[c][w];
+        }
+    }
+    const bool bytesRight = wrong == 0;
+    const int8_t* xHeld = xThreats_.classesByCell();
+    const int8_t* oHeld = oThreats_.classesByCell();
+    int32_t totals[2] = {0, 0};
+    bool entriesRight = true;
+    for (int w = 0; w < CellWords; ++w)
+        for (uint64_t bits = near[w]; bits; bits &= bits - 1) {
+            const int c = 64 * w + std::countr_zero(bits);
+            const uint8_t byte = cells_[c];
+            if (!isEmptyByte(byte)) continue;
+            ranks_[c] = cellRanks(lines_, c);
+            int x, o;
+            classesOfRanks(ranks_[c], x, o);
+            const bool xListed = x <= WeakestListed, oListed = o <= WeakestListed;
+            entriesRight &= xHeld[c] == (xListed ? x : -1) && oHeld[c] == (oListed ? o : -1);
+            entriesRight &= ((byte & ListedX) != 0) == xListed && ((byte & ListedO) != 0) == oListed;
+            listedBits -= xListed + oListed;
+            if (xListed) totals[1] += threatWeight[x];
+            if (oListed) totals[0] += threatWeight[o];
+        }
+    if (!bytesRight || !entriesRight || listedBits != 0 || stones != moveCount_) return false;
+    if (!canTryMoves() || xThreats_.isPending() || oThreats_.isPending()) return false;
+    if (lastMove_ < -1 || lastMove_ >= CellCount || (lastMove_ >= 0 && isEmptyByte(cells_[lastMove_]))) return false;
+    return xScore_ == totals[1] && oScore_ == totals[0];
 }
 
 namespace {

@@ -88,6 +88,11 @@ public:
     // read from images that do not follow from their stones are not held to it.
     std::string selfCheck(int around = -1) const;
     bool isHeldToSelfCheck() const { return checked_; }
+    // For a Board read from an image: ranks every cell and, when the lists
+    // (as sets of cell and class), listed bits, cell bytes, move count, last
+    // move and totals are what its stones give, holds it to the self-check,
+    // so that probeMove takes its ranked path. The lists keep their order.
+    void trustIfFollowsFromStones();
 
     // What a move would leave of both lists' class counts and totals, and
     // the saved total, worked out without playing it (not counted as a
@@ -143,6 +148,7 @@ private:
     uint32_t ranksWithLine(int cell, int line, uint32_t onLine) const;
     void checkProbe(int cell, const MoveProbe& probe) const;
     bool knowsAllRanks() const;
+    bool rankAndCheck();
     void probeRanked(int cell, MoveProbe& probe) const;
     void rebuildThreats();  // precondition: both lists empty
     void evaluateCell(int cell);

@@ -97,6 +97,7 @@ bool boardFromImageBytes(const unsigned char* bytes, size_t size, Board& board) 
     packed.rawCells = packed.wideEntries = true;
     packed.checked = false;  // not known to follow from its stones
     unpackBoard(packed, board);
+    board.trustIfFollowsFromStones();
     return true;
 }
 

@@ -132,24 +132,32 @@ TEST(StatisticsRun, ImageBytesGiveTheBoardThatReadBoardImageGives) {
     ASSERT_GE(xCount, 2);
     const size_t firstCell = 21, firstClass = 21 + 4 * static_cast<size_t>(xCount);
     const size_t cellBytes = open.size() - CellCount;
-    std::string oddByte = open, sideTwo = open;
+    std::string oddByte = open, sideTwo = open, strayListed = open;
     oddByte[cellBytes + 3] = 0x05;
     sideTwo[8] = 2;
+    strayListed[cellBytes] = static_cast<char>(ListedX);  // the corner, far from the stones
+    // trusted: held to the self-check, so that probes take the ranked path;
+    // a Board its stones do not explain must not be.
     struct Case {
         const char* name;
         std::string bytes;
+        bool trusted;
     };
     const Case cases[] = {
-        {"a played position", open},
-        {"one the analysis decides", imageOf(Decided)},
-        {"a cell byte its stones do not explain", oddByte},
-        {"a list with a cell twice", at32(open, firstCell + 4, read32(firstCell))},
-        {"a list out of order", at32(at32(open, firstClass, 13), firstClass + 4, 0)},
-        {"no last move", at32(open, 4, -1)},
-        {"refused: side 2", sideTwo},
-        {"refused: a class past the listed ones", at32(open, firstClass, 14)},
-        {"refused: a cell off the board", at32(open, firstCell, CellCount)},
-        {"refused: a last move off the board", at32(open, 4, CellCount)},
+        {"a played position", open, true},
+        {"one the analysis decides", imageOf(Decided), true},
+        {"no last move", at32(open, 4, -1), true},
+        {"a cell byte its stones do not explain", oddByte, false},
+        {"a listed bit without an entry", strayListed, false},
+        {"a total its stones do not give", at32(open, 9, read32(9) + 1), false},
+        {"a class its stones do not give", at32(open, firstClass + 4 * (xCount - 1), WeakestListed), false},
+        {"a move count its stones do not give", at32(open, 0, read32(0) + 1), false},
+        {"a list with a cell twice", at32(open, firstCell + 4, read32(firstCell)), false},
+        {"a list out of order", at32(at32(open, firstClass, 13), firstClass + 4, 0), false},
+        {"refused: side 2", sideTwo, false},
+        {"refused: a class past the listed ones", at32(open, firstClass, 14), false},
+        {"refused: a cell off the board", at32(open, firstCell, CellCount), false},
+        {"refused: a last move off the board", at32(open, 4, CellCount), false},
     };
     for (const Case& c : cases) {
         std::FILE* file = std::tmpfile();
@@ -176,6 +184,8 @@ TEST(StatisticsRun, ImageBytesGiveTheBoardThatReadBoardImageGives) {
         EXPECT_EQ(laid.positionKey(), read.positionKey()) << c.name;
         EXPECT_EQ(laid.savedScore(), read.savedScore()) << c.name;
         EXPECT_EQ(laid.canTryMoves(), read.canTryMoves()) << c.name;
+        EXPECT_EQ(read.isHeldToSelfCheck(), c.trusted) << c.name;
+        EXPECT_EQ(laid.isHeldToSelfCheck(), c.trusted) << c.name;
     }
 }
 
