@@ -41,3 +41,11 @@ int winTest(const Board& board) {
     if (minDistance > 1) return 1;
     return !dangerousFour && tolerableFours < 2 ? 1 : 0;
 }
+
+int winTestAfterMove(const Board& board, int cell, Board::MoveProbe& probe) {
+    if (!board.probeMove(cell, probe)) return NeedsEntries;
+    // The side to move after the move is the one that did not play it.
+    const ThreatList::Tally& mover = board.sideToMove() ? probe.o : probe.x;
+    const ThreatList::Tally& opponent = board.sideToMove() ? probe.x : probe.o;
+    return winTestOfStrongest(mover.strongestClass(), opponent.strongestClass(), opponent.twoFives());
+}

@@ -11,3 +11,8 @@ int winTest(const Board& board);
 // must be read.
 constexpr int NeedsEntries = 2;
 int winTestOfStrongest(int a, int b, bool opponentTwoFives);
+
+// The win test of the position after cell, worked out from a probe of the
+// move without playing it; the probe is left filled. NeedsEntries when only
+// playing the move tells. Precondition: cell is empty.
+int winTestAfterMove(const Board& board, int cell, Board::MoveProbe& probe);

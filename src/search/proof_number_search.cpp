@@ -185,11 +185,7 @@ ProofNode* createChild(ProofNode* parent, int cell, const PositionKey& key) {
 // tells, counted as the move it saves. False when only playing it tells.
 bool probeWinTest(const Board& board, int cell, int& result) {
     Board::MoveProbe probe;
-    if (!board.probeMove(cell, probe)) return false;
-    // The side to move after the move is the one that did not play it.
-    const ThreatList::Tally& mover = board.sideToMove() ? probe.o : probe.x;
-    const ThreatList::Tally& opponent = board.sideToMove() ? probe.x : probe.o;
-    const int r = winTestOfStrongest(mover.strongestClass(), opponent.strongestClass(), opponent.twoFives());
+    const int r = winTestAfterMove(board, cell, probe);
     if (r == NeedsEntries) return false;
     ++nodeCounter;
     result = r;

@@ -11,13 +11,10 @@ int32_t scorePosition(const Board& board) {
 
 bool scoreAfterMove(const Board& board, int cell, int32_t& value) {
     Board::MoveProbe probe;
-    if (!board.probeMove(cell, probe)) return false;
-    // The side to move after the move is the one that did not play it.
-    const ThreatList::Tally& mover = board.sideToMove() ? probe.o : probe.x;
-    const ThreatList::Tally& opponent = board.sideToMove() ? probe.x : probe.o;
-    const int r = winTestOfStrongest(mover.strongestClass(), opponent.strongestClass(), opponent.twoFives());
+    const int r = winTestAfterMove(board, cell, probe);
     if (r == NeedsEntries) return false;
     ++nodeCounter;  // as the move would count
+    const ThreatList::Tally& mover = board.sideToMove() ? probe.o : probe.x;
     value = r != 0 ? WinValue * r : mover.total - probe.savedScore;
     return true;
 }
