@@ -583,15 +583,14 @@ struct NearTable {
 
 constexpr NearTable buildNearTable() {
     NearTable t{};
-    constexpr int dx[4] = {1, 0, 1, 1}, dy[4] = {0, 1, 1, -1};
-    for (int c = 0; c < CellCount; ++c)
-        for (int d = 0; d < 4; ++d)
-            for (int s = -4; s <= 4; ++s) {
-                const int x = cellX(c) + s * dx[d], y = cellY(c) + s * dy[d];
-                if (!onBoard(x, y)) continue;
-                const int n = cellAt(x, y);
+    for (int c = 0; c < CellCount; ++c) {
+        t.mask[c][c >> 6] |= uint64_t{1} << (c & 63);
+        for (int d = 0; d < 8; ++d)
+            for (int s = 1; s <= reachTables.count[d][c]; ++s) {
+                const int n = c + s * ReachSteps[d];
                 t.mask[c][n >> 6] |= uint64_t{1} << (n & 63);
             }
+    }
     return t;
 }
 
