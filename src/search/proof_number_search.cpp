@@ -120,8 +120,50 @@ int32_t addNumbers(int32_t a, int32_t b) {
 
 std::string numberText(int32_t n) { return n < 0 ? "OO" : std::to_string(n); }
 
+char* putDecimal(char* at, int64_t n) {
+    char digits[20];
+    int k = 0;
+    uint64_t u = n < 0 ? 0 - static_cast<uint64_t>(n) : static_cast<uint64_t>(n);
+    if (n < 0) *at++ = '-';
+    do digits[k++] = static_cast<char>('0' + u % 10);
+    while ((u /= 10) != 0);
+    while (k > 0) *at++ = digits[--k];
+    return at;
+}
+
+namespace {
+
+char* putNumber(char* at, int32_t n) {
+    if (n >= 0) return putDecimal(at, n);
+    *at++ = 'O';
+    *at++ = 'O';
+    return at;
+}
+
+// The report line's text at `at`, returning its end; 40 bytes hold any.
+char* putReportLine(char* at, int32_t nodes, int32_t pn, int32_t dn) {
+    at = putDecimal(at, nodes);
+    *at++ = '{';
+    at = putNumber(at, pn);
+    *at++ = ',';
+    at = putNumber(at, dn);
+    *at++ = '}';
+    return at;
+}
+
+}  // namespace
+
 std::string reportLine(int32_t nodes, int32_t pn, int32_t dn) {
-    return std::to_string(nodes) + "{" + numberText(pn) + "," + numberText(dn) + "}";
+    char text[40];
+    return std::string(text, putReportLine(text, nodes, pn, dn));
+}
+
+void writeReportLine(std::ostream& out, int32_t nodes, int32_t pn, int32_t dn) {
+    char text[64] = "MESSAGE ";
+    char* end = putReportLine(text + 8, nodes, pn, dn);
+    *end++ = '\n';
+    out.write(text, end - text);
+    out.flush();
 }
 
 ProofNode* createNode(ProofNode* parent, std::unique_ptr<Board> board) { return createNode(parent, *board); }
@@ -598,7 +640,7 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
     if (memoryShort) searchEnd = SearchEnd::Memory;
     searchIterations = iterations;
     reported = {root->pn, root->dn};
-    writeMessage(out, reportLine(nodeCounter, root->pn, root->dn));
+    writeReportLine(out, nodeCounter, root->pn, root->dn);
     if (platform::clockDiff(platform::clockMs(), start) > 0) {
         const int32_t elapsed = platform::clockDiff(platform::clockMs(), start);
         writeMessage(out, std::to_string(static_cast<int64_t>(nodeCounter) * 1000 / (elapsed + 1)) + "/s");

@@ -44,19 +44,80 @@ int32_t countAt(const unsigned char* bytes) {
                                 static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24);
 }
 
-// The image's bytes, or 0 when the file ends first or a count is out of range.
-size_t readImageBytes(std::FILE* file, unsigned char* bytes) {
-    size_t size = ImageHead + 4;
-    if (std::fread(bytes, 1, size, file) != size) return 0;
-    for (int list = 0; list < 2; ++list) {
-        const int32_t n = countAt(bytes + size - 4);
-        if (n < 0 || n > CellCount) return 0;
-        const size_t more = 8 * static_cast<size_t>(n) + (list == 0 ? 4 : CellCount);
-        if (std::fread(bytes + size, 1, more, file) != more) return 0;
-        size += more;
+// A node file's board images, read a block at a time and handed out in
+// place, each whole.
+class ImageReader {
+public:
+    explicit ImageReader(std::FILE* file) : file(file) {}
+    // The next image's bytes, or 0 when the file ends first (or fails) or a
+    // count is out of range.
+    size_t next(const unsigned char*& image) {
+        size_t size = ImageHead + 4;
+        if (!have(size)) return 0;
+        for (int list = 0; list < 2; ++list) {
+            const int32_t n = countAt(block + begin + size - 4);
+            if (n < 0 || n > CellCount) return 0;
+            size += 8 * static_cast<size_t>(n) + (list == 0 ? 4 : CellCount);
+            if (!have(size)) return 0;
+        }
+        image = block + begin;
+        begin += size;
+        taken += static_cast<int64_t>(size);
+        return size;
     }
-    return size;
-}
+    // The bytes of the file handed out so far.
+    int64_t offset() const { return taken; }
+
+private:
+    static constexpr size_t BlockBytes = 1 << 18;
+    static_assert(BlockBytes >= MaxImageBytes);
+    std::FILE* file;
+    size_t begin = 0, end = 0;  // the block's bytes not handed out yet
+    int64_t taken = 0;
+    // One file at a time; static, so that the searches' memory figure does
+    // not see it come and go.
+    static unsigned char block[BlockBytes];
+
+    // Whether the next `size` bytes are in the block, reading more if not.
+    bool have(size_t size) {
+        if (end - begin >= size) return true;
+        std::memmove(block, block + begin, end - begin);
+        end -= begin;
+        begin = 0;
+        while (end < size && !std::feof(file) && !std::ferror(file))
+            end += std::fread(block + end, 1, BlockBytes - end, file);
+        return end >= size;
+    }
+};
+
+unsigned char ImageReader::block[BlockBytes];
+
+// A progress line's text: the run writes close to two million lines, so they
+// are put together by hand rather than formatted by the stream.
+class LineText {
+public:
+    LineText& operator<<(const char* text) {
+        const size_t n = std::strlen(text);
+        std::memcpy(at, text, n);
+        at += n;
+        return *this;
+    }
+    LineText& operator<<(int64_t n) {
+        at = putDecimal(at, n);
+        return *this;
+    }
+    // Written and flushed as one line.
+    void writeTo(std::ostream& out) {
+        *at++ = '\n';
+        out.write(text, at - text);
+        out.flush();
+        at = text;
+    }
+
+private:
+    char text[96];
+    char* at = text;
+};
 
 }  // namespace
 
@@ -156,32 +217,33 @@ bool repeatable(SearchEnd end, int32_t timeoutTurn) {
 
 // Searches every whole board image of an open node file in turn.
 void runNodeFile(std::FILE* file, int fileIndex, int fileTotal, int32_t timeoutTurn, std::ostream& out) {
-    long size = -1;
+    int64_t size = -1;
     if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
     std::fseek(file, 0, SEEK_SET);
+    ImageReader reader(file);
+    LineText line;
     // The operator sets the time per position with INFO timeout_turn.
     const int64_t searchTime = std::clamp<int64_t>(int64_t{StatisticsMargin} + timeoutTurn, 0, INT32_MAX);
-    static unsigned char bytes[MaxImageBytes];
     static Board board;  // one position at a time
     KnownImages known;  // per file: the files hardly share positions
     size_t bucketsAtSearch = known.bucket_count();
-    while (!std::feof(file)) {
-        const size_t imageSize = readImageBytes(file, bytes);
+    for (;;) {
+        const unsigned char* bytes = nullptr;
+        const size_t imageSize = reader.next(bytes);
         if (imageSize == 0) break;  // end of file, or a truncated image
         const ImageKey key = imageKey(bytes, imageSize);
         const auto seen = known.find(key);
         if (seen == known.end() && !boardFromImageBytes(bytes, imageSize, board)) break;  // impossible values
-        const long position = std::ferror(file) ? -1 : std::ftell(file);
         // 64-bit, so that files past 21 MB still show a true percentage.
-        const int64_t percent = size > 0 ? static_cast<int64_t>(position) * 100 / size : 0;
-        out << "Pocitam... " << fileIndex << " z " << fileTotal << ", " << percent << "%\n" << std::flush;
+        const int64_t percent = size > 0 ? reader.offset() * 100 / size : 0;
+        (line << "Pocitam... " << int64_t{fileIndex} << " z " << int64_t{fileTotal} << ", " << percent << "%").writeTo(out);
         if (seen != known.end()) {
             const SearchResult& r = seen->second;
             if (r.reported) nodeCounter = r.nodes;
             searchIterations = r.iterations;
             idCounter += r.ids;
             // Like the search it stands for, it took no measurable time: no rate line.
-            if (r.reported) out << "MESSAGE " << reportLine(r.nodes, r.pn, r.dn) << '\n' << std::flush;
+            if (r.reported) writeReportLine(out, r.nodes, r.pn, r.dn);
             continue;
         }
         const uint32_t idsBefore = idCounter;
@@ -212,8 +274,6 @@ void statisticsRun(int first, int last, int32_t timeoutTurn, std::ostream& out) 
     for (int k = first; k <= last; ++k) {
         std::FILE* file = std::fopen(platform::dataPath(nodeFileName(k)).c_str(), "rb");
         if (!file) continue;
-        // The images are read a few hundred bytes at a time.
-        std::setvbuf(file, nullptr, _IOFBF, 1 << 16);
         try {
             runNodeFile(file, k - first + 1, last - first + 1, timeoutTurn, out);
         } catch (...) {
