@@ -6,6 +6,7 @@
 #include "search/shared_state.h"
 
 ProofNode* NodeTable::find(const PositionKey& key) const {
+    if (slotsHeld == 0) return nullptr;
     ProofNode* node = slots[slotOf(key)];
     return node && node->key == key ? node : nullptr;
 }
@@ -17,6 +18,7 @@ volatile uint32_t preloadSink;  // keeps preload's reads
 }  // namespace
 
 void NodeTable::preload(const PositionKey* keys, int n) const {
+    if (slotsHeld == 0) return;
     uint32_t seen = 0;
     for (int i = 0; i < n; ++i) {
         const ProofNode* node = slots[slotOf(keys[i])];
@@ -25,11 +27,19 @@ void NodeTable::preload(const PositionKey* keys, int n) const {
     preloadSink = seen;
 }
 
-void NodeTable::insert(ProofNode* node) { slots[slotOf(node->key)] = node; }
+void NodeTable::insert(ProofNode* node) {
+    ProofNode*& slot = slots[slotOf(node->key)];
+    slotsHeld += slot == nullptr;
+    slot = node;
+    node->flags |= InNodeTable;
+}
 
 void NodeTable::remove(const ProofNode* node) {
+    if (!(node->flags & InNodeTable)) return;
     ProofNode*& slot = slots[slotOf(node->key)];
-    if (slot == node) slot = nullptr;
+    if (slot != node) return;
+    slot = nullptr;
+    --slotsHeld;
 }
 
 bool createNodeTable() {

@@ -18,6 +18,10 @@ constexpr uint32_t slotShiftFor(uint32_t slotCount) {
 struct NodeTable {
     uint32_t slotShift = slotShiftFor(NodeTableSlots);
     ProofNode* slots[NodeTableSlots] = {};
+    // Slots in use: while there are none, a look-up costs no read of the
+    // table, which is far too big for the caches (a search of one iteration
+    // never finds anything in it).
+    uint32_t slotsHeld = 0;
 
     uint32_t slotOf(const PositionKey& key) const { return key.low >> slotShift; }
     // The node in the key's slot if its key matches in both words, else null.
@@ -27,7 +31,8 @@ struct NodeTable {
     // waits for them overlap when the reads do not depend on each other.
     void preload(const PositionKey* keys, int n) const;
     void insert(ProofNode* node);
-    // Clears the node's slot only if the slot still refers to this node.
+    // Clears the node's slot only if the slot still refers to this node; a
+    // node never inserted costs no read of the table.
     void remove(const ProofNode* node);
 };
 
