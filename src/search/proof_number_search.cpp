@@ -195,9 +195,21 @@ void releaseBoard(NodeBoard* board) {
     ::operator delete(board);
 }
 
+// Freed nodes kept for the next ones: a statistics run makes and frees a
+// few dozen nodes per position, for a million positions. Only a few are
+// kept, so that a large graph freed gives its memory back. None under
+// AddressSanitizer, which could not see a node used after it was freed.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int SpareNodeLimit = 0;
+#else
+constexpr int SpareNodeLimit = 512;
+#endif
+void* spareNodes[SpareNodeLimit + 1];
+int spareNodeCount = 0;
+
 // Throws std::bad_alloc with nothing allocated.
 ProofNode* newNode(ProofNode* parent) {
-    void* memory = ::operator new(sizeof(ProofNode));
+    void* memory = spareNodeCount > 0 ? spareNodes[--spareNodeCount] : ::operator new(sizeof(ProofNode));
     countAllocation(sizeof(ProofNode));
     ProofNode* node = new (memory) ProofNode;
     node->depth = parent ? static_cast<int16_t>(parent->depth + 1) : 0;
@@ -451,7 +463,10 @@ void deleteNode(ProofNode* node) {
     delete[] node->parentArray;
     releaseBoard(node->board);
     node->~ProofNode();
-    ::operator delete(node);
+    if (spareNodeCount < SpareNodeLimit)
+        spareNodes[spareNodeCount++] = node;
+    else
+        ::operator delete(node);
 }
 
 void deleteChildren(ProofNode* node) {

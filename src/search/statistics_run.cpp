@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <unordered_map>
+#include <vector>
 
 #include "board/board.h"
 #include "board/keys.h"
@@ -170,10 +170,6 @@ struct ImageKey {
     uint64_t a, b;
     bool operator==(const ImageKey&) const = default;
 };
-struct ImageKeyHash {
-    size_t operator()(const ImageKey& key) const { return static_cast<size_t>(key.a); }
-};
-
 uint64_t finish(uint64_t x) {
     x ^= x >> 31;
     x *= 0xBF58476D1CE4E5B9ull;
@@ -205,7 +201,49 @@ struct SearchResult {
     int64_t iterations;
     uint32_t ids;  // node ids it took
 };
-using KnownImages = std::unordered_map<ImageKey, SearchResult, ImageKeyHash>;
+// The images searched so far, by key: open addressing in one array, since a
+// file holds up to hundreds of thousands of them.
+class KnownImages {
+public:
+    KnownImages() : slots(64) {}
+    const SearchResult* find(const ImageKey& key) const {
+        for (size_t i = key.a & (slots.size() - 1);; i = (i + 1) & (slots.size() - 1)) {
+            const Slot& slot = slots[i];
+            if (!slot.used) return nullptr;
+            if (slot.key == key) return &slot.result;
+        }
+    }
+    // Precondition: the key is not known yet.
+    void insert(const ImageKey& key, const SearchResult& result) {
+        if (2 * (count + 1) > slots.size()) grow();
+        place(key, result);
+    }
+    // Changes only when the table takes more memory.
+    size_t capacity() const { return slots.size(); }
+
+private:
+    struct Slot {
+        ImageKey key;
+        SearchResult result;
+        bool used = false;
+    };
+    std::vector<Slot> slots;  // a power of two, at most half of them used
+    size_t count = 0;
+
+    void place(const ImageKey& key, const SearchResult& result) {
+        size_t i = key.a & (slots.size() - 1);
+        while (slots[i].used) i = (i + 1) & (slots.size() - 1);
+        slots[i] = {key, result, true};
+        ++count;
+    }
+    void grow() {
+        std::vector<Slot> old(2 * slots.size());
+        old.swap(slots);
+        count = 0;
+        for (const Slot& slot : old)
+            if (slot.used) place(slot.key, slot.result);
+    }
+};
 
 // Whether a search's result followed from its position alone, so that a
 // repeat of the image may take it without searching: not cut short for
@@ -226,19 +264,19 @@ void runNodeFile(std::FILE* file, int fileIndex, int fileTotal, int32_t timeoutT
     const int64_t searchTime = std::clamp<int64_t>(int64_t{StatisticsMargin} + timeoutTurn, 0, INT32_MAX);
     static Board board;  // one position at a time
     KnownImages known;  // per file: the files hardly share positions
-    size_t bucketsAtSearch = known.bucket_count();
+    size_t capacityAtSearch = known.capacity();
     for (;;) {
         const unsigned char* bytes = nullptr;
         const size_t imageSize = reader.next(bytes);
         if (imageSize == 0) break;  // end of file, or a truncated image
         const ImageKey key = imageKey(bytes, imageSize);
-        const auto seen = known.find(key);
-        if (seen == known.end() && !boardFromImageBytes(bytes, imageSize, board)) break;  // impossible values
+        const SearchResult* seen = known.find(key);
+        if (!seen && !boardFromImageBytes(bytes, imageSize, board)) break;  // impossible values
         // 64-bit, so that files past 21 MB still show a true percentage.
         const int64_t percent = size > 0 ? reader.offset() * 100 / size : 0;
         (line << "Pocitam... " << int64_t{fileIndex} << " z " << int64_t{fileTotal} << ", " << percent << "%").writeTo(out);
-        if (seen != known.end()) {
-            const SearchResult& r = seen->second;
+        if (seen) {
+            const SearchResult& r = *seen;
             if (r.reported) nodeCounter = r.nodes;
             searchIterations = r.iterations;
             idCounter += r.ids;
@@ -250,9 +288,9 @@ void runNodeFile(std::FILE* file, int fileIndex, int fileTotal, int32_t timeoutT
         ProofNode* root = createNode(nullptr, board);
         moveDeadline = platform::clockAdd(platform::clockMs(), static_cast<int32_t>(searchTime));
         // Between two positions the run holds one Board, the file's buffer and
-        // the known images, unless their table has grown its buckets since.
-        if (known.bucket_count() == bucketsAtSearch) carryMemoryReading();
-        bucketsAtSearch = known.bucket_count();
+        // the known images, unless their table has grown since.
+        if (known.capacity() == capacityAtSearch) carryMemoryReading();
+        capacityAtSearch = known.capacity();
         try {
             proofNumberSearch(root, StatisticsMargin, StatisticsMemoryLimit, StatisticsLevel, out);
         } catch (...) {
@@ -263,7 +301,9 @@ void runNodeFile(std::FILE* file, int fileIndex, int fileTotal, int32_t timeoutT
         const SearchResult result{lastSearchEnd() != SearchEnd::NoChildren, nodeCounter, reportedNumbers().pn, reportedNumbers().dn, searchIterations, 0};
         deleteNode(root);
         if (repeatable(lastSearchEnd(), timeoutTurn)) {
-            known.emplace(key, result).first->second.ids = idCounter - idsBefore;
+            SearchResult kept = result;
+            kept.ids = idCounter - idsBefore;
+            known.insert(key, kept);
         }
     }
 }
