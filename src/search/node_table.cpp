@@ -11,6 +11,15 @@ ProofNode* NodeTable::find(const PositionKey& key) const {
     return node && node->key == key ? node : nullptr;
 }
 
+ProofNode* NodeTable::findInserted(ProofNode* const* nodes, int n, const PositionKey& key) const {
+    for (int i = n - 1; i >= 0; --i) {
+        ProofNode* node = nodes[i];
+        if (!(node->flags & InNodeTable) || slotOf(node->key) != slotOf(key)) continue;
+        return node->key == key ? node : nullptr;
+    }
+    return nullptr;
+}
+
 namespace {
 
 volatile uint32_t preloadSink;  // keeps preload's reads

@@ -26,6 +26,11 @@ struct NodeTable {
     uint32_t slotOf(const PositionKey& key) const { return key.low >> slotShift; }
     // The node in the key's slot if its key matches in both words, else null.
     ProofNode* find(const PositionKey& key) const;
+    bool empty() const { return slotsHeld == 0; }
+    // What find gives when the table held nothing before the nodes among
+    // `nodes` that it took: the newest of them in the key's slot, if its key
+    // matches. The table itself is not read.
+    ProofNode* findInserted(ProofNode* const* nodes, int n, const PositionKey& key) const;
     // Reads the slots of keys about to be looked up, and the nodes in them,
     // all at once: the table and the nodes are far apart in memory, and the
     // waits for them overlap when the reads do not depend on each other.

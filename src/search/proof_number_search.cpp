@@ -340,13 +340,18 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
     std::copy(resultCells, resultCells + count, cells);
     PositionKey keys[MaxChildren];
     for (int i = 0; i < count; ++i) keys[i] = childKey(position, cells[i]);
-    if (nodeTable) nodeTable->preload(keys, count);
+    // A table that holds nothing yet can only come to hold the children
+    // inserted below, which are looked up among them instead of in the table.
+    const bool tableEmpty = nodeTable && nodeTable->empty();
+    if (nodeTable && !tableEmpty) nodeTable->preload(keys, count);
     try {
         node->children = new ProofNode*[count];
         countAllocation(count * sizeof(ProofNode*));
         for (int i = 0; i < count; ++i) {
             const PositionKey k = keys[i];
-            ProofNode* shared = nodeTable ? nodeTable->find(k) : nullptr;
+            ProofNode* shared = !nodeTable ? nullptr
+                                : tableEmpty ? nodeTable->findInserted(node->children, node->childCount, k)
+                                             : nodeTable->find(k);
             if (shared && shared->parentCount < MaxParents) {
                 addParent(shared, node);
                 node->children[node->childCount++] = shared;

@@ -63,3 +63,17 @@ TEST(NodeTable, CreatedOnceAndReleased) {
     EXPECT_EQ(nodeTable, nullptr);
     if (before) createNodeTable();
 }
+
+// Looking among the inserted nodes must give what the table gives, slot
+// collisions (the newest wins) included.
+TEST(NodeTable, FindInsertedAgreesWithFind) {
+    auto table = std::make_unique<NodeTable>();
+    NodeOf a(5, 100), b(7, 200), c(1u << 13, 300), d(5, 101);  // a, b, d share slot 0
+    ProofNode* inserted[] = {&a.node, &c.node, &b.node, &d.node};
+    const PositionKey keys[] = {{5, 100}, {7, 200}, {1u << 13, 300}, {5, 101}, {9, 1}, {(1u << 13) + 1, 300}};
+    for (int n = 0; n <= 4; ++n) {
+        if (n > 0) table->insert(inserted[n - 1]);
+        for (const PositionKey& k : keys)
+            EXPECT_EQ(table->findInserted(inserted, n, k), table->find(k)) << n << " " << k.low << " " << k.high;
+    }
+}
