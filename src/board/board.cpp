@@ -598,18 +598,29 @@ CellsOnLines buildCellsOnLines() {
 
 const CellsOnLines cellsOnLines = buildCellsOnLines();
 
-// Threat weights of the listed classes, 0 for the others.
-struct ListedWeights {
+// By threat class, what a Board whose lists follow from its stones holds
+// for a cell of that class: the class by cell (-1 unlisted), the listed bits
+// and the weight in the total.
+struct ListedForms {
+    int8_t held[ClassCount];
+    uint8_t xBit[ClassCount];
+    uint8_t oBit[ClassCount];
     int32_t weight[ClassCount];
 };
 
-constexpr ListedWeights buildListedWeights() {
-    ListedWeights t{};
-    for (int k = 0; k <= WeakestListed; ++k) t.weight[k] = threatWeight[k];
+constexpr ListedForms buildListedForms() {
+    ListedForms t{};
+    for (int k = 0; k < ClassCount; ++k) {
+        const bool listed = k <= WeakestListed;
+        t.held[k] = static_cast<int8_t>(listed ? k : -1);
+        t.xBit[k] = listed ? ListedX : 0;
+        t.oBit[k] = listed ? ListedO : 0;
+        t.weight[k] = listed ? threatWeight[k] : 0;
+    }
     return t;
 }
 
-constexpr ListedWeights listedWeights = buildListedWeights();
+constexpr ListedForms listedForms = buildListedForms();
 
 // The byte lanes of a word summed (each lane at most 255).
 int sumOfLanes(uint64_t lanes) {
@@ -661,12 +672,15 @@ bool Board::rankAndCheck() {
         uint64_t reached = 0;
         for (; stonePoints; stonePoints &= stonePoints - 1) reached |= NinePoints << (std::countr_zero(stonePoints) - 8);
         reached &= ~(word | word >> 1) & PointLows;  // empty points only, never off the board
-        const int line = cellsOnLines.line[w];
+        const int16_t* cellAt = cellsOnLines.cell[w];
+        const int rankShift = 3 * cellsOnLines.line[w];
+        const uint32_t others = ~(LineRankMask << rankShift);
         for (; reached; reached &= reached - 1) {
-            const int bit = std::countr_zero(reached);  // 2 * (position + 4)
-            const int c = cellsOnLines.cell[w][bit / 2 - 4];
-            ranks_[c] = (ranks_[c] & ~(LineRankMask << (3 * line))) | windowRanks(LineWords::windowAt(word, bit - 8), line);
-            near[c >> 6] |= uint64_t{1} << (c & 63);
+            const unsigned bit = static_cast<unsigned>(std::countr_zero(reached));  // 2 * (position + 4)
+            const int c = cellAt[(bit >> 1) - 4];
+            const uint32_t window = LineWords::windowAt(word, static_cast<int>(bit) - 8);
+            ranks_[c] = (ranks_[c] & others) | windowTables.lineRanks[window] << rankShift;
+            near[static_cast<unsigned>(c) >> 6] |= uint64_t{1} << (c & 63);
         }
     }
     // What the cell bytes and both lists' classes by cell would be if they
@@ -686,12 +700,11 @@ bool Board::rankAndCheck() {
             const int c = 64 * w + std::countr_zero(bits);
             int x, o;
             classesOfRanks(ranks_[c], x, o);
-            const bool xListed = x <= WeakestListed, oListed = o <= WeakestListed;
-            classesDue[1][c] = static_cast<int8_t>(xListed ? x : -1);
-            classesDue[0][c] = static_cast<int8_t>(oListed ? o : -1);
-            bytesDue[c] = static_cast<uint8_t>((xListed ? ListedX : 0) | (oListed ? ListedO : 0));
-            totals[1] += listedWeights.weight[x];
-            totals[0] += listedWeights.weight[o];
+            classesDue[1][c] = listedForms.held[x];
+            classesDue[0][c] = listedForms.held[o];
+            bytesDue[c] = listedForms.xBit[x] | listedForms.oBit[o];
+            totals[1] += listedForms.weight[x];
+            totals[0] += listedForms.weight[o];
         }
     const int8_t* xHeld = xThreats_.classesByCell();
     const int8_t* oHeld = oThreats_.classesByCell();

@@ -180,16 +180,22 @@ uint64_t finish(uint64_t x) {
 
 ImageKey imageKey(const unsigned char* bytes, size_t size) {
     uint64_t a = 0x9E3779B97F4A7C15ull ^ size, b = 0xC2B2AE3D27D4EB4Full + size;
-    for (size_t i = 0; i < size; i += 8) {
-        uint64_t word = 0;
-        if (size - i >= 8)
-            std::memcpy(&word, bytes + i, 8);
-        else
-            std::memcpy(&word, bytes + i, size - i);
+    const auto take = [&](uint64_t word) {
         a = (a ^ word) * 0x9FB21C651E98DF25ull;
         a ^= a >> 29;
         b = (b + word) * 0xD6E8FEB86659FD93ull;
         b = b << 23 | b >> 41;
+    };
+    size_t i = 0;
+    for (; size - i >= 8; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        take(word);
+    }
+    if (i < size) {
+        uint64_t word = 0;
+        std::memcpy(&word, bytes + i, size - i);
+        take(word);
     }
     return {finish(a), finish(b ^ a >> 7)};
 }
