@@ -341,15 +341,17 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
     PositionKey keys[MaxChildren];
     for (int i = 0; i < count; ++i) keys[i] = childKey(position, cells[i]);
     // A table that holds nothing yet can only come to hold the children
-    // inserted below, which are looked up among them instead of in the table.
+    // inserted below (none at the root), which are looked up among them
+    // instead of in the table.
     const bool tableEmpty = nodeTable && nodeTable->empty();
+    const bool lookUp = nodeTable && !(tableEmpty && node->parentCount == 0);
     if (nodeTable && !tableEmpty) nodeTable->preload(keys, count);
     try {
         node->children = new ProofNode*[count];
         countAllocation(count * sizeof(ProofNode*));
         for (int i = 0; i < count; ++i) {
             const PositionKey k = keys[i];
-            ProofNode* shared = !nodeTable ? nullptr
+            ProofNode* shared = !lookUp ? nullptr
                                 : tableEmpty ? nodeTable->findInserted(node->children, node->childCount, k)
                                              : nodeTable->find(k);
             if (shared && shared->parentCount < MaxParents) {
