@@ -140,7 +140,8 @@ char* putNumber(char* at, int32_t n) {
     return at;
 }
 
-// The report line's text at `at`, returning its end; 40 bytes hold any.
+}  // namespace
+
 char* putReportLine(char* at, int32_t nodes, int32_t pn, int32_t dn) {
     at = putDecimal(at, nodes);
     *at++ = '{';
@@ -150,8 +151,6 @@ char* putReportLine(char* at, int32_t nodes, int32_t pn, int32_t dn) {
     *at++ = '}';
     return at;
 }
-
-}  // namespace
 
 std::string reportLine(int32_t nodes, int32_t pn, int32_t dn) {
     char text[40];

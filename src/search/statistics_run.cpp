@@ -92,8 +92,9 @@ private:
 
 unsigned char ImageReader::block[BlockBytes];
 
-// A progress line's text: the run writes close to two million lines, so they
-// are put together by hand rather than formatted by the stream.
+// The text of a progress line, or of one and the report that follows it: the
+// run writes close to two million lines, so they are put together by hand
+// rather than formatted by the stream.
 class LineText {
 public:
     LineText& operator<<(const char* text) {
@@ -106,7 +107,14 @@ public:
         at = putDecimal(at, n);
         return *this;
     }
-    // Written and flushed as one line.
+    // A second line: "MESSAGE " and the report line.
+    LineText& report(int32_t nodes, int32_t pn, int32_t dn) {
+        *at++ = '\n';
+        *this << "MESSAGE ";
+        at = putReportLine(at, nodes, pn, dn);
+        return *this;
+    }
+    // Written and flushed at once.
     void writeTo(std::ostream& out) {
         *at++ = '\n';
         out.write(text, at - text);
@@ -115,7 +123,7 @@ public:
     }
 
 private:
-    char text[96];
+    char text[128];
     char* at = text;
 };
 
@@ -280,16 +288,19 @@ void runNodeFile(std::FILE* file, int fileIndex, int fileTotal, int32_t timeoutT
         if (!seen && !boardFromImageBytes(bytes, imageSize, board)) break;  // impossible values
         // 64-bit, so that files past 21 MB still show a true percentage.
         const int64_t percent = size > 0 ? reader.offset() * 100 / size : 0;
-        (line << "Pocitam... " << int64_t{fileIndex} << " z " << int64_t{fileTotal} << ", " << percent << "%").writeTo(out);
+        line << "Pocitam... " << int64_t{fileIndex} << " z " << int64_t{fileTotal} << ", " << percent << "%";
         if (seen) {
             const SearchResult& r = *seen;
             if (r.reported) nodeCounter = r.nodes;
             searchIterations = r.iterations;
             idCounter += r.ids;
-            // Like the search it stands for, it took no measurable time: no rate line.
-            if (r.reported) writeReportLine(out, r.nodes, r.pn, r.dn);
+            // Like the search it stands for, it took no measurable time: no
+            // rate line, and the report goes out with the progress line.
+            if (r.reported) line.report(r.nodes, r.pn, r.dn);
+            line.writeTo(out);
             continue;
         }
+        line.writeTo(out);
         const uint32_t idsBefore = idCounter;
         ProofNode* root = createNode(nullptr, board);
         moveDeadline = platform::clockAdd(platform::clockMs(), static_cast<int32_t>(searchTime));
