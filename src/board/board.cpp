@@ -673,13 +673,13 @@ bool Board::rankAndCheck() {
         for (; stonePoints; stonePoints &= stonePoints - 1) reached |= NinePoints << (std::countr_zero(stonePoints) - 8);
         reached &= ~(word | word >> 1) & PointLows;  // empty points only, never off the board
         const int16_t* cellAt = cellsOnLines.cell[w];
-        const int rankShift = 3 * cellsOnLines.line[w];
-        const uint32_t others = ~(LineRankMask << rankShift);
+        const int line = cellsOnLines.line[w];
+        const uint32_t others = ~(LineRankMask << (3 * line));
         for (; reached; reached &= reached - 1) {
             const unsigned bit = static_cast<unsigned>(std::countr_zero(reached));  // 2 * (position + 4)
             const int c = cellAt[(bit >> 1) - 4];
             const uint32_t window = LineWords::windowAt(word, static_cast<int>(bit) - 8);
-            ranks_[c] = (ranks_[c] & others) | windowTables.lineRanks[window] << rankShift;
+            ranks_[c] = (ranks_[c] & others) | windowRanks(window, line);
             near[static_cast<unsigned>(c) >> 6] |= uint64_t{1} << (c & 63);
         }
     }
