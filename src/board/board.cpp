@@ -1,5 +1,6 @@
 #include "board/board.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
@@ -574,27 +575,59 @@ bool readBoardImage(Board& board, std::FILE* file) {
 namespace {
 
 constexpr int CellWords = (CellCount + 63) / 64;
+constexpr int LinePoints = 20;  // the most points a line holds on the board
 
-// By cell, the cells within four points of it on one of its lines: those
-// whose ranks a stone on it can change.
-struct NearTable {
-    uint64_t mask[CellCount][CellWords];
+// By line word and position along it (positions as in LinePlace::shift / 2),
+// the cell there, -1 off the board: the inverse of linePlaces.
+struct CellsOnLines {
+    int16_t cell[LineWordCount][LinePoints];
+    int8_t line[LineWordCount];
 };
 
-constexpr NearTable buildNearTable() {
-    NearTable t{};
-    for (int c = 0; c < CellCount; ++c) {
-        t.mask[c][c >> 6] |= uint64_t{1} << (c & 63);
-        for (int d = 0; d < 8; ++d)
-            for (int s = 1; s <= reachTables.count[d][c]; ++s) {
-                const int n = c + s * ReachSteps[d];
-                t.mask[c][n >> 6] |= uint64_t{1} << (n & 63);
-            }
+CellsOnLines buildCellsOnLines() {
+    CellsOnLines t{};
+    for (auto& word : t.cell) std::fill(std::begin(word), std::end(word), static_cast<int16_t>(-1));
+    for (int c = 0; c < CellCount; ++c)
+        for (int line = 0; line < LineCount; ++line) {
+            const LinePlace& place = linePlaces.place[c][line];
+            t.cell[place.word][place.shift / 2] = static_cast<int16_t>(c);
+            t.line[place.word] = static_cast<int8_t>(line);
+        }
+    return t;
+}
+
+const CellsOnLines cellsOnLines = buildCellsOnLines();
+
+// By threat class, what a Board whose lists follow from its stones holds
+// for a cell of that class: the class by cell (-1 unlisted), the listed bits
+// and the weight in the total.
+struct ListedForms {
+    int8_t held[ClassCount];
+    uint8_t xBit[ClassCount];
+    uint8_t oBit[ClassCount];
+    int32_t weight[ClassCount];
+};
+
+constexpr ListedForms buildListedForms() {
+    ListedForms t{};
+    for (int k = 0; k < ClassCount; ++k) {
+        const bool listed = k <= WeakestListed;
+        t.held[k] = static_cast<int8_t>(listed ? k : -1);
+        t.xBit[k] = listed ? ListedX : 0;
+        t.oBit[k] = listed ? ListedO : 0;
+        t.weight[k] = listed ? threatWeight[k] : 0;
     }
     return t;
 }
 
-const NearTable nearTable = buildNearTable();
+constexpr ListedForms listedForms = buildListedForms();
+
+// The byte lanes of a word summed (each lane at most 255).
+int sumOfLanes(uint64_t lanes) {
+    constexpr uint64_t Low16 = 0x00FF00FF00FF00FFull;
+    const uint64_t pairs = (lanes & Low16) + (lanes >> 8 & Low16);
+    return static_cast<int>((pairs * 0x0001000100010001ull) >> 48);
+}
 
 }  // namespace
 
@@ -613,12 +646,10 @@ void Board::trustIfFollowsFromStones() {
 bool Board::rankAndCheck() {
     std::memcpy(ranks_, emptyBoardRanks.data(), sizeof ranks_);
     knowAllRanks();
-    uint64_t near[CellWords] = {};
-    int stones = 0, listedBits = 0;
     // Eight cell bytes at a time: none has a low bit, a stone's has no listed
     // bit and one colour.
     constexpr uint64_t Ones = 0x0101010101010101ull;
-    uint64_t wrong = 0;
+    uint64_t wrong = 0, stoneLanes = 0;  // lanes count at most 50
     static_assert(std::endian::native == std::endian::little && CellCount % 8 == 0);
     static_assert(StoneX == 0x80 && StoneO == 0x40 && ListedO == 0x20 && ListedX == 0x10);
     for (int i = 0; i < CellCount; i += 8) {
@@ -626,34 +657,69 @@ bool Board::rankAndCheck() {
         std::memcpy(&bytes, cells_ + i, 8);
         const uint64_t stone = (bytes >> 6 | bytes >> 7) & Ones;
         wrong |= (bytes & 0x0F * Ones) | (bytes >> 6 & bytes >> 7 & Ones) | (stone * 0x30 & bytes);
-        listedBits += std::popcount(bytes & 0x30 * Ones);
-        stones += std::popcount(stone);
-        for (uint64_t m = stone; m; m &= m - 1) {
-            const int c = i + std::countr_zero(m) / 8;
-            for (int w = 0; w < CellWords; ++w) near[w] |= nearTable.mask[c][w];
+        stoneLanes += stone;
+    }
+    const int stones = sumOfLanes(stoneLanes);
+    // Line by line, the empty points within four of a stone on it get that
+    // line's ranks; each point of a line word is ranked once.
+    uint64_t near[CellWords] = {};
+    constexpr uint64_t PointLows = 0x5555555555555555ull;
+    constexpr uint64_t NinePoints = 0x15555;  // the low bit of nine points
+    for (int w = 0; w < LineWordCount; ++w) {
+        const uint64_t word = lines_.word[w];
+        uint64_t stonePoints = (word ^ word >> 1) & PointLows;  // points of value 1 or 2
+        if (!stonePoints) continue;
+        uint64_t reached = 0;
+        for (; stonePoints; stonePoints &= stonePoints - 1) reached |= NinePoints << (std::countr_zero(stonePoints) - 8);
+        reached &= ~(word | word >> 1) & PointLows;  // empty points only, never off the board
+        const int16_t* cellAt = cellsOnLines.cell[w];
+        const int line = cellsOnLines.line[w];
+        const uint32_t others = ~(LineRankMask << (3 * line));
+        for (; reached; reached &= reached - 1) {
+            const unsigned bit = static_cast<unsigned>(std::countr_zero(reached));  // 2 * (position + 4)
+            const int c = cellAt[(bit >> 1) - 4];
+            const uint32_t window = LineWords::windowAt(word, static_cast<int>(bit) - 8);
+            ranks_[c] = (ranks_[c] & others) | windowRanks(window, line);
+            near[static_cast<unsigned>(c) >> 6] |= uint64_t{1} << (c & 63);
         }
     }
-    const bool bytesRight = wrong == 0;
-    const int8_t* xHeld = xThreats_.classesByCell();
-    const int8_t* oHeld = oThreats_.classesByCell();
+    // What the cell bytes and both lists' classes by cell would be if they
+    // followed from the stones, compared eight cells at a time.
+    alignas(8) uint8_t bytesDue[CellCount];
+    alignas(8) int8_t classesDue[2][CellCount];
+    for (int i = 0; i < CellCount; i += 8) {
+        uint64_t bytes;
+        std::memcpy(&bytes, cells_ + i, 8);
+        bytes &= 0xC0 * Ones;
+        std::memcpy(bytesDue + i, &bytes, 8);
+    }
+    std::memset(classesDue, -1, sizeof classesDue);
     int32_t totals[2] = {0, 0};
-    bool entriesRight = true;
     for (int w = 0; w < CellWords; ++w)
         for (uint64_t bits = near[w]; bits; bits &= bits - 1) {
             const int c = 64 * w + std::countr_zero(bits);
-            const uint8_t byte = cells_[c];
-            if (!isEmptyByte(byte)) continue;
-            ranks_[c] = cellRanks(lines_, c);
             int x, o;
             classesOfRanks(ranks_[c], x, o);
-            const bool xListed = x <= WeakestListed, oListed = o <= WeakestListed;
-            entriesRight &= xHeld[c] == (xListed ? x : -1) && oHeld[c] == (oListed ? o : -1);
-            entriesRight &= ((byte & ListedX) != 0) == xListed && ((byte & ListedO) != 0) == oListed;
-            listedBits -= xListed + oListed;
-            if (xListed) totals[1] += threatWeight[x];
-            if (oListed) totals[0] += threatWeight[o];
+            classesDue[1][c] = listedForms.held[x];
+            classesDue[0][c] = listedForms.held[o];
+            bytesDue[c] = listedForms.xBit[x] | listedForms.oBit[o];
+            totals[1] += listedForms.weight[x];
+            totals[0] += listedForms.weight[o];
         }
-    if (!bytesRight || !entriesRight || listedBits != 0 || stones != moveCount_) return false;
+    const int8_t* xHeld = xThreats_.classesByCell();
+    const int8_t* oHeld = oThreats_.classesByCell();
+    uint64_t differ = 0;
+    for (int i = 0; i < CellCount; i += 8) {
+        uint64_t a, b, x, xDue, o, oDue;
+        std::memcpy(&a, cells_ + i, 8);
+        std::memcpy(&b, bytesDue + i, 8);
+        std::memcpy(&x, xHeld + i, 8);
+        std::memcpy(&xDue, classesDue[1] + i, 8);
+        std::memcpy(&o, oHeld + i, 8);
+        std::memcpy(&oDue, classesDue[0] + i, 8);
+        differ |= (a ^ b) | (x ^ xDue) | (o ^ oDue);
+    }
+    if (wrong != 0 || differ != 0 || stones != moveCount_) return false;
     if (!canTryMoves() || xThreats_.isPending() || oThreats_.isPending()) return false;
     if (lastMove_ < -1 || lastMove_ >= CellCount || (lastMove_ >= 0 && isEmptyByte(cells_[lastMove_]))) return false;
     return xScore_ == totals[1] && oScore_ == totals[0];

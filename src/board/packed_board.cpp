@@ -202,7 +202,8 @@ size_t planPacking(const Board& board, const PackedBoard* playedFrom, const Pack
     ListEntries& os = planned[1];
     xs.read(xl);
     os.read(ol);
-    plan.rawCells = !cellsFollowFromStones(board, xs, os);
+    // A Board held to the self-check follows from its stones by its invariant.
+    plan.rawCells = !board.isHeldToSelfCheck() && !cellsFollowFromStones(board, xs, os);
     plan.wideEntries = !entriesFit(xs) || !entriesFit(os);
     return sizeof(PackedBoard) + (plan.rawCells ? CellCount : StoneBytes) +
            static_cast<size_t>(xs.count + os.count) * (plan.wideEntries ? 8 : 2);

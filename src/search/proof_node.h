@@ -15,6 +15,7 @@ constexpr uint32_t DeadEnd = 4;          // expanded, the analysis listed no mov
 constexpr int TagShift = 3;              // bits 3-6: level of the expansion
 constexpr uint32_t TagMask = 15u << TagShift;
 constexpr uint32_t BoardBeforeMove = 128;  // board holds the position before move, not the node's own
+constexpr uint32_t InNodeTable = 256;      // the node table took the node (it may have dropped it since)
 constexpr int MaxChildren = 255;         // the child count is 8 bits
 constexpr int MaxParents = 255;          // so is the parent count
 

@@ -60,6 +60,13 @@ int32_t minNumber(int32_t a, int32_t b);
 int32_t addNumbers(int32_t a, int32_t b);  // finite sums saturate at INT32_MAX
 std::string numberText(int32_t n);         // "OO" for infinity
 std::string reportLine(int32_t nodes, int32_t pn, int32_t dn);
+// n in decimal at `at` (20 bytes hold any), returning the end of its text:
+// the report and progress lines are put together without a stream's formatting.
+char* putDecimal(char* at, int64_t n);
+// The report line's text at `at`, returning its end; 40 bytes hold any.
+char* putReportLine(char* at, int32_t nodes, int32_t pn, int32_t dn);
+// "MESSAGE " and the report line, written and flushed as one line.
+void writeReportLine(std::ostream& out, int32_t nodes, int32_t pn, int32_t dn);
 // Index of the root child to cut under memory pressure.
 int worstRootChild(const ProofNode* root);
 // Whether root-child result a (by cell) is a strictly better choice than b.

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <unordered_map>
+#include <vector>
 
 #include "board/board.h"
 #include "board/keys.h"
@@ -44,19 +44,88 @@ int32_t countAt(const unsigned char* bytes) {
                                 static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24);
 }
 
-// The image's bytes, or 0 when the file ends first or a count is out of range.
-size_t readImageBytes(std::FILE* file, unsigned char* bytes) {
-    size_t size = ImageHead + 4;
-    if (std::fread(bytes, 1, size, file) != size) return 0;
-    for (int list = 0; list < 2; ++list) {
-        const int32_t n = countAt(bytes + size - 4);
-        if (n < 0 || n > CellCount) return 0;
-        const size_t more = 8 * static_cast<size_t>(n) + (list == 0 ? 4 : CellCount);
-        if (std::fread(bytes + size, 1, more, file) != more) return 0;
-        size += more;
+// A node file's board images, read a block at a time and handed out in
+// place, each whole.
+class ImageReader {
+public:
+    explicit ImageReader(std::FILE* file) : file(file) {}
+    // The next image's bytes, or 0 when the file ends first (or fails) or a
+    // count is out of range.
+    size_t next(const unsigned char*& image) {
+        size_t size = ImageHead + 4;
+        if (!have(size)) return 0;
+        for (int list = 0; list < 2; ++list) {
+            const int32_t n = countAt(block + begin + size - 4);
+            if (n < 0 || n > CellCount) return 0;
+            size += 8 * static_cast<size_t>(n) + (list == 0 ? 4 : CellCount);
+            if (!have(size)) return 0;
+        }
+        image = block + begin;
+        begin += size;
+        taken += static_cast<int64_t>(size);
+        return size;
     }
-    return size;
-}
+    // The bytes of the file handed out so far.
+    int64_t offset() const { return taken; }
+
+private:
+    static constexpr size_t BlockBytes = 1 << 18;
+    static_assert(BlockBytes >= MaxImageBytes);
+    std::FILE* file;
+    size_t begin = 0, end = 0;  // the block's bytes not handed out yet
+    int64_t taken = 0;
+    // One file at a time; static, so that the searches' memory figure does
+    // not see it come and go.
+    static unsigned char block[BlockBytes];
+
+    // Whether the next `size` bytes are in the block, reading more if not.
+    bool have(size_t size) {
+        if (end - begin >= size) return true;
+        std::memmove(block, block + begin, end - begin);
+        end -= begin;
+        begin = 0;
+        while (end < size && !std::feof(file) && !std::ferror(file))
+            end += std::fread(block + end, 1, BlockBytes - end, file);
+        return end >= size;
+    }
+};
+
+unsigned char ImageReader::block[BlockBytes];
+
+// The text of a progress line, or of one and the report that follows it: the
+// run writes close to two million lines, so they are put together by hand
+// rather than formatted by the stream.
+class LineText {
+public:
+    LineText& operator<<(const char* text) {
+        const size_t n = std::strlen(text);
+        std::memcpy(at, text, n);
+        at += n;
+        return *this;
+    }
+    LineText& operator<<(int64_t n) {
+        at = putDecimal(at, n);
+        return *this;
+    }
+    // A second line: "MESSAGE " and the report line.
+    LineText& report(int32_t nodes, int32_t pn, int32_t dn) {
+        *at++ = '\n';
+        *this << "MESSAGE ";
+        at = putReportLine(at, nodes, pn, dn);
+        return *this;
+    }
+    // Written and flushed at once.
+    void writeTo(std::ostream& out) {
+        *at++ = '\n';
+        out.write(text, at - text);
+        out.flush();
+        at = text;
+    }
+
+private:
+    char text[128];
+    char* at = text;
+};
 
 }  // namespace
 
@@ -109,10 +178,6 @@ struct ImageKey {
     uint64_t a, b;
     bool operator==(const ImageKey&) const = default;
 };
-struct ImageKeyHash {
-    size_t operator()(const ImageKey& key) const { return static_cast<size_t>(key.a); }
-};
-
 uint64_t finish(uint64_t x) {
     x ^= x >> 31;
     x *= 0xBF58476D1CE4E5B9ull;
@@ -121,20 +186,45 @@ uint64_t finish(uint64_t x) {
     return x ^ x >> 31;
 }
 
-ImageKey imageKey(const unsigned char* bytes, size_t size) {
-    uint64_t a = 0x9E3779B97F4A7C15ull ^ size, b = 0xC2B2AE3D27D4EB4Full + size;
-    for (size_t i = 0; i < size; i += 8) {
-        uint64_t word = 0;
-        if (size - i >= 8)
-            std::memcpy(&word, bytes + i, 8);
-        else
-            std::memcpy(&word, bytes + i, size - i);
+// Each chain runs as two halves over alternate words, which the processor
+// works on side by side instead of one long chain of multiplications.
+struct KeyHalves {
+    uint64_t a, b;
+    void take(uint64_t word) {
         a = (a ^ word) * 0x9FB21C651E98DF25ull;
         a ^= a >> 29;
         b = (b + word) * 0xD6E8FEB86659FD93ull;
         b = b << 23 | b >> 41;
     }
-    return {finish(a), finish(b ^ a >> 7)};
+};
+
+uint64_t word64(const unsigned char* bytes) {
+    uint64_t word;
+    std::memcpy(&word, bytes, 8);
+    return word;
+}
+
+ImageKey imageKey(const unsigned char* bytes, size_t size) {
+    KeyHalves even{0x9E3779B97F4A7C15ull ^ size, 0xC2B2AE3D27D4EB4Full + size};
+    KeyHalves odd{0x7F4A7C159E3779B9ull, 0x27D4EB4FC2B2AE3Dull};
+    size_t i = 0;
+    for (; size - i >= 16; i += 16) {
+        even.take(word64(bytes + i));
+        odd.take(word64(bytes + i + 8));
+    }
+    if (size - i >= 8) {
+        even.take(word64(bytes + i));
+        i += 8;
+    }
+    if (i < size) {
+        uint64_t word = 0;
+        std::memcpy(&word, bytes + i, size - i);
+        odd.take(word);
+    }
+    const uint64_t oddA = finish(odd.a), oddB = finish(odd.b);
+    const uint64_t a = finish(even.a) ^ (oddA << 32 | oddA >> 32);
+    const uint64_t b = finish(even.b) ^ (oddB << 29 | oddB >> 35);
+    return {a, finish(b ^ a >> 7)};
 }
 
 // What a search of an image wrote and left behind, for the image's repeats.
@@ -144,7 +234,49 @@ struct SearchResult {
     int64_t iterations;
     uint32_t ids;  // node ids it took
 };
-using KnownImages = std::unordered_map<ImageKey, SearchResult, ImageKeyHash>;
+// The images searched so far, by key: open addressing in one array, since a
+// file holds up to hundreds of thousands of them.
+class KnownImages {
+public:
+    KnownImages() : slots(64) {}
+    const SearchResult* find(const ImageKey& key) const {
+        for (size_t i = key.a & (slots.size() - 1);; i = (i + 1) & (slots.size() - 1)) {
+            const Slot& slot = slots[i];
+            if (!slot.used) return nullptr;
+            if (slot.key == key) return &slot.result;
+        }
+    }
+    // Precondition: the key is not known yet.
+    void insert(const ImageKey& key, const SearchResult& result) {
+        if (2 * (count + 1) > slots.size()) grow();
+        place(key, result);
+    }
+    // Changes only when the table takes more memory.
+    size_t capacity() const { return slots.size(); }
+
+private:
+    struct Slot {
+        ImageKey key;
+        SearchResult result;
+        bool used = false;
+    };
+    std::vector<Slot> slots;  // a power of two, at most half of them used
+    size_t count = 0;
+
+    void place(const ImageKey& key, const SearchResult& result) {
+        size_t i = key.a & (slots.size() - 1);
+        while (slots[i].used) i = (i + 1) & (slots.size() - 1);
+        slots[i] = {key, result, true};
+        ++count;
+    }
+    void grow() {
+        std::vector<Slot> old(2 * slots.size());
+        old.swap(slots);
+        count = 0;
+        for (const Slot& slot : old)
+            if (slot.used) place(slot.key, slot.result);
+    }
+};
 
 // Whether a search's result followed from its position alone, so that a
 // repeat of the image may take it without searching: not cut short for
@@ -156,41 +288,45 @@ bool repeatable(SearchEnd end, int32_t timeoutTurn) {
 
 // Searches every whole board image of an open node file in turn.
 void runNodeFile(std::FILE* file, int fileIndex, int fileTotal, int32_t timeoutTurn, std::ostream& out) {
-    long size = -1;
+    int64_t size = -1;
     if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
     std::fseek(file, 0, SEEK_SET);
+    ImageReader reader(file);
+    LineText line;
     // The operator sets the time per position with INFO timeout_turn.
     const int64_t searchTime = std::clamp<int64_t>(int64_t{StatisticsMargin} + timeoutTurn, 0, INT32_MAX);
-    static unsigned char bytes[MaxImageBytes];
     static Board board;  // one position at a time
     KnownImages known;  // per file: the files hardly share positions
-    size_t bucketsAtSearch = known.bucket_count();
-    while (!std::feof(file)) {
-        const size_t imageSize = readImageBytes(file, bytes);
+    size_t capacityAtSearch = known.capacity();
+    for (;;) {
+        const unsigned char* bytes = nullptr;
+        const size_t imageSize = reader.next(bytes);
         if (imageSize == 0) break;  // end of file, or a truncated image
         const ImageKey key = imageKey(bytes, imageSize);
-        const auto seen = known.find(key);
-        if (seen == known.end() && !boardFromImageBytes(bytes, imageSize, board)) break;  // impossible values
-        const long position = std::ferror(file) ? -1 : std::ftell(file);
+        const SearchResult* seen = known.find(key);
+        if (!seen && !boardFromImageBytes(bytes, imageSize, board)) break;  // impossible values
         // 64-bit, so that files past 21 MB still show a true percentage.
-        const int64_t percent = size > 0 ? static_cast<int64_t>(position) * 100 / size : 0;
-        out << "Pocitam... " << fileIndex << " z " << fileTotal << ", " << percent << "%\n" << std::flush;
-        if (seen != known.end()) {
-            const SearchResult& r = seen->second;
+        const int64_t percent = size > 0 ? reader.offset() * 100 / size : 0;
+        line << "Pocitam... " << int64_t{fileIndex} << " z " << int64_t{fileTotal} << ", " << percent << "%";
+        if (seen) {
+            const SearchResult& r = *seen;
             if (r.reported) nodeCounter = r.nodes;
             searchIterations = r.iterations;
             idCounter += r.ids;
-            // Like the search it stands for, it took no measurable time: no rate line.
-            if (r.reported) out << "MESSAGE " << reportLine(r.nodes, r.pn, r.dn) << '\n' << std::flush;
+            // Like the search it stands for, it took no measurable time: no
+            // rate line, and the report goes out with the progress line.
+            if (r.reported) line.report(r.nodes, r.pn, r.dn);
+            line.writeTo(out);
             continue;
         }
+        line.writeTo(out);
         const uint32_t idsBefore = idCounter;
         ProofNode* root = createNode(nullptr, board);
         moveDeadline = platform::clockAdd(platform::clockMs(), static_cast<int32_t>(searchTime));
         // Between two positions the run holds one Board, the file's buffer and
-        // the known images, unless their table has grown its buckets since.
-        if (known.bucket_count() == bucketsAtSearch) carryMemoryReading();
-        bucketsAtSearch = known.bucket_count();
+        // the known images, unless their table has grown since.
+        if (known.capacity() == capacityAtSearch) carryMemoryReading();
+        capacityAtSearch = known.capacity();
         try {
             proofNumberSearch(root, StatisticsMargin, StatisticsMemoryLimit, StatisticsLevel, out);
         } catch (...) {
@@ -201,7 +337,9 @@ void runNodeFile(std::FILE* file, int fileIndex, int fileTotal, int32_t timeoutT
         const SearchResult result{lastSearchEnd() != SearchEnd::NoChildren, nodeCounter, reportedNumbers().pn, reportedNumbers().dn, searchIterations, 0};
         deleteNode(root);
         if (repeatable(lastSearchEnd(), timeoutTurn)) {
-            known.emplace(key, result).first->second.ids = idCounter - idsBefore;
+            SearchResult kept = result;
+            kept.ids = idCounter - idsBefore;
+            known.insert(key, kept);
         }
     }
 }
@@ -212,8 +350,6 @@ void statisticsRun(int first, int last, int32_t timeoutTurn, std::ostream& out) 
     for (int k = first; k <= last; ++k) {
         std::FILE* file = std::fopen(platform::dataPath(nodeFileName(k)).c_str(), "rb");
         if (!file) continue;
-        // The images are read a few hundred bytes at a time.
-        std::setvbuf(file, nullptr, _IOFBF, 1 << 16);
         try {
             runNodeFile(file, k - first + 1, last - first + 1, timeoutTurn, out);
         } catch (...) {

@@ -63,3 +63,47 @@ TEST(NodeTable, CreatedOnceAndReleased) {
     EXPECT_EQ(nodeTable, nullptr);
     if (before) createNodeTable();
 }
+
+// Looking among the inserted nodes must give what the table gives, slot
+// collisions (the newest wins) included.
+TEST(NodeTable, FindInsertedAgreesWithFind) {
+    auto table = std::make_unique<NodeTable>();
+    NodeOf a(5, 100), b(7, 200), c(1u << 13, 300), d(5, 101);  // a, b, d share slot 0
+    ProofNode* inserted[] = {&a.node, &c.node, &b.node, &d.node};
+    const PositionKey keys[] = {{5, 100}, {7, 200}, {1u << 13, 300}, {5, 101}, {9, 1}, {(1u << 13) + 1, 300}};
+    for (int n = 0; n <= 4; ++n) {
+        if (n > 0) table->insert(inserted[n - 1]);
+        for (const PositionKey& k : keys)
+            EXPECT_EQ(table->findInserted(inserted, n, k), table->find(k)) << n << " " << k.low << " " << k.high;
+    }
+}
+
+// Insertions into an empty table wait until it is read; removals in between
+// must leave what they would have left had the insertions been made.
+TEST(NodeTable, RemovalsBeforeTheTableIsRead) {
+    NodeOf a(5, 100), b(7, 200), c(1u << 13, 300);  // a and b share slot 0
+    struct Case {
+        const char* removed;  // in order
+        ProofNode* foundA;
+        ProofNode* foundB;
+        ProofNode* foundC;
+    };
+    const Case cases[] = {
+        {"", nullptr, &b.node, &c.node},  {"a", nullptr, &b.node, &c.node}, {"b", nullptr, nullptr, &c.node},
+        {"ba", nullptr, nullptr, &c.node}, {"c", nullptr, &b.node, nullptr}, {"abc", nullptr, nullptr, nullptr},
+    };
+    for (const Case& t : cases) {
+        auto table = std::make_unique<NodeTable>();
+        for (NodeOf* n : {&a, &b, &c}) n->node.flags = 0;
+        table->insert(&a.node);
+        table->insert(&b.node);
+        table->insert(&c.node);
+        for (const char* r = t.removed; *r; ++r) table->remove(*r == 'a' ? &a.node : *r == 'b' ? &b.node : &c.node);
+        EXPECT_EQ(table->find({5, 100}), t.foundA) << t.removed;
+        EXPECT_EQ(table->find({7, 200}), t.foundB) << t.removed;
+        EXPECT_EQ(table->find({1u << 13, 300}), t.foundC) << t.removed;
+        table->remove(&b.node);
+        table->remove(&c.node);
+        EXPECT_TRUE(table->empty()) << t.removed;
+    }
+}
