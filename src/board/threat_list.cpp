@@ -233,82 +233,70 @@ LayoutScratch scratch;
 
 // Replays the operations on the class counts to find where each placed entry
 // goes: on top of its class, except that a class equal to the weakest present
-// (and weaker than the strongest) goes to index 0, below its class. Then
-// writes the list class by class, weakest first: in each class the entries
-// placed at its bottom (the latest lowest), the old entries that stay in
-// their old order, then the entries placed on top in the order they came.
+// (and weaker than the strongest) goes to index 0, below its class. The new
+// list holds each class in one run, weakest first: the entries placed at its
+// bottom (the latest lowest), the old entries that stay in their old order,
+// then the entries placed on top in the order they came. Every entry is
+// written straight to its place; an old entry that goes is written too, at
+// the place the next entry of its class (or a later write) takes.
 void ThreatList::orderedEntries(uint32_t* outEntries, int& from) const {
     if (!pending) {
         from = count;
         return;
     }
-    from = -1;
-    int perClassNow[WeakestListed + 1];
-    uint32_t present = 0;
-    for (int k = 0; k <= WeakestListed; ++k) {
-        perClassNow[k] = oldPerClass[k];
-        if (perClassNow[k]) present |= 1u << k;
+    from = 0;
+    int16_t perClassNow[ClassSlots];
+    std::memcpy(perClassNow, oldPerClass, sizeof perClassNow);
+    uint32_t present = 0;  // bit k: class k has entries
+    for (int w = 0; w < ClassSlots / 4; ++w) {
+        uint64_t counts;
+        std::memcpy(&counts, perClassNow + 4 * w, sizeof counts);
+        // The top bit of each count that is not 0, gathered into four bits.
+        constexpr uint64_t Low = 0x7FFF7FFF7FFF7FFFull, High = ~Low;
+        const uint64_t nonZero = (((counts & Low) + Low) | counts) & High;
+        present |= static_cast<uint32_t>(((nonZero >> 15) * 0x0001000200040008ull) >> 48 & 0xF) << (4 * w);
     }
-    int8_t topFirst[WeakestListed + 1], topLast[WeakestListed + 1], bottomFirst[WeakestListed + 1];
-    std::fill(std::begin(topFirst), std::end(topFirst), -1);
-    std::fill(std::begin(topLast), std::end(topLast), -1);
-    std::fill(std::begin(bottomFirst), std::end(bottomFirst), -1);
-    uint32_t changed = 0;
-    int n = oldCount;
+    static_assert(std::endian::native == std::endian::little);
+    uint64_t bottom = 0;
+    int bottomCount[ClassSlots] = {}, topCount[ClassSlots] = {};
     for (int b = 0; b < opCount; ++b) {
         const int old = opOld[b], k = opNew[b];
         if (old >= 0) {
             if (--perClassNow[old] == 0) present &= ~(1u << old);
-            --n;
-            changed |= 1u << old;
             scratch.leaving[opCell[b]] = true;
         }
         if (k < 0) continue;
-        const int strongest = std::countr_zero(present), weakest = std::bit_width(present) - 1;
-        if (n > 0 && k > strongest && k == weakest) {
-            scratch.next[b] = bottomFirst[k];
-            bottomFirst[k] = static_cast<int8_t>(b);
-        } else {
-            scratch.next[b] = -1;
-            if (topLast[k] < 0) topFirst[k] = static_cast<int8_t>(b); else scratch.next[topLast[k]] = static_cast<int8_t>(b);
-            topLast[k] = static_cast<int8_t>(b);
-        }
+        // The weakest class present, with a stronger one present too.
+        const bool atBottom = (present >> k) == 1 && (present & ((1u << k) - 1)) != 0;
+        bottom |= static_cast<uint64_t>(atBottom) << b;
+        bottomCount[k] += atBottom;
+        topCount[k] += !atBottom;
         ++perClassNow[k];
         present |= 1u << k;
-        ++n;
-        changed |= 1u << k;
     }
 
-    // Old entries of the classes that did not change keep their order, in
-    // runs copied whole; the first run stays where it is (from).
-    int out = 0, j = 0, start = 0;
-    auto copyRun = [&](int end) {
-        if (out == 0 && j == 0) {
-            out = j = end;  // the unchanged start of the list
-            return;
-        }
-        for (; j < end; ++j, ++out) outEntries[out] = entries[j];
-    };
-    auto emit = [&](int cell, int threatClass) { outEntries[out++] = entryOf(cell, threatClass); };
+    // By class: where its next old entry, its next top entry and the entry
+    // above its bottom ones go.
+    int oldNext[WeakestListed + 1], topNext[WeakestListed + 1], bottomEnd[WeakestListed + 1];
+    int start = 0;
     for (int k = WeakestListed; k >= 0; --k) {
-        const int end = start + oldPerClass[k];
-        if (changed >> k & 1) {
-            copyRun(start);
-            if (from < 0) from = out;
-            for (int b = bottomFirst[k]; b >= 0; b = scratch.next[b]) emit(opCell[b], k);
-            for (; j < end; ++j) {  // written either way, kept only if it stays
-                const uint32_t entry = entries[j];
-                const int cell = cellOf(entry);
-                const bool leaves = scratch.leaving[cell];
-                scratch.leaving[cell] = false;
-                outEntries[out] = entry;
-                out += !leaves;
-            }
-            for (int b = topFirst[k]; b >= 0; b = scratch.next[b]) emit(opCell[b], k);
-        }
-        start = end;
+        bottomEnd[k] = oldNext[k] = start + bottomCount[k];
+        start += perClassNow[k];
+        topNext[k] = start - topCount[k];
     }
-    copyRun(oldCount);
+    for (int j = 0; j < oldCount; ++j) {
+        const uint32_t entry = entries[j];
+        const int k = classOfEntry(entry);
+        outEntries[oldNext[k]] = entry;
+        oldNext[k] += !scratch.leaving[cellOf(entry)];
+    }
+    for (int b = 0; b < opCount; ++b) scratch.leaving[opCell[b]] = false;
+    for (int b = 0; b < opCount; ++b) {
+        const int k = opNew[b];
+        if (k < 0) continue;
+        const int at = bottom >> b & 1 ? --bottomEnd[k] : topNext[k]++;
+        outEntries[at] = entryOf(opCell[b], k);
+    }
 }
 
 void ThreatList::entriesInOrder(int32_t* outCells, int32_t* outClasses) const {

@@ -147,6 +147,9 @@ public:
     const int8_t* classesByCell() const { return classOf; }
 
 private:
+    // Class counts padded to four words of four counts.
+    static constexpr int ClassSlots = 16;
+    static_assert(WeakestListed < ClassSlots);
     int insertPosition(int threatClass, int skip) const;
     void recount();
     // Writes the entries in their order from index `from` on: those before
@@ -162,7 +165,7 @@ private:
     // a list that holds a cell twice, an unlisted class or classes out of
     // order (possible only from an image) drops it and is updated entry by entry.
     bool indexed = true;
-    int16_t perClass[WeakestListed + 1];
+    int16_t perClass[ClassSlots];  // the slots past WeakestListed stay 0
     int8_t classOf[CellCount];
 
     // A batch update not laid out yet: the arrays still hold the old entries
@@ -170,7 +173,7 @@ private:
     // with the class the cell had (-1 for none) and the class it gets (-1: none).
     mutable bool pending = false;
     int16_t oldCount = 0;
-    int16_t oldPerClass[WeakestListed + 1];
+    int16_t oldPerClass[ClassSlots];
     int8_t opCount = 0;
     int16_t opCell[MaxBatch];
     int8_t opOld[MaxBatch];
