@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 
 #include "board/cell.h"
@@ -113,7 +114,11 @@ public:
     // What an update would leave of the class counts and the total, worked
     // out without changing the list: all a static value and most win tests read.
     struct Tally {
-        int16_t perClass[WeakestListed + 1];
+        // Classes 0 to WeakestListed; the slots past them take the classes
+        // that are not listed and "no entry" (-1, as slot 31) so that an
+        // entry follows its class without a branch. Only the listed ones
+        // are read.
+        int16_t perClass[32];
         int32_t total;
 
         int strongestClass() const {
@@ -124,7 +129,9 @@ public:
         bool twoFives() const { return perClass[0] >= 2; }
     };
     void startTally(Tally& tally, int32_t total) const {
-        for (int k = 0; k <= WeakestListed; ++k) tally.perClass[k] = perClass[k];
+        static_assert(sizeof tally.perClass == 2 * sizeof perClass);
+        std::memcpy(tally.perClass, perClass, sizeof perClass);
+        std::memset(tally.perClass + ClassSlots, 0, sizeof perClass);
         tally.total = total;
     }
     // The cell's entry following its new class in the tally. False when the
