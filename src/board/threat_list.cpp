@@ -29,6 +29,20 @@ namespace {
 
 bool isListedClass(int threatClass) { return threatClass >= 0 && threatClass <= WeakestListed; }
 
+// By class slot (past WeakestListed: none), the weight.
+struct SlotWeights {
+    int32_t weight[16];
+};
+
+constexpr SlotWeights buildSlotWeights() {
+    SlotWeights t{};
+    for (int k = 0; k <= WeakestListed; ++k) t.weight[k] = threatWeight[k];
+    return t;
+}
+
+constexpr SlotWeights slotWeights = buildSlotWeights();
+constexpr const int32_t* slotWeight = slotWeights.weight;
+
 }  // namespace
 
 void ThreatList::insert(int cell, int threatClass) {
@@ -164,8 +178,11 @@ void ThreatList::update(const CellClass* ops, int n, uint8_t* bytes, uint8_t lis
     // An unlisted cell with an entry all the same would be listed twice,
     // which only the entry-by-entry update reproduces.
     bool entryByEntry = !indexed || n > MaxBatch;
-    for (int i = 0; i < n && !entryByEntry; ++i)
-        entryByEntry = !(bytes[ops[i].cell] & listedBit) && classOf[ops[i].cell] != -1;
+    if (!entryByEntry) {
+        bool unlisted = false;  // without a branch per cell: never so on a Board
+        for (int i = 0; i < n; ++i) unlisted |= !(bytes[ops[i].cell] & listedBit) & (classOf[ops[i].cell] != -1);
+        entryByEntry = unlisted;
+    }
     if (entryByEntry) {
         for (int i = 0; i < n; ++i) update(ops[i].cell, ops[i].threatClass, bytes, listedBit, total);
         return;
@@ -175,21 +192,24 @@ void ThreatList::update(const CellClass* ops, int n, uint8_t* bytes, uint8_t lis
     oldCount = static_cast<int16_t>(count);
     std::memcpy(oldPerClass, perClass, sizeof perClass);
     opCount = static_cast<int8_t>(n);
-    int16_t none = 0;  // the count of "no class"
+    // "No class" (-1) counts in the spare slot 15 meanwhile.
+    constexpr int NoneSlot = ClassSlots - 1;
     for (int i = 0; i < n; ++i) {
         const int cell = ops[i].cell, k = ops[i].threatClass;
         const int old = classOf[cell];
         const bool listable = k <= WeakestListed;
-        --(old >= 0 ? perClass[old] : none);
-        ++(listable ? perClass[k] : none);
+        const int newSlot = listable ? k : NoneSlot;
+        --perClass[old & NoneSlot];
+        ++perClass[newSlot];
         count += static_cast<int>(listable) - static_cast<int>(old >= 0);
-        total += (listable ? threatWeight[k] : 0) - (old >= 0 ? threatWeight[old] : 0);
+        total += slotWeight[newSlot] - slotWeight[old & NoneSlot];
         bytes[cell] = static_cast<uint8_t>((bytes[cell] & ~listedBit) | (listable ? listedBit : 0));
         classOf[cell] = static_cast<int8_t>(listable ? k : -1);
         opCell[i] = static_cast<int16_t>(cell);
         opOld[i] = static_cast<int8_t>(old);
         opNew[i] = static_cast<int8_t>(listable ? k : -1);
     }
+    perClass[NoneSlot] = 0;
     pending = true;
     if (!defer) settle();
 }
@@ -259,20 +279,22 @@ void ThreatList::orderedEntries(uint32_t* outEntries, int& from) const {
     static_assert(std::endian::native == std::endian::little);
     uint64_t bottom = 0;
     int bottomCount[ClassSlots] = {}, topCount[ClassSlots] = {};
+    // Without a branch per operation: "none" (-1) counts in the spare slot
+    // 15, which is never present.
+    constexpr int NoneSlot = ClassSlots - 1;
+    constexpr uint32_t Listed = (1u << (WeakestListed + 1)) - 1;
     for (int b = 0; b < opCount; ++b) {
-        const int old = opOld[b], k = opNew[b];
-        if (old >= 0) {
-            if (--perClassNow[old] == 0) present &= ~(1u << old);
-            scratch.leaving[opCell[b]] = true;
-        }
-        if (k < 0) continue;
+        const int old = opOld[b] & NoneSlot, k = opNew[b] & NoneSlot;
+        const bool emptied = --perClassNow[old] == 0;
+        present &= ~(static_cast<uint32_t>(emptied) << old & Listed);
+        scratch.leaving[opCell[b]] = opOld[b] >= 0;
         // The weakest class present, with a stronger one present too.
-        const bool atBottom = (present >> k) == 1 && (present & ((1u << k) - 1)) != 0;
+        const bool atBottom = ((present >> k) == 1) & ((present & ((1u << k) - 1)) != 0);
         bottom |= static_cast<uint64_t>(atBottom) << b;
         bottomCount[k] += atBottom;
         topCount[k] += !atBottom;
         ++perClassNow[k];
-        present |= 1u << k;
+        present |= 1u << k & Listed;
     }
 
     // By class: where its next old entry, its next top entry and the entry
@@ -291,11 +313,20 @@ void ThreatList::orderedEntries(uint32_t* outEntries, int& from) const {
         oldNext[k] += !scratch.leaving[cellOf(entry)];
     }
     for (int b = 0; b < opCount; ++b) scratch.leaving[opCell[b]] = false;
+    // A placed entry takes the next top place or the place below the bottom
+    // ones; an operation that places none writes to the spare entry.
+    int next[2][ClassSlots];
+    for (int k = 0; k <= WeakestListed; ++k) {
+        next[0][k] = topNext[k];
+        next[1][k] = bottomEnd[k];
+    }
+    for (int k = WeakestListed + 1; k < ClassSlots; ++k) next[0][k] = next[1][k] = CellCount;
     for (int b = 0; b < opCount; ++b) {
-        const int k = opNew[b];
-        if (k < 0) continue;
-        const int at = bottom >> b & 1 ? --bottomEnd[k] : topNext[k]++;
-        outEntries[at] = entryOf(opCell[b], k);
+        const int k = opNew[b] & NoneSlot;
+        const int low = bottom >> b & 1;
+        const int at = next[low][k] - low;
+        next[low][k] += (opNew[b] >= 0) * (1 - 2 * low);
+        outEntries[at] = entryOf(opCell[b], opNew[b]);
     }
 }
 

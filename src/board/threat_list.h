@@ -161,7 +161,7 @@ private:
     void recount();
     // Writes the entries in their order from index `from` on: those before
     // it are the arrays' (all of them when nothing waits, none changed when
-    // from is -1). The out arrays need room for one entry more.
+    // from is -1). The out arrays need room for CellCount + 1 entries.
     void orderedEntries(uint32_t* out, int& from) const;
     void layOut() const;
 
