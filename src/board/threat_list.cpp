@@ -229,9 +229,7 @@ void ThreatList::undoPending() {
 int ThreatList::strongestClass() const {
     if (count == 0) return NoThreat;
     if (!pending) return classOfEntry(entries[count - 1]);
-    int k = 0;
-    while (perClass[k] == 0) ++k;
-    return k;
+    return strongestIn(nonZeroCounts(perClass));
 }
 
 bool ThreatList::twoFives() const {
@@ -267,16 +265,8 @@ void ThreatList::orderedEntries(uint32_t* outEntries, int& from) const {
     from = 0;
     int16_t perClassNow[ClassSlots];
     std::memcpy(perClassNow, oldPerClass, sizeof perClassNow);
-    uint32_t present = 0;  // bit k: class k has entries
-    for (int w = 0; w < ClassSlots / 4; ++w) {
-        uint64_t counts;
-        std::memcpy(&counts, perClassNow + 4 * w, sizeof counts);
-        // The top bit of each count that is not 0, gathered into four bits.
-        constexpr uint64_t Low = 0x7FFF7FFF7FFF7FFFull, High = ~Low;
-        const uint64_t nonZero = (((counts & Low) + Low) | counts) & High;
-        present |= static_cast<uint32_t>(((nonZero >> 15) * 0x0001000200040008ull) >> 48 & 0xF) << (4 * w);
-    }
-    static_assert(std::endian::native == std::endian::little);
+    static_assert(ClassSlots == 16);
+    uint32_t present = nonZeroCounts(perClassNow);  // bit k: class k has entries
     uint64_t bottom = 0;
     int bottomCount[ClassSlots] = {}, topCount[ClassSlots] = {};
     // Without a branch per operation: "none" (-1) counts in the spare slot

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
@@ -16,6 +17,28 @@ struct CellClass {
     int16_t cell;
     int8_t threatClass;
 };
+
+// Bit k set for each of the first 16 counts that is not 0, worked out four
+// counts to a word, without a branch.
+inline uint32_t nonZeroCounts(const int16_t* counts) {
+    static_assert(std::endian::native == std::endian::little);
+    uint32_t bits = 0;
+    for (int w = 0; w < 4; ++w) {
+        uint64_t four;
+        std::memcpy(&four, counts + 4 * w, sizeof four);
+        // The top bit of each count that is not 0, gathered into four bits.
+        constexpr uint64_t Low = 0x7FFF7FFF7FFF7FFFull, High = ~Low;
+        const uint64_t nonZero = (((four & Low) + Low) | four) & High;
+        bits |= static_cast<uint32_t>(((nonZero >> 15) * 0x0001000200040008ull) >> 48 & 0xF) << (4 * w);
+    }
+    return bits;
+}
+
+// The strongest of the listed classes in a mask of classes, NoThreat for none.
+inline int strongestIn(uint32_t classes) {
+    classes &= (1u << (WeakestListed + 1)) - 1;
+    return classes ? std::countr_zero(classes) : NoThreat;
+}
 
 // An entry of a list: an empty cell and the side's threat class there.
 struct ThreatEntry {
@@ -121,11 +144,7 @@ public:
         int16_t perClass[32];
         int32_t total;
 
-        int strongestClass() const {
-            for (int k = 0; k <= WeakestListed; ++k)
-                if (perClass[k]) return k;
-            return NoThreat;
-        }
+        int strongestClass() const { return strongestIn(nonZeroCounts(perClass)); }
         bool twoFives() const { return perClass[0] >= 2; }
     };
     void startTally(Tally& tally, int32_t total) const {
