@@ -268,7 +268,7 @@ void ThreatList::orderedEntries(uint32_t* outEntries, int& from) const {
     static_assert(ClassSlots == 16);
     uint32_t present = nonZeroCounts(perClassNow);  // bit k: class k has entries
     uint64_t bottom = 0;
-    int bottomCount[ClassSlots] = {}, topCount[ClassSlots] = {};
+    int bottomCount[ClassSlots] = {}, topCount[ClassSlots] = {}, leavers[ClassSlots] = {};
     // Without a branch per operation: "none" (-1) counts in the spare slot
     // 15, which is never present.
     constexpr int NoneSlot = ClassSlots - 1;
@@ -278,6 +278,7 @@ void ThreatList::orderedEntries(uint32_t* outEntries, int& from) const {
         const bool emptied = --perClassNow[old] == 0;
         present &= ~(static_cast<uint32_t>(emptied) << old & Listed);
         scratch.leaving[opCell[b]] = opOld[b] >= 0;
+        ++leavers[old];
         // The weakest class present, with a stronger one present too.
         const bool atBottom = ((present >> k) == 1) & ((present & ((1u << k) - 1)) != 0);
         bottom |= static_cast<uint64_t>(atBottom) << b;
@@ -287,20 +288,27 @@ void ThreatList::orderedEntries(uint32_t* outEntries, int& from) const {
         present |= 1u << k & Listed;
     }
 
-    // By class: where its next old entry, its next top entry and the entry
-    // above its bottom ones go.
-    int oldNext[WeakestListed + 1], topNext[WeakestListed + 1], bottomEnd[WeakestListed + 1];
-    int start = 0;
+    // By class: its next top place, the place above its bottom ones, and
+    // what turns an old entry's index into its place, less the entries that
+    // went before it: the class's first old place, less its first old index,
+    // plus the entries that went from the classes before it.
+    int topNext[WeakestListed + 1], bottomEnd[WeakestListed + 1], shift[WeakestListed + 1];
+    int start = 0, oldStart = 0, goneBefore = 0;
     for (int k = WeakestListed; k >= 0; --k) {
-        bottomEnd[k] = oldNext[k] = start + bottomCount[k];
+        bottomEnd[k] = start + bottomCount[k];
+        shift[k] = bottomEnd[k] - oldStart + goneBefore;
         start += perClassNow[k];
         topNext[k] = start - topCount[k];
+        oldStart += oldPerClass[k];
+        goneBefore += leavers[k];
     }
+    // The only value carried from one entry to the next is the count of
+    // those that went, in a register.
+    int gone = 0;
     for (int j = 0; j < oldCount; ++j) {
         const uint32_t entry = entries[j];
-        const int k = classOfEntry(entry);
-        outEntries[oldNext[k]] = entry;
-        oldNext[k] += !scratch.leaving[cellOf(entry)];
+        outEntries[shift[classOfEntry(entry)] + j - gone] = entry;
+        gone += scratch.leaving[cellOf(entry)];
     }
     for (int b = 0; b < opCount; ++b) scratch.leaving[opCell[b]] = false;
     // A placed entry takes the next top place or the place below the bottom
