@@ -18,19 +18,21 @@ struct CellClass {
     int8_t threatClass;
 };
 
-// Bit k set for each of the first 16 counts that is not 0, worked out four
-// counts to a word, without a branch.
-inline uint32_t nonZeroCounts(const int16_t* counts) {
+// Bit k set for each of the first 4 (16) counts that is not 0, worked out
+// four counts to a word, without a branch.
+inline uint32_t nonZeroCounts4(const int16_t* counts) {
     static_assert(std::endian::native == std::endian::little);
+    uint64_t four;
+    std::memcpy(&four, counts, sizeof four);
+    // The top bit of each count that is not 0, gathered into four bits.
+    constexpr uint64_t Low = 0x7FFF7FFF7FFF7FFFull, High = ~Low;
+    const uint64_t nonZero = (((four & Low) + Low) | four) & High;
+    return static_cast<uint32_t>(((nonZero >> 15) * 0x0001000200040008ull) >> 48 & 0xF);
+}
+
+inline uint32_t nonZeroCounts(const int16_t* counts) {
     uint32_t bits = 0;
-    for (int w = 0; w < 4; ++w) {
-        uint64_t four;
-        std::memcpy(&four, counts + 4 * w, sizeof four);
-        // The top bit of each count that is not 0, gathered into four bits.
-        constexpr uint64_t Low = 0x7FFF7FFF7FFF7FFFull, High = ~Low;
-        const uint64_t nonZero = (((four & Low) + Low) | four) & High;
-        bits |= static_cast<uint32_t>(((nonZero >> 15) * 0x0001000200040008ull) >> 48 & 0xF) << (4 * w);
-    }
+    for (int w = 0; w < 4; ++w) bits |= nonZeroCounts4(counts + 4 * w) << (4 * w);
     return bits;
 }
 
@@ -145,6 +147,12 @@ public:
         int32_t total;
 
         int strongestClass() const { return strongestIn(nonZeroCounts(perClass)); }
+        // The strongest class if it is 3 or stronger, else NoThreat: the
+        // classes winTestOfStrongest tells apart, read off one word.
+        int strongestUpToThree() const {
+            const uint32_t four = nonZeroCounts4(perClass);
+            return four ? std::countr_zero(four) : NoThreat;
+        }
         bool twoFives() const { return perClass[0] >= 2; }
     };
     void startTally(Tally& tally, int32_t total) const {
