@@ -281,23 +281,10 @@ void Board::updateAround(int cell, MoveUndo* undo) {
 
 namespace {
 
-// By class slot of a tally: the weight, nothing for the slots past the listed classes.
-struct ProbeWeights {
-    int32_t weight[32];
-};
-
-constexpr ProbeWeights buildProbeWeights() {
-    ProbeWeights t{};
-    for (int k = 0; k <= WeakestListed; ++k) t.weight[k] = threatWeight[k];
-    return t;
-}
-
-constexpr ProbeWeights probeWeights = buildProbeWeights();
-
 // The entry of a cell leaves class `old` (-1: none) for threatClass (NoThreat: none).
 inline void follow(ThreatList::Tally& tally, int old, int threatClass) {
     --tally.perClass[old & 31];
-    tally.total += probeWeights.weight[threatClass] - probeWeights.weight[old & 31];
+    tally.total += slotWeights.weight[threatClass] - slotWeights.weight[old & 31];
     ++tally.perClass[threatClass];
 }
 

@@ -29,18 +29,6 @@ namespace {
 
 bool isListedClass(int threatClass) { return threatClass >= 0 && threatClass <= WeakestListed; }
 
-// By class slot (past WeakestListed: none), the weight.
-struct SlotWeights {
-    int32_t weight[16];
-};
-
-constexpr SlotWeights buildSlotWeights() {
-    SlotWeights t{};
-    for (int k = 0; k <= WeakestListed; ++k) t.weight[k] = threatWeight[k];
-    return t;
-}
-
-constexpr SlotWeights slotWeights = buildSlotWeights();
 constexpr const int32_t* slotWeight = slotWeights.weight;
 
 }  // namespace

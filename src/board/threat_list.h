@@ -42,6 +42,20 @@ inline int strongestIn(uint32_t classes) {
     return classes ? std::countr_zero(classes) : NoThreat;
 }
 
+// By class slot of a count array, the weight: nothing for the slots past
+// the listed classes, which take the classes not listed and "no entry".
+struct SlotWeights {
+    int32_t weight[32];
+};
+
+constexpr SlotWeights buildSlotWeights() {
+    SlotWeights t{};
+    for (int k = 0; k <= WeakestListed; ++k) t.weight[k] = threatWeight[k];
+    return t;
+}
+
+inline constexpr SlotWeights slotWeights = buildSlotWeights();
+
 // An entry of a list: an empty cell and the side's threat class there.
 struct ThreatEntry {
     int cell;
