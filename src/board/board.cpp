@@ -282,29 +282,10 @@ void Board::updateAround(int cell, MoveUndo* undo) {
 
 namespace {
 
-// The tally of one side in the probe's own form: classes 14 and up, and the
-// "no entry" of -1 (as 31), count in slots that weigh nothing, so that an
-// entry follows its class without a branch.
-struct ProbeTally {
-    int16_t perClass[32];
-    int32_t total;
-};
-
-struct ProbeWeights {
-    int32_t weight[32];
-};
-
-constexpr ProbeWeights buildProbeWeights() {
-    ProbeWeights t{};
-    for (int k = 0; k <= WeakestListed; ++k) t.weight[k] = threatWeight[k];
-    return t;
-}
-
-constexpr ProbeWeights probeWeights = buildProbeWeights();
-
-inline void follow(ProbeTally& tally, int old, int threatClass) {
+// The entry of a cell leaves class `old` (-1: none) for threatClass (NoThreat: none).
+inline void follow(ThreatList::Tally& tally, int old, int threatClass) {
     --tally.perClass[old & 31];
-    tally.total += probeWeights.weight[threatClass] - probeWeights.weight[old & 31];
+    tally.total += slotWeights.weight[threatClass] - slotWeights.weight[old & 31];
     ++tally.perClass[threatClass];
 }
 
@@ -321,13 +302,8 @@ bool Board::knowsAllRanks() const {
 // ranked, every listed bit matches an entry, so the probe is exact, and a
 // side's ranks that stay leave its class as it is.
 void Board::probeRanked(int cell, MoveProbe& probe) const {
-    ProbeTally x{}, o{};
-    for (int k = 0; k <= WeakestListed; ++k) {
-        x.perClass[k] = probe.x.perClass[k];
-        o.perClass[k] = probe.o.perClass[k];
-    }
-    x.total = probe.x.total;
-    o.total = probe.o.total;
+    ThreatList::Tally& x = probe.x;
+    ThreatList::Tally& o = probe.o;
     const int8_t* xClassOf = xThreats_.classesByCell();
     const int8_t* oClassOf = oThreats_.classesByCell();
     follow(x, xClassOf[cell], NoThreat);
@@ -341,12 +317,6 @@ void Board::probeRanked(int cell, MoveProbe& probe) const {
     forEachRayCell(cell, sideToMove_ ? PointX : PointO, [&](int c, int line, uint32_t onLine) {
         visit(c, (ranks_[c] ^ onLine) & (LineRankMask << (3 * line)));
     });
-    for (int k = 0; k <= WeakestListed; ++k) {
-        probe.x.perClass[k] = x.perClass[k];
-        probe.o.perClass[k] = o.perClass[k];
-    }
-    probe.x.total = x.total;
-    probe.o.total = o.total;
 }
 
 bool Board::probeMove(int cell, MoveProbe& probe) const {

@@ -149,11 +149,11 @@ constexpr WindowTables buildWindowTables() {
             forward[points][side] = halfSegment(points, own, false);
         }
     }
-    for (uint32_t window = 0; window < t.lineRanks.size(); ++window) {
+    for (uint32_t window = 0; window < t.lineRankBytes.size(); ++window) {
         const uint32_t b = window & 0xFF, f = window >> 8;
         const int x = rankOf(patternTables.lineClass[windowCode(back[b][1], forward[f][1])]);
         const int o = rankOf(patternTables.lineClass[windowCode(back[b][0], forward[f][0])]);
-        t.lineRanks[window] = static_cast<uint32_t>(x) | static_cast<uint32_t>(o) << 16;
+        t.lineRankBytes[window] = static_cast<uint8_t>(x | o << 3);
     }
     for (uint32_t ranks = 0; ranks < t.threatClass.size(); ++ranks) {
         int a = NoThreat, b = NoThreat;
@@ -279,7 +279,7 @@ constexpr std::array<uint32_t, CellCount> buildEmptyBoardRanks() {
                 if (!back) window |= PointOff << (2 * (4 - d));
                 if (!ahead) window |= PointOff << (2 * (3 + d));
             }
-            ranks[cell] |= windowTables.lineRanks[window] << (3 * line);
+            ranks[cell] |= windowRanks(window, line);
         }
     }
     return ranks;

@@ -29,6 +29,8 @@ namespace {
 
 bool isListedClass(int threatClass) { return threatClass >= 0 && threatClass <= WeakestListed; }
 
+constexpr const int32_t* slotWeight = slotWeights.weight;
+
 }  // namespace
 
 void ThreatList::insert(int cell, int threatClass) {
@@ -164,8 +166,11 @@ void ThreatList::update(const CellClass* ops, int n, uint8_t* bytes, uint8_t lis
     // An unlisted cell with an entry all the same would be listed twice,
     // which only the entry-by-entry update reproduces.
     bool entryByEntry = !indexed || n > MaxBatch;
-    for (int i = 0; i < n && !entryByEntry; ++i)
-        entryByEntry = !(bytes[ops[i].cell] & listedBit) && classOf[ops[i].cell] != -1;
+    if (!entryByEntry) {
+        bool unlisted = false;  // without a branch per cell: never so on a Board
+        for (int i = 0; i < n; ++i) unlisted |= !(bytes[ops[i].cell] & listedBit) & (classOf[ops[i].cell] != -1);
+        entryByEntry = unlisted;
+    }
     if (entryByEntry) {
         for (int i = 0; i < n; ++i) update(ops[i].cell, ops[i].threatClass, bytes, listedBit, total);
         return;
@@ -175,21 +180,24 @@ void ThreatList::update(const CellClass* ops, int n, uint8_t* bytes, uint8_t lis
     oldCount = static_cast<int16_t>(count);
     std::memcpy(oldPerClass, perClass, sizeof perClass);
     opCount = static_cast<int8_t>(n);
-    int16_t none = 0;  // the count of "no class"
+    // "No class" (-1) counts in the spare slot 15 meanwhile.
+    constexpr int NoneSlot = ClassSlots - 1;
     for (int i = 0; i < n; ++i) {
         const int cell = ops[i].cell, k = ops[i].threatClass;
         const int old = classOf[cell];
         const bool listable = k <= WeakestListed;
-        --(old >= 0 ? perClass[old] : none);
-        ++(listable ? perClass[k] : none);
+        const int newSlot = listable ? k : NoneSlot;
+        --perClass[old & NoneSlot];
+        ++perClass[newSlot];
         count += static_cast<int>(listable) - static_cast<int>(old >= 0);
-        total += (listable ? threatWeight[k] : 0) - (old >= 0 ? threatWeight[old] : 0);
+        total += slotWeight[newSlot] - slotWeight[old & NoneSlot];
         bytes[cell] = static_cast<uint8_t>((bytes[cell] & ~listedBit) | (listable ? listedBit : 0));
         classOf[cell] = static_cast<int8_t>(listable ? k : -1);
         opCell[i] = static_cast<int16_t>(cell);
         opOld[i] = static_cast<int8_t>(old);
         opNew[i] = static_cast<int8_t>(listable ? k : -1);
     }
+    perClass[NoneSlot] = 0;
     pending = true;
     if (!defer) settle();
 }
@@ -209,9 +217,7 @@ void ThreatList::undoPending() {
 int ThreatList::strongestClass() const {
     if (count == 0) return NoThreat;
     if (!pending) return classOfEntry(entries[count - 1]);
-    int k = 0;
-    while (perClass[k] == 0) ++k;
-    return k;
+    return strongestIn(nonZeroCounts(perClass));
 }
 
 bool ThreatList::twoFives() const {
@@ -233,82 +239,81 @@ LayoutScratch scratch;
 
 // Replays the operations on the class counts to find where each placed entry
 // goes: on top of its class, except that a class equal to the weakest present
-// (and weaker than the strongest) goes to index 0, below its class. Then
-// writes the list class by class, weakest first: in each class the entries
-// placed at its bottom (the latest lowest), the old entries that stay in
-// their old order, then the entries placed on top in the order they came.
+// (and weaker than the strongest) goes to index 0, below its class. The new
+// list holds each class in one run, weakest first: the entries placed at its
+// bottom (the latest lowest), the old entries that stay in their old order,
+// then the entries placed on top in the order they came. Every entry is
+// written straight to its place; an old entry that goes is written too, at
+// the place the next entry of its class (or a later write) takes.
 void ThreatList::orderedEntries(uint32_t* outEntries, int& from) const {
     if (!pending) {
         from = count;
         return;
     }
-    from = -1;
-    int perClassNow[WeakestListed + 1];
-    uint32_t present = 0;
-    for (int k = 0; k <= WeakestListed; ++k) {
-        perClassNow[k] = oldPerClass[k];
-        if (perClassNow[k]) present |= 1u << k;
-    }
-    int8_t topFirst[WeakestListed + 1], topLast[WeakestListed + 1], bottomFirst[WeakestListed + 1];
-    std::fill(std::begin(topFirst), std::end(topFirst), -1);
-    std::fill(std::begin(topLast), std::end(topLast), -1);
-    std::fill(std::begin(bottomFirst), std::end(bottomFirst), -1);
-    uint32_t changed = 0;
-    int n = oldCount;
+    from = 0;
+    int16_t perClassNow[ClassSlots];
+    std::memcpy(perClassNow, oldPerClass, sizeof perClassNow);
+    static_assert(ClassSlots == 16);
+    uint32_t present = nonZeroCounts(perClassNow);  // bit k: class k has entries
+    uint64_t bottom = 0;
+    int bottomCount[ClassSlots] = {}, topCount[ClassSlots] = {}, leavers[ClassSlots] = {};
+    // Without a branch per operation: "none" (-1) counts in the spare slot
+    // 15, which is never present.
+    constexpr int NoneSlot = ClassSlots - 1;
+    constexpr uint32_t Listed = (1u << (WeakestListed + 1)) - 1;
     for (int b = 0; b < opCount; ++b) {
-        const int old = opOld[b], k = opNew[b];
-        if (old >= 0) {
-            if (--perClassNow[old] == 0) present &= ~(1u << old);
-            --n;
-            changed |= 1u << old;
-            scratch.leaving[opCell[b]] = true;
-        }
-        if (k < 0) continue;
-        const int strongest = std::countr_zero(present), weakest = std::bit_width(present) - 1;
-        if (n > 0 && k > strongest && k == weakest) {
-            scratch.next[b] = bottomFirst[k];
-            bottomFirst[k] = static_cast<int8_t>(b);
-        } else {
-            scratch.next[b] = -1;
-            if (topLast[k] < 0) topFirst[k] = static_cast<int8_t>(b); else scratch.next[topLast[k]] = static_cast<int8_t>(b);
-            topLast[k] = static_cast<int8_t>(b);
-        }
+        const int old = opOld[b] & NoneSlot, k = opNew[b] & NoneSlot;
+        const bool emptied = --perClassNow[old] == 0;
+        present &= ~(static_cast<uint32_t>(emptied) << old & Listed);
+        scratch.leaving[opCell[b]] = opOld[b] >= 0;
+        ++leavers[old];
+        // The weakest class present, with a stronger one present too.
+        const bool atBottom = ((present >> k) == 1) & ((present & ((1u << k) - 1)) != 0);
+        bottom |= static_cast<uint64_t>(atBottom) << b;
+        bottomCount[k] += atBottom;
+        topCount[k] += !atBottom;
         ++perClassNow[k];
-        present |= 1u << k;
-        ++n;
-        changed |= 1u << k;
+        present |= 1u << k & Listed;
     }
 
-    // Old entries of the classes that did not change keep their order, in
-    // runs copied whole; the first run stays where it is (from).
-    int out = 0, j = 0, start = 0;
-    auto copyRun = [&](int end) {
-        if (out == 0 && j == 0) {
-            out = j = end;  // the unchanged start of the list
-            return;
-        }
-        for (; j < end; ++j, ++out) outEntries[out] = entries[j];
-    };
-    auto emit = [&](int cell, int threatClass) { outEntries[out++] = entryOf(cell, threatClass); };
+    // By class: its next top place, the place above its bottom ones, and
+    // what turns an old entry's index into its place, less the entries that
+    // went before it: the class's first old place, less its first old index,
+    // plus the entries that went from the classes before it.
+    int topNext[WeakestListed + 1], bottomEnd[WeakestListed + 1], shift[WeakestListed + 1];
+    int start = 0, oldStart = 0, goneBefore = 0;
     for (int k = WeakestListed; k >= 0; --k) {
-        const int end = start + oldPerClass[k];
-        if (changed >> k & 1) {
-            copyRun(start);
-            if (from < 0) from = out;
-            for (int b = bottomFirst[k]; b >= 0; b = scratch.next[b]) emit(opCell[b], k);
-            for (; j < end; ++j) {  // written either way, kept only if it stays
-                const uint32_t entry = entries[j];
-                const int cell = cellOf(entry);
-                const bool leaves = scratch.leaving[cell];
-                scratch.leaving[cell] = false;
-                outEntries[out] = entry;
-                out += !leaves;
-            }
-            for (int b = topFirst[k]; b >= 0; b = scratch.next[b]) emit(opCell[b], k);
-        }
-        start = end;
+        bottomEnd[k] = start + bottomCount[k];
+        shift[k] = bottomEnd[k] - oldStart + goneBefore;
+        start += perClassNow[k];
+        topNext[k] = start - topCount[k];
+        oldStart += oldPerClass[k];
+        goneBefore += leavers[k];
     }
-    copyRun(oldCount);
+    // The only value carried from one entry to the next is the count of
+    // those that went, in a register.
+    int gone = 0;
+    for (int j = 0; j < oldCount; ++j) {
+        const uint32_t entry = entries[j];
+        outEntries[shift[classOfEntry(entry)] + j - gone] = entry;
+        gone += scratch.leaving[cellOf(entry)];
+    }
+    for (int b = 0; b < opCount; ++b) scratch.leaving[opCell[b]] = false;
+    // A placed entry takes the next top place or the place below the bottom
+    // ones; an operation that places none writes to the spare entry.
+    int next[2][ClassSlots];
+    for (int k = 0; k <= WeakestListed; ++k) {
+        next[0][k] = topNext[k];
+        next[1][k] = bottomEnd[k];
+    }
+    for (int k = WeakestListed + 1; k < ClassSlots; ++k) next[0][k] = next[1][k] = CellCount;
+    for (int b = 0; b < opCount; ++b) {
+        const int k = opNew[b] & NoneSlot;
+        const int low = bottom >> b & 1;
+        const int at = next[low][k] - low;
+        next[low][k] += (opNew[b] >= 0) * (1 - 2 * low);
+        outEntries[at] = entryOf(opCell[b], opNew[b]);
+    }
 }
 
 void ThreatList::entriesInOrder(int32_t* outCells, int32_t* outClasses) const {

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstddef>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 
 #include "board/cell.h"
@@ -15,6 +17,44 @@ struct CellClass {
     int16_t cell;
     int8_t threatClass;
 };
+
+// Bit k set for each of the first 4 (16) counts that is not 0, worked out
+// four counts to a word, without a branch.
+inline uint32_t nonZeroCounts4(const int16_t* counts) {
+    static_assert(std::endian::native == std::endian::little);
+    uint64_t four;
+    std::memcpy(&four, counts, sizeof four);
+    // The top bit of each count that is not 0, gathered into four bits.
+    constexpr uint64_t Low = 0x7FFF7FFF7FFF7FFFull, High = ~Low;
+    const uint64_t nonZero = (((four & Low) + Low) | four) & High;
+    return static_cast<uint32_t>(((nonZero >> 15) * 0x0001000200040008ull) >> 48 & 0xF);
+}
+
+inline uint32_t nonZeroCounts(const int16_t* counts) {
+    uint32_t bits = 0;
+    for (int w = 0; w < 4; ++w) bits |= nonZeroCounts4(counts + 4 * w) << (4 * w);
+    return bits;
+}
+
+// The strongest of the listed classes in a mask of classes, NoThreat for none.
+inline int strongestIn(uint32_t classes) {
+    classes &= (1u << (WeakestListed + 1)) - 1;
+    return classes ? std::countr_zero(classes) : NoThreat;
+}
+
+// By class slot of a count array, the weight: nothing for the slots past
+// the listed classes, which take the classes not listed and "no entry".
+struct SlotWeights {
+    int32_t weight[32];
+};
+
+constexpr SlotWeights buildSlotWeights() {
+    SlotWeights t{};
+    for (int k = 0; k <= WeakestListed; ++k) t.weight[k] = threatWeight[k];
+    return t;
+}
+
+inline constexpr SlotWeights slotWeights = buildSlotWeights();
 
 // An entry of a list: an empty cell and the side's threat class there.
 struct ThreatEntry {
@@ -113,18 +153,26 @@ public:
     // What an update would leave of the class counts and the total, worked
     // out without changing the list: all a static value and most win tests read.
     struct Tally {
-        int16_t perClass[WeakestListed + 1];
+        // Classes 0 to WeakestListed; the slots past them take the classes
+        // that are not listed and "no entry" (-1, as slot 31) so that an
+        // entry follows its class without a branch. Only the listed ones
+        // are read.
+        int16_t perClass[32];
         int32_t total;
 
-        int strongestClass() const {
-            for (int k = 0; k <= WeakestListed; ++k)
-                if (perClass[k]) return k;
-            return NoThreat;
+        int strongestClass() const { return strongestIn(nonZeroCounts(perClass)); }
+        // The strongest class if it is 3 or stronger, else NoThreat: the
+        // classes winTestOfStrongest tells apart, read off one word.
+        int strongestUpToThree() const {
+            const uint32_t four = nonZeroCounts4(perClass);
+            return four ? std::countr_zero(four) : NoThreat;
         }
         bool twoFives() const { return perClass[0] >= 2; }
     };
     void startTally(Tally& tally, int32_t total) const {
-        for (int k = 0; k <= WeakestListed; ++k) tally.perClass[k] = perClass[k];
+        static_assert(sizeof tally.perClass == 2 * sizeof perClass);
+        std::memcpy(tally.perClass, perClass, sizeof perClass);
+        std::memset(tally.perClass + ClassSlots, 0, sizeof perClass);
         tally.total = total;
     }
     // The cell's entry following its new class in the tally. False when the
@@ -147,11 +195,14 @@ public:
     const int8_t* classesByCell() const { return classOf; }
 
 private:
+    // Class counts padded to four words of four counts.
+    static constexpr int ClassSlots = 16;
+    static_assert(WeakestListed < ClassSlots);
     int insertPosition(int threatClass, int skip) const;
     void recount();
     // Writes the entries in their order from index `from` on: those before
     // it are the arrays' (all of them when nothing waits, none changed when
-    // from is -1). The out arrays need room for one entry more.
+    // from is -1). The out arrays need room for CellCount + 1 entries.
     void orderedEntries(uint32_t* out, int& from) const;
     void layOut() const;
 
@@ -162,7 +213,7 @@ private:
     // a list that holds a cell twice, an unlisted class or classes out of
     // order (possible only from an image) drops it and is updated entry by entry.
     bool indexed = true;
-    int16_t perClass[WeakestListed + 1];
+    int16_t perClass[ClassSlots];  // the slots past WeakestListed stay 0
     int8_t classOf[CellCount];
 
     // A batch update not laid out yet: the arrays still hold the old entries
@@ -170,7 +221,7 @@ private:
     // with the class the cell had (-1 for none) and the class it gets (-1: none).
     mutable bool pending = false;
     int16_t oldCount = 0;
-    int16_t oldPerClass[WeakestListed + 1];
+    int16_t oldPerClass[ClassSlots];
     int8_t opCount = 0;
     int16_t opCell[MaxBatch];
     int8_t opOld[MaxBatch];

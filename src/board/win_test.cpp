@@ -47,5 +47,5 @@ int winTestAfterMove(const Board& board, int cell, Board::MoveProbe& probe) {
     // The side to move after the move is the one that did not play it.
     const ThreatList::Tally& mover = board.sideToMove() ? probe.o : probe.x;
     const ThreatList::Tally& opponent = board.sideToMove() ? probe.x : probe.o;
-    return winTestOfStrongest(mover.strongestClass(), opponent.strongestClass(), opponent.twoFives());
+    return winTestOfStrongest(mover.strongestUpToThree(), opponent.strongestUpToThree(), opponent.twoFives());
 }
