@@ -48,13 +48,23 @@ except ImportError:
 def children_of(pid):
     kids = []
     for path in glob.glob(f"/proc/{pid}/task/*/children"):
-        with open(path) as f:
-            kids += [int(p) for p in f.read().split()]
+        try:
+            with open(path) as f:
+                kids += [int(p) for p in f.read().split()]
+        except OSError:  # the thread ended after the listing
+            pass
     return kids
 
 
+def is_engine(pid):
+    try:
+        return Path(f"/proc/{pid}/exe").resolve(strict=True).name == "pbrain-tarvo"
+    except OSError:  # it exited after the listing: no engine any more
+        return False
+
+
 def engine_pids(server):
-    return [pid for pid in children_of(server.pid) if Path(f"/proc/{pid}/exe").resolve().name == "pbrain-tarvo"]
+    return [pid for pid in children_of(server.pid) if is_engine(pid)]
 
 
 class Server:
