@@ -569,13 +569,12 @@ CellsOnLines buildCellsOnLines() {
 const CellsOnLines cellsOnLines = buildCellsOnLines();
 
 // By threat class, what a Board whose lists follow from its stones holds
-// for a cell of that class: the class by cell (-1 unlisted), the listed bits
-// and the weight in the total.
+// for a cell of that class: the class by cell (-1 unlisted) and the listed
+// bits; its weight in the total is slotWeights'.
 struct ListedForms {
     int8_t held[ClassCount];
     uint8_t xBit[ClassCount];
     uint8_t oBit[ClassCount];
-    int32_t weight[ClassCount];
 };
 
 constexpr ListedForms buildListedForms() {
@@ -585,7 +584,6 @@ constexpr ListedForms buildListedForms() {
         t.held[k] = static_cast<int8_t>(listed ? k : -1);
         t.xBit[k] = listed ? ListedX : 0;
         t.oBit[k] = listed ? ListedO : 0;
-        t.weight[k] = listed ? threatWeight[k] : 0;
     }
     return t;
 }
@@ -673,8 +671,8 @@ bool Board::rankAndCheck() {
             classesDue[1][c] = listedForms.held[x];
             classesDue[0][c] = listedForms.held[o];
             bytesDue[c] = listedForms.xBit[x] | listedForms.oBit[o];
-            totals[1] += listedForms.weight[x];
-            totals[0] += listedForms.weight[o];
+            totals[1] += slotWeights.weight[x];
+            totals[0] += slotWeights.weight[o];
         }
     const int8_t* xHeld = xThreats_.classesByCell();
     const int8_t* oHeld = oThreats_.classesByCell();

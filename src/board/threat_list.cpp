@@ -180,8 +180,7 @@ void ThreatList::update(const CellClass* ops, int n, uint8_t* bytes, uint8_t lis
     oldCount = static_cast<int16_t>(count);
     std::memcpy(oldPerClass, perClass, sizeof perClass);
     opCount = static_cast<int8_t>(n);
-    // "No class" (-1) counts in the spare slot 15 meanwhile.
-    constexpr int NoneSlot = ClassSlots - 1;
+    // "No class" (-1) counts in NoneSlot meanwhile.
     for (int i = 0; i < n; ++i) {
         const int cell = ops[i].cell, k = ops[i].threatClass;
         const int old = classOf[cell];
@@ -257,9 +256,8 @@ void ThreatList::orderedEntries(uint32_t* outEntries, int& from) const {
     uint32_t present = nonZeroCounts(perClassNow);  // bit k: class k has entries
     uint64_t bottom = 0;
     int bottomCount[ClassSlots] = {}, topCount[ClassSlots] = {}, leavers[ClassSlots] = {};
-    // Without a branch per operation: "none" (-1) counts in the spare slot
-    // 15, which is never present.
-    constexpr int NoneSlot = ClassSlots - 1;
+    // Without a branch per operation: "none" (-1) counts in NoneSlot, which
+    // is never present.
     constexpr uint32_t Listed = (1u << (WeakestListed + 1)) - 1;
     for (int b = 0; b < opCount; ++b) {
         const int old = opOld[b] & NoneSlot, k = opNew[b] & NoneSlot;

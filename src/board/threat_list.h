@@ -47,6 +47,7 @@ inline int strongestIn(uint32_t classes) {
 struct SlotWeights {
     int32_t weight[32];
 };
+static_assert(ClassCount <= 32);  // every class has a slot
 
 constexpr SlotWeights buildSlotWeights() {
     SlotWeights t{};
@@ -197,7 +198,9 @@ public:
 private:
     // Class counts padded to four words of four counts.
     static constexpr int ClassSlots = 16;
-    static_assert(WeakestListed < ClassSlots);
+    static_assert(WeakestListed < ClassSlots - 1);
+    // The spare slot where "no class" (-1, masked) counts during a batch.
+    static constexpr int NoneSlot = ClassSlots - 1;
     int insertPosition(int threatClass, int skip) const;
     void recount();
     // Writes the entries in their order from index `from` on: those before
