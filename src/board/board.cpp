@@ -282,11 +282,72 @@ void Board::updateAround(int cell, MoveUndo* undo) {
 
 namespace {
 
-// The entry of a cell leaves class `old` (-1: none) for threatClass (NoThreat: none).
-inline void follow(ThreatList::Tally& tally, int old, int threatClass) {
-    --tally.perClass[old & 31];
-    tally.total += slotWeights.weight[threatClass] - slotWeights.weight[old & 31];
-    ++tally.perClass[threatClass];
+// The cells of the rays through a cell as one mask, bit 8 * line + j: j 0-3
+// the backward ray's cells 1-4 steps away, j 4-7 the forward ray's. By bit,
+// the step to the cell and the shift of its window in the line word of the
+// probe's walk (that word shifted so that the probed cell's window starts at 8).
+struct RayBit {
+    int32_t step;
+    uint32_t shift;
+    uint32_t spread;  // the multiplier that spreads a window's rank byte to the line's cell-rank bits
+    uint32_t keep;    // the other lines' cell-rank bits
+};
+struct RayBits {
+    RayBit bit[32];
+};
+
+constexpr RayBits buildRayBits() {
+    RayBits t{};
+    for (int b = 0; b < 32; ++b) {
+        const int line = b >> 3, j = b & 7;
+        const int s = j < 4 ? j + 1 : j - 3;
+        t.bit[b].step = s * (j < 4 ? BackwardStep[line] : ForwardStep[line]);
+        t.bit[b].shift = static_cast<uint32_t>(j < 4 ? 8 - 2 * s : 8 + 2 * s);
+        t.bit[b].spread = 0x2001u << (3 * line);
+        t.bit[b].keep = ~(LineRankMask << (3 * line));
+    }
+    return t;
+}
+
+constexpr RayBits rayBits = buildRayBits();
+
+// What a probe changes of a side's list, summed in one word as plain
+// integers: the entries of classes 0 to 3 in byte lanes 0-3 and the total in
+// bits 32-63. A lane's sum is a change of at most MaxBatch either way, so
+// adding 64 to each lane at the end reads every lane and the total whatever
+// the borrows in between. By class from -1 (no entry) to NoThreat: its share.
+struct ProbeShares {
+    uint64_t share[ClassCount + 1];
+};
+
+constexpr ProbeShares buildProbeShares() {
+    ProbeShares t{};
+    for (int k = 0; k <= WeakestListed; ++k)
+        t.share[k + 1] = (k < 4 ? uint64_t{1} << (8 * k) : 0) + (static_cast<uint64_t>(threatWeight[k]) << 32);
+    return t;
+}
+
+constexpr ProbeShares probeShares = buildProbeShares();
+static_assert(MaxBatch < 64);
+
+// The list's side of a probe: its counts and total changed by a sum of shares.
+Board::ProbeSide probeSide(const ThreatList& list, int32_t total, uint64_t shares) {
+    constexpr uint64_t Bias = 0x40404040u;
+    shares += Bias;
+    ThreatList::Tally start;
+    list.startTally(start, total);
+    Board::ProbeSide side;
+    for (int k = 0; k < 4; ++k)
+        side.strong[k] = static_cast<int16_t>(start.perClass[k] + static_cast<int>(shares >> (8 * k) & 0xFF) - 64);
+    side.total = total + static_cast<int32_t>(static_cast<int64_t>(shares) >> 32);
+    return side;
+}
+
+Board::ProbeSide probeSide(const ThreatList::Tally& tally) {
+    Board::ProbeSide side;
+    for (int k = 0; k < 4; ++k) side.strong[k] = tally.perClass[k];
+    side.total = tally.total;
+    return side;
 }
 
 }  // namespace
@@ -300,40 +361,52 @@ bool Board::knowsAllRanks() const {
 
 // On a Board whose entries follow from its stones and whose cells are all
 // ranked, every listed bit matches an entry, so the probe is exact, and a
-// side's ranks that stay leave its class as it is.
+// side's ranks that stay leave its class as it is. Every ray cell follows
+// its classes without a branch: one whose ranks stay adds nothing, and most
+// cells' ranks change for one side or both.
 void Board::probeRanked(int cell, MoveProbe& probe) const {
-    ThreatList::Tally& x = probe.x;
-    ThreatList::Tally& o = probe.o;
     const int8_t* xClassOf = xThreats_.classesByCell();
     const int8_t* oClassOf = oThreats_.classesByCell();
-    follow(x, xClassOf[cell], NoThreat);
-    follow(o, oClassOf[cell], NoThreat);
-    auto visit = [&](int c, uint32_t changed) {
-        if (!changed) return;
-        const uint32_t r = ranks_[c] ^ changed;
-        if (changed & 0xFFFF) follow(x, xClassOf[c], windowTables.threatClass[r & 0xFFF]);
-        if (changed >> 16) follow(o, oClassOf[c], windowTables.threatClass[r >> 16]);
-    };
-    forEachRayCell(cell, sideToMove_ ? PointX : PointO, [&](int c, int line, uint32_t onLine) {
-        visit(c, (ranks_[c] ^ onLine) & (LineRankMask << (3 * line)));
-    });
+    const uint64_t point = sideToMove_ ? PointX : PointO;
+    // Each line word with the stone, shifted so that the cell's window starts at bit 8.
+    uint64_t near[LineCount];
+    uint32_t visits = 0;
+    for (int line = 0; line < LineCount; ++line) {
+        const LinePlace& place = linePlaces.place[cell][line];
+        near[line] = ((lines_.word[place.word] | point << (place.shift + 8)) << 8) >> place.shift;
+        const uint32_t window = LineWords::windowAt(near[line], 8);
+        visits |= static_cast<uint32_t>(rayTables.backward[window & 0xFF] | rayTables.forward[window >> 8] << 4)
+                  << (8 * line);
+    }
+    const uint64_t* shareOf = probeShares.share + 1;  // by class from -1
+    uint64_t x = shareOf[NoThreat] - shareOf[xClassOf[cell]];
+    uint64_t o = shareOf[NoThreat] - shareOf[oClassOf[cell]];
+    for (; visits; visits &= visits - 1) {
+        const int b = std::countr_zero(visits);
+        const RayBit& ray = rayBits.bit[b];
+        const int c = cell + ray.step;
+        const uint32_t rankByte = windowTables.lineRankBytes[LineWords::windowAt(near[b >> 3], static_cast<int>(ray.shift))];
+        const uint32_t r = (ranks_[c] & ray.keep) | (rankByte * ray.spread & ~ray.keep);
+        x += shareOf[windowTables.threatClass[r & 0xFFF]] - shareOf[xClassOf[c]];
+        o += shareOf[windowTables.threatClass[r >> 16]] - shareOf[oClassOf[c]];
+    }
+    probe.x = probeSide(xThreats_, xScore_, x);
+    probe.o = probeSide(oThreats_, oScore_, o);
 }
 
 bool Board::probeMove(int cell, MoveProbe& probe) const {
     if (!canTryMoves()) return false;
+    probe.savedScore = sideToMove_ ? xScore_ : oScore_;
     if (checked_ && knowsAllRanks()) {
-        xThreats_.startTally(probe.x, xScore_);
-        oThreats_.startTally(probe.o, oScore_);
-        probe.savedScore = sideToMove_ ? xScore_ : oScore_;
         probeRanked(cell, probe);
         if constexpr (SelfCheckOn) checkProbe(cell, probe);
         return true;
     }
-    xThreats_.startTally(probe.x, xScore_);
-    oThreats_.startTally(probe.o, oScore_);
-    probe.savedScore = sideToMove_ ? xScore_ : oScore_;
-    bool exact = xThreats_.tally(probe.x, cell, NoThreat, cells_[cell], ListedX);
-    exact &= oThreats_.tally(probe.o, cell, NoThreat, cells_[cell], ListedO);
+    ThreatList::Tally x, o;
+    xThreats_.startTally(x, xScore_);
+    oThreats_.startTally(o, oScore_);
+    bool exact = xThreats_.tally(x, cell, NoThreat, cells_[cell], ListedX);
+    exact &= oThreats_.tally(o, cell, NoThreat, cells_[cell], ListedO);
     const bool trusted = checked_;
     forEachRayCell(cell, sideToMove_ ? PointX : PointO, [&](int c, int line, uint32_t onLine) {
         // On a Board whose entries follow from its stones, a side's ranks
@@ -341,9 +414,11 @@ bool Board::probeMove(int cell, MoveProbe& probe) const {
         const uint32_t changed = trusted && isRankKnown(c) ? (ranks_[c] ^ onLine) & (LineRankMask << (3 * line)) : ~0u;
         if (!changed) return;
         const uint32_t r = ranksWithLine(c, line, onLine);
-        if (changed & 0xFFFF) exact &= xThreats_.tally(probe.x, c, windowTables.threatClass[r & 0xFFF], cells_[c], ListedX);
-        if (changed >> 16) exact &= oThreats_.tally(probe.o, c, windowTables.threatClass[r >> 16], cells_[c], ListedO);
+        if (changed & 0xFFFF) exact &= xThreats_.tally(x, c, windowTables.threatClass[r & 0xFFF], cells_[c], ListedX);
+        if (changed >> 16) exact &= oThreats_.tally(o, c, windowTables.threatClass[r >> 16], cells_[c], ListedO);
     });
+    probe.x = probeSide(x);
+    probe.o = probeSide(o);
     if constexpr (SelfCheckOn) {
         if (exact) checkProbe(cell, probe);
     }
@@ -356,12 +431,13 @@ void Board::checkProbe(int cell, const MoveProbe& probe) const {
     const auto played = copyBoard(*this);
     played->makeMove(cell);
     nodeCounter = nodes;
-    const ThreatList::Tally* tallies[2] = {&probe.o, &probe.x};
+    const ProbeSide* sides[2] = {&probe.o, &probe.x};
     const int32_t totals[2] = {played->oScore_, played->xScore_};
     for (int side = 0; side < 2; ++side) {
         const ThreatList& list = played->threats(side);
-        const ThreatList::Tally& t = *tallies[side];
-        if (t.total == totals[side] && t.strongestClass() == list.strongestClass() && t.twoFives() == list.twoFives())
+        const ProbeSide& t = *sides[side];
+        const int strongest = list.strongestClass() <= 3 ? list.strongestClass() : NoThreat;
+        if (t.total == totals[side] && t.strongestUpToThree() == strongest && t.twoFives() == list.twoFives())
             continue;
         std::fprintf(stderr, "Board self-check: the probe of %d differs from the move for side %d\n", cell, side);
         std::abort();
