@@ -43,6 +43,35 @@ constexpr RayTables buildRayTables() {
 
 constexpr RayTables rayTables = buildRayTables();
 
+// The cells of the rays through a cell as one mask, bit 8 * line + j: j 0-3
+// the backward ray's cells 1-4 steps away, j 4-7 the forward ray's. By bit,
+// the step to the cell and the shift of its window in the line word of the
+// probe's walk (that word shifted so that the probed cell's window starts at 8).
+struct RayBit {
+    int32_t step;
+    uint32_t shift;
+    uint32_t spread;  // the multiplier that spreads a window's rank byte to the line's cell-rank bits
+    uint32_t keep;    // the other lines' cell-rank bits
+};
+struct RayBits {
+    RayBit bit[32];
+};
+
+constexpr RayBits buildRayBits() {
+    RayBits t{};
+    for (int b = 0; b < 32; ++b) {
+        const int line = b >> 3, j = b & 7;
+        const int s = j < 4 ? j + 1 : j - 3;
+        t.bit[b].step = s * (j < 4 ? BackwardStep[line] : ForwardStep[line]);
+        t.bit[b].shift = static_cast<uint32_t>(j < 4 ? 8 - 2 * s : 8 + 2 * s);
+        t.bit[b].spread = 0x2001u << (3 * line);
+        t.bit[b].keep = ~(LineRankMask << (3 * line));
+    }
+    return t;
+}
+
+constexpr RayBits rayBits = buildRayBits();
+
 // Debug builds, and builds that ask for it, check every Board after every
 // operation that changes it.
 #if defined(TARVO_SELF_CHECK) || !defined(NDEBUG)
@@ -195,37 +224,32 @@ bool Board::liftLastStone() {
 }
 
 // The rays in the order -1, +1, -20, +20, -21, +21, +19, -19: each line's
-// backward ray, then its forward ray. A cell on a ray sees the stone on that
-// ray's line only, so the cells of a ray share the stone's line word.
-// One line's two rays. The line word shifted so that bit 2i holds the point
-// i - 4 steps from the cell's window start (a line word takes 56 bits) puts
-// the window of the cell s steps back at bit 8 - 2s and s steps ahead at 8 + 2s.
-template <int Line, class Visit>
-inline void Board::forEachRayCellOn(int cell, uint64_t point, Visit& visit) const {
-    const LinePlace& place = linePlaces.place[cell][Line];
-    const uint64_t lineWord = lines_.word[place.word] | point << (place.shift + 8);
-    const uint64_t near = (lineWord << 8) >> place.shift;
-    const uint32_t window = LineWords::windowAt(near, 8);
-    const uint32_t back = rayTables.backward[window & 0xFF], ahead = rayTables.forward[window >> 8];
-    for (int s = 1; s <= 4; ++s)
-        if (back >> (s - 1) & 1)
-            visit(cell + BackwardStep[Line] * s, Line, windowRanks(LineWords::windowAt(near, 8 - 2 * s), Line));
-    for (int s = 1; s <= 4; ++s)
-        if (ahead >> (s - 1) & 1)
-            visit(cell + ForwardStep[Line] * s, Line, windowRanks(LineWords::windowAt(near, 8 + 2 * s), Line));
-}
-
+// backward ray, then its forward ray, as the bits of one mask walked from
+// the lowest. A cell on a ray sees the stone on that ray's line only, so the
+// cells of a ray share the stone's line word: shifted so that the cell's own
+// window starts at bit 8 (a line word takes 56 bits), it holds the window
+// of the cell s steps back at bit 8 - 2s and s steps ahead at 8 + 2s.
 template <class Visit>
 inline void Board::forEachRayCell(int cell, uint64_t point, Visit visit) const {
-    static_assert(LineCount == 4);
-    forEachRayCellOn<0>(cell, point, visit);
-    forEachRayCellOn<1>(cell, point, visit);
-    forEachRayCellOn<2>(cell, point, visit);
-    forEachRayCellOn<3>(cell, point, visit);
+    uint64_t near[LineCount];
+    uint32_t visits = 0;
+    for (int line = 0; line < LineCount; ++line) {
+        const LinePlace& place = linePlaces.place[cell][line];
+        near[line] = ((lines_.word[place.word] | point << (place.shift + 8)) << 8) >> place.shift;
+        const uint32_t window = LineWords::windowAt(near[line], 8);
+        visits |= static_cast<uint32_t>(rayTables.backward[window & 0xFF] | rayTables.forward[window >> 8] << 4)
+                  << (8 * line);
+    }
+    for (; visits; visits &= visits - 1) {
+        const int b = std::countr_zero(visits);
+        const RayBit& ray = rayBits.bit[b];
+        const uint32_t rankByte = windowTables.lineRankBytes[LineWords::windowAt(near[b >> 3], static_cast<int>(ray.shift))];
+        visit(cell + ray.step, b >> 3, rankByte * ray.spread & ~ray.keep, ray.keep);
+    }
 }
 
-inline uint32_t Board::ranksWithLine(int cell, int line, uint32_t onLine) const {
-    if (isRankKnown(cell)) return (ranks_[cell] & ~(LineRankMask << (3 * line))) | onLine;
+inline uint32_t Board::ranksWithLine(int cell, int line, uint32_t onLine, uint32_t keep) const {
+    if (isRankKnown(cell)) return (ranks_[cell] & keep) | onLine;
     uint32_t r = onLine;
     for (int other = 0; other < LineCount; ++other)
         if (other != line) r |= lineRanks(lines_, other, cell);
@@ -270,9 +294,9 @@ void Board::updateAround(int cell, MoveUndo* undo) {
         x.add(cells_[cell], ListedX, cell, NoThreat);
         o.add(cells_[cell], ListedO, cell, NoThreat);
     }
-    forEachRayCell(cell, PointEmpty, [&](int c, int line, uint32_t onLine) {
+    forEachRayCell(cell, PointEmpty, [&](int c, int line, uint32_t onLine, uint32_t keep) {
         const bool known = isRankKnown(c);
-        const uint32_t r = ranksWithLine(c, line, onLine);
+        const uint32_t r = ranksWithLine(c, line, onLine, keep);
         if (!known) rankKnown_[c >> 6] |= uint64_t{1} << (c & 63);
         classify(c, line, r);
     });
@@ -281,35 +305,6 @@ void Board::updateAround(int cell, MoveUndo* undo) {
 }
 
 namespace {
-
-// The cells of the rays through a cell as one mask, bit 8 * line + j: j 0-3
-// the backward ray's cells 1-4 steps away, j 4-7 the forward ray's. By bit,
-// the step to the cell and the shift of its window in the line word of the
-// probe's walk (that word shifted so that the probed cell's window starts at 8).
-struct RayBit {
-    int32_t step;
-    uint32_t shift;
-    uint32_t spread;  // the multiplier that spreads a window's rank byte to the line's cell-rank bits
-    uint32_t keep;    // the other lines' cell-rank bits
-};
-struct RayBits {
-    RayBit bit[32];
-};
-
-constexpr RayBits buildRayBits() {
-    RayBits t{};
-    for (int b = 0; b < 32; ++b) {
-        const int line = b >> 3, j = b & 7;
-        const int s = j < 4 ? j + 1 : j - 3;
-        t.bit[b].step = s * (j < 4 ? BackwardStep[line] : ForwardStep[line]);
-        t.bit[b].shift = static_cast<uint32_t>(j < 4 ? 8 - 2 * s : 8 + 2 * s);
-        t.bit[b].spread = 0x2001u << (3 * line);
-        t.bit[b].keep = ~(LineRankMask << (3 * line));
-    }
-    return t;
-}
-
-constexpr RayBits rayBits = buildRayBits();
 
 // What a probe changes of a side's list, summed in one word as plain
 // integers: the entries of classes 0 to 3 in byte lanes 0-3 and the total in
@@ -367,29 +362,14 @@ bool Board::knowsAllRanks() const {
 void Board::probeRanked(int cell, MoveProbe& probe) const {
     const int8_t* xClassOf = xThreats_.classesByCell();
     const int8_t* oClassOf = oThreats_.classesByCell();
-    const uint64_t point = sideToMove_ ? PointX : PointO;
-    // Each line word with the stone, shifted so that the cell's window starts at bit 8.
-    uint64_t near[LineCount];
-    uint32_t visits = 0;
-    for (int line = 0; line < LineCount; ++line) {
-        const LinePlace& place = linePlaces.place[cell][line];
-        near[line] = ((lines_.word[place.word] | point << (place.shift + 8)) << 8) >> place.shift;
-        const uint32_t window = LineWords::windowAt(near[line], 8);
-        visits |= static_cast<uint32_t>(rayTables.backward[window & 0xFF] | rayTables.forward[window >> 8] << 4)
-                  << (8 * line);
-    }
     const uint64_t* shareOf = probeShares.share + 1;  // by class from -1
     uint64_t x = shareOf[NoThreat] - shareOf[xClassOf[cell]];
     uint64_t o = shareOf[NoThreat] - shareOf[oClassOf[cell]];
-    for (; visits; visits &= visits - 1) {
-        const int b = std::countr_zero(visits);
-        const RayBit& ray = rayBits.bit[b];
-        const int c = cell + ray.step;
-        const uint32_t rankByte = windowTables.lineRankBytes[LineWords::windowAt(near[b >> 3], static_cast<int>(ray.shift))];
-        const uint32_t r = (ranks_[c] & ray.keep) | (rankByte * ray.spread & ~ray.keep);
+    forEachRayCell(cell, sideToMove_ ? PointX : PointO, [&](int c, int, uint32_t onLine, uint32_t keep) {
+        const uint32_t r = (ranks_[c] & keep) | onLine;
         x += shareOf[windowTables.threatClass[r & 0xFFF]] - shareOf[xClassOf[c]];
         o += shareOf[windowTables.threatClass[r >> 16]] - shareOf[oClassOf[c]];
-    }
+    });
     probe.x = probeSide(xThreats_, xScore_, x);
     probe.o = probeSide(oThreats_, oScore_, o);
 }
@@ -408,12 +388,12 @@ bool Board::probeMove(int cell, MoveProbe& probe) const {
     bool exact = xThreats_.tally(x, cell, NoThreat, cells_[cell], ListedX);
     exact &= oThreats_.tally(o, cell, NoThreat, cells_[cell], ListedO);
     const bool trusted = checked_;
-    forEachRayCell(cell, sideToMove_ ? PointX : PointO, [&](int c, int line, uint32_t onLine) {
+    forEachRayCell(cell, sideToMove_ ? PointX : PointO, [&](int c, int line, uint32_t onLine, uint32_t keep) {
         // On a Board whose entries follow from its stones, a side's ranks
         // that stay leave its class as it is.
-        const uint32_t changed = trusted && isRankKnown(c) ? (ranks_[c] ^ onLine) & (LineRankMask << (3 * line)) : ~0u;
+        const uint32_t changed = trusted && isRankKnown(c) ? (ranks_[c] ^ onLine) & ~keep : ~0u;
         if (!changed) return;
-        const uint32_t r = ranksWithLine(c, line, onLine);
+        const uint32_t r = ranksWithLine(c, line, onLine, keep);
         if (changed & 0xFFFF) exact &= xThreats_.tally(x, c, windowTables.threatClass[r & 0xFFF], cells_[c], ListedX);
         if (changed >> 16) exact &= oThreats_.tally(o, c, windowTables.threatClass[r >> 16], cells_[c], ListedO);
     });

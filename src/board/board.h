@@ -151,16 +151,14 @@ private:
     void makeMove(int cell, MoveUndo& undo);
     void undoMove(const MoveUndo& undo);
     void updateAround(int cell, MoveUndo* undo = nullptr);
-    // Calls visit(c, line, ranks on that line) for every cell a stone on
-    // `cell` re-evaluates, in the order of its list updates; `point` is the
-    // stone to read the lines with when they do not hold it yet (PointEmpty
-    // when they do).
+    // Calls visit(c, line, ranks on that line, the other lines' rank bits)
+    // for every cell a stone on `cell` re-evaluates, in the order of its list
+    // updates; `point` is the stone to read the lines with when they do not
+    // hold it yet (PointEmpty when they do).
     template <class Visit>
     void forEachRayCell(int cell, uint64_t point, Visit visit) const;
-    template <int Line, class Visit>
-    void forEachRayCellOn(int cell, uint64_t point, Visit& visit) const;
     // The cell's ranks with those of one line replaced.
-    uint32_t ranksWithLine(int cell, int line, uint32_t onLine) const;
+    uint32_t ranksWithLine(int cell, int line, uint32_t onLine, uint32_t keep) const;
     void checkProbe(int cell, const MoveProbe& probe) const;
     bool knowsAllRanks() const;
     bool rankAndCheck();
