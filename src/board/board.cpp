@@ -237,7 +237,7 @@ inline void Board::forEachRayCell(int cell, uint64_t point, Visit visit) const {
         const LinePlace& place = linePlaces.place[cell][line];
         near[line] = ((lines_.word[place.word] | point << (place.shift + 8)) << 8) >> place.shift;
         const uint32_t window = LineWords::windowAt(near[line], 8);
-        visits |= static_cast<uint32_t>(rayTables.backward[window & 0xFF] | rayTables.forward[window >> 8] << 4)
+        visits |= static_cast<uint32_t>(rayTables.backward[window & 0xFF] | rayTables.forward[window >> 10] << 4)
                   << (8 * line);
     }
     for (; visits; visits &= visits - 1) {
