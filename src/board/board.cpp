@@ -47,14 +47,12 @@ constexpr RayTables rayTables = buildRayTables();
 // the backward ray's cells 1-4 steps away, j 4-7 the forward ray's. By bit,
 // the step to the cell and the shift of its window in the line word of the
 // probe's walk (that word shifted so that the probed cell's window starts at 8).
-struct RayBit {
-    int32_t step;
-    uint32_t shift;
-    uint32_t spread;  // the multiplier that spreads a window's rank byte to the line's cell-rank bits
-    uint32_t keep;    // the other lines' cell-rank bits
-};
+// Array by array, so that the bit indexes each one as it is.
 struct RayBits {
-    RayBit bit[32];
+    int64_t step[32];
+    uint32_t spread[32];  // the multiplier that spreads a window's rank byte to the line's cell-rank bits
+    uint32_t keep[32];    // the other lines' cell-rank bits
+    uint8_t shift[32];
 };
 
 constexpr RayBits buildRayBits() {
@@ -62,10 +60,10 @@ constexpr RayBits buildRayBits() {
     for (int b = 0; b < 32; ++b) {
         const int line = b >> 3, j = b & 7;
         const int s = j < 4 ? j + 1 : j - 3;
-        t.bit[b].step = s * (j < 4 ? BackwardStep[line] : ForwardStep[line]);
-        t.bit[b].shift = static_cast<uint32_t>(j < 4 ? 8 - 2 * s : 8 + 2 * s);
-        t.bit[b].spread = 0x2001u << (3 * line);
-        t.bit[b].keep = ~(LineRankMask << (3 * line));
+        t.step[b] = s * (j < 4 ? BackwardStep[line] : ForwardStep[line]);
+        t.shift[b] = static_cast<uint8_t>(j < 4 ? 8 - 2 * s : 8 + 2 * s);
+        t.spread[b] = 0x2001u << (3 * line);
+        t.keep[b] = ~(LineRankMask << (3 * line));
     }
     return t;
 }
@@ -240,11 +238,12 @@ inline void Board::forEachRayCell(int cell, uint64_t point, Visit visit) const {
         visits |= static_cast<uint32_t>(rayTables.backward[window & 0xFF] | rayTables.forward[window >> 10] << 4)
                   << (8 * line);
     }
+    const int64_t from = cell;
     for (; visits; visits &= visits - 1) {
-        const int b = std::countr_zero(visits);
-        const RayBit& ray = rayBits.bit[b];
-        const uint32_t rankByte = windowTables.lineRankBytes[LineWords::windowAt(near[b >> 3], static_cast<int>(ray.shift))];
-        visit(cell + ray.step, b >> 3, rankByte * ray.spread & ~ray.keep, ray.keep);
+        const size_t b = static_cast<unsigned>(std::countr_zero(visits));
+        const uint32_t rankByte = windowTables.lineRankBytes[LineWords::windowAt(near[b >> 3], rayBits.shift[b])];
+        const uint32_t keep = rayBits.keep[b];
+        visit(from + rayBits.step[b], static_cast<int>(b >> 3), rankByte * rayBits.spread[b] & ~keep, keep);
     }
 }
 
@@ -294,7 +293,13 @@ void Board::updateAround(int cell, MoveUndo* undo) {
         x.add(cells_[cell], ListedX, cell, NoThreat);
         o.add(cells_[cell], ListedO, cell, NoThreat);
     }
-    forEachRayCell(cell, PointEmpty, [&](int c, int line, uint32_t onLine, uint32_t keep) {
+    // Boards of the search know every cell's ranks: one test for them all.
+    const bool allKnown = knowsAllRanks();
+    forEachRayCell(cell, PointEmpty, [&](int64_t c, int line, uint32_t onLine, uint32_t keep) {
+        if (allKnown) {
+            classify(c, line, (ranks_[c] & keep) | onLine);
+            return;
+        }
         const bool known = isRankKnown(c);
         const uint32_t r = ranksWithLine(c, line, onLine, keep);
         if (!known) rankKnown_[c >> 6] |= uint64_t{1} << (c & 63);
@@ -331,9 +336,15 @@ Board::ProbeSide probeSide(const ThreatList& list, int32_t total, uint64_t share
     shares += Bias;
     ThreatList::Tally start;
     list.startTally(start, total);
+    // The four lanes spread to the counts' 16 bits and added at once: each
+    // count ends between 0 and the list's size.
+    const uint64_t lanes = static_cast<uint32_t>(shares);
+    const uint64_t spread = (lanes & 0xFF) | (lanes & 0xFF00) << 8 | (lanes & 0xFF0000) << 16 | (lanes & 0xFF000000) << 24;
+    uint64_t counts;
+    std::memcpy(&counts, start.perClass, sizeof counts);
+    counts += spread - 0x0040004000400040ull;
     Board::ProbeSide side;
-    for (int k = 0; k < 4; ++k)
-        side.strong[k] = static_cast<int16_t>(start.perClass[k] + static_cast<int>(shares >> (8 * k) & 0xFF) - 64);
+    std::memcpy(side.strong, &counts, sizeof counts);
     side.total = total + static_cast<int32_t>(static_cast<int64_t>(shares) >> 32);
     return side;
 }
@@ -365,7 +376,7 @@ void Board::probeRanked(int cell, MoveProbe& probe) const {
     const uint64_t* shareOf = probeShares.share + 1;  // by class from -1
     uint64_t x = shareOf[NoThreat] - shareOf[xClassOf[cell]];
     uint64_t o = shareOf[NoThreat] - shareOf[oClassOf[cell]];
-    forEachRayCell(cell, sideToMove_ ? PointX : PointO, [&](int c, int, uint32_t onLine, uint32_t keep) {
+    forEachRayCell(cell, sideToMove_ ? PointX : PointO, [&](int64_t c, int, uint32_t onLine, uint32_t keep) {
         const uint32_t r = (ranks_[c] & keep) | onLine;
         x += shareOf[windowTables.threatClass[r & 0xFFF]] - shareOf[xClassOf[c]];
         o += shareOf[windowTables.threatClass[r >> 16]] - shareOf[oClassOf[c]];
@@ -388,7 +399,7 @@ bool Board::probeMove(int cell, MoveProbe& probe) const {
     bool exact = xThreats_.tally(x, cell, NoThreat, cells_[cell], ListedX);
     exact &= oThreats_.tally(o, cell, NoThreat, cells_[cell], ListedO);
     const bool trusted = checked_;
-    forEachRayCell(cell, sideToMove_ ? PointX : PointO, [&](int c, int line, uint32_t onLine, uint32_t keep) {
+    forEachRayCell(cell, sideToMove_ ? PointX : PointO, [&](int64_t c, int line, uint32_t onLine, uint32_t keep) {
         // On a Board whose entries follow from its stones, a side's ranks
         // that stay leave its class as it is.
         const uint32_t changed = trusted && isRankKnown(c) ? (ranks_[c] ^ onLine) & ~keep : ~0u;
