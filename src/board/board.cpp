@@ -271,8 +271,15 @@ void Board::updateAround(int cell, MoveUndo* undo) {
         }
     };
     SideOps x, o;
-    auto classify = [&](int c, int line, uint32_t cellRanks) {
+    auto listClasses = [&](int c, uint32_t cellRanks) {
         int xClass, oClass;
+        ranks_[c] = cellRanks;
+        classesOfRanks(cellRanks, xClass, oClass);
+        const uint8_t byte = cells_[c];
+        x.add(byte, ListedX, c, xClass);
+        o.add(byte, ListedO, c, oClass);
+    };
+    auto classify = [&](int c, int line, uint32_t cellRanks) {
         if (undo) {
             undo->touchedCell[undo->touched] = static_cast<int16_t>(c);
             undo->touchedByte[undo->touched] = cells_[c];
@@ -280,11 +287,7 @@ void Board::updateAround(int cell, MoveUndo* undo) {
             undo->touchedLine[undo->touched] = static_cast<int8_t>(line);
             ++undo->touched;
         }
-        ranks_[c] = cellRanks;
-        classesOfRanks(cellRanks, xClass, oClass);
-        const uint8_t byte = cells_[c];
-        x.add(byte, ListedX, c, xClass);
-        o.add(byte, ListedO, c, oClass);
+        listClasses(c, cellRanks);
     };
     if (isEmptyByte(cells_[cell])) {
         setRanks(cell, cellRanks(lines_, cell));
@@ -293,18 +296,20 @@ void Board::updateAround(int cell, MoveUndo* undo) {
         x.add(cells_[cell], ListedX, cell, NoThreat);
         o.add(cells_[cell], ListedO, cell, NoThreat);
     }
-    // Boards of the search know every cell's ranks: one test for them all.
-    const bool allKnown = knowsAllRanks();
-    forEachRayCell(cell, PointEmpty, [&](int64_t c, int line, uint32_t onLine, uint32_t keep) {
-        if (allKnown) {
-            classify(c, line, (ranks_[c] & keep) | onLine);
-            return;
-        }
-        const bool known = isRankKnown(c);
-        const uint32_t r = ranksWithLine(c, line, onLine, keep);
-        if (!known) rankKnown_[c >> 6] |= uint64_t{1} << (c & 63);
-        classify(c, line, r);
-    });
+    // The search's copies know every cell's ranks and keep no undo: one
+    // test for all their cells.
+    if (!undo && knowsAllRanks()) {
+        forEachRayCell(cell, PointEmpty, [&](int64_t c, int, uint32_t onLine, uint32_t keep) {
+            listClasses(static_cast<int>(c), (ranks_[c] & keep) | onLine);
+        });
+    } else {
+        forEachRayCell(cell, PointEmpty, [&](int64_t c, int line, uint32_t onLine, uint32_t keep) {
+            const bool known = isRankKnown(c);
+            const uint32_t r = ranksWithLine(static_cast<int>(c), line, onLine, keep);
+            if (!known) rankKnown_[c >> 6] |= uint64_t{1} << (c & 63);
+            classify(static_cast<int>(c), line, r);
+        });
+    }
     xThreats_.update(x.ops, x.n, cells_, ListedX, xScore_, deferLayout_);
     oThreats_.update(o.ops, o.n, cells_, ListedO, oScore_, deferLayout_);
 }
