@@ -230,17 +230,17 @@ bool Board::liftLastStone() {
 template <class Visit>
 inline void Board::forEachRayCell(int cell, uint64_t point, Visit visit) const {
     uint64_t near[LineCount];
-    uint32_t visits = 0;
+    uint64_t visits = 0;
     for (int line = 0; line < LineCount; ++line) {
         const LinePlace& place = linePlaces.place[cell][line];
         near[line] = ((lines_.word[place.word] | point << (place.shift + 8)) << 8) >> place.shift;
         const uint32_t window = LineWords::windowAt(near[line], 8);
-        visits |= static_cast<uint32_t>(rayTables.backward[window & 0xFF] | rayTables.forward[window >> 10] << 4)
+        visits |= static_cast<uint64_t>(rayTables.backward[window & 0xFF] | rayTables.forward[window >> 10] << 4)
                   << (8 * line);
     }
     const int64_t from = cell;
     for (; visits; visits &= visits - 1) {
-        const size_t b = static_cast<unsigned>(std::countr_zero(visits));
+        const size_t b = static_cast<size_t>(std::countr_zero(visits));
         const uint32_t rankByte = windowTables.lineRankBytes[LineWords::windowAt(near[b >> 3], rayBits.shift[b])];
         const uint32_t keep = rayBits.keep[b];
         visit(from + rayBits.step[b], static_cast<int>(b >> 3), rankByte * rayBits.spread[b] & ~keep, keep);
@@ -375,7 +375,7 @@ bool Board::knowsAllRanks() const {
 // side's ranks that stay leave its class as it is. Every ray cell follows
 // its classes without a branch: one whose ranks stay adds nothing, and most
 // cells' ranks change for one side or both.
-void Board::probeRanked(int cell, MoveProbe& probe) const {
+inline void Board::probeRanked(int cell, MoveProbe& probe) const {
     const int8_t* xClassOf = xThreats_.classesByCell();
     const int8_t* oClassOf = oThreats_.classesByCell();
     const uint64_t* shareOf = probeShares.share + 1;  // by class from -1
