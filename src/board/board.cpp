@@ -43,6 +43,33 @@ constexpr RayTables buildRayTables() {
 
 constexpr RayTables rayTables = buildRayTables();
 
+// The cells of the rays through a cell as one mask, bit 8 * line + j: j 0-3
+// the backward ray's cells 1-4 steps away, j 4-7 the forward ray's. By bit,
+// the step to the cell and the shift of its window in the line word of the
+// probe's walk (that word shifted so that the probed cell's window starts at 8).
+// Array by array, so that the bit indexes each one as it is.
+struct RayBits {
+    int64_t step[32];
+    uint32_t spread[32];  // the multiplier that spreads a window's rank byte to the line's cell-rank bits
+    uint32_t keep[32];    // the other lines' cell-rank bits
+    uint8_t shift[32];
+};
+
+constexpr RayBits buildRayBits() {
+    RayBits t{};
+    for (int b = 0; b < 32; ++b) {
+        const int line = b >> 3, j = b & 7;
+        const int s = j < 4 ? j + 1 : j - 3;
+        t.step[b] = s * (j < 4 ? BackwardStep[line] : ForwardStep[line]);
+        t.shift[b] = static_cast<uint8_t>(j < 4 ? 8 - 2 * s : 8 + 2 * s);
+        t.spread[b] = 0x2001u << (3 * line);
+        t.keep[b] = ~(LineRankMask << (3 * line));
+    }
+    return t;
+}
+
+constexpr RayBits rayBits = buildRayBits();
+
 // Debug builds, and builds that ask for it, check every Board after every
 // operation that changes it.
 #if defined(TARVO_SELF_CHECK) || !defined(NDEBUG)
@@ -195,37 +222,33 @@ bool Board::liftLastStone() {
 }
 
 // The rays in the order -1, +1, -20, +20, -21, +21, +19, -19: each line's
-// backward ray, then its forward ray. A cell on a ray sees the stone on that
-// ray's line only, so the cells of a ray share the stone's line word.
-// One line's two rays. The line word shifted so that bit 2i holds the point
-// i - 4 steps from the cell's window start (a line word takes 56 bits) puts
-// the window of the cell s steps back at bit 8 - 2s and s steps ahead at 8 + 2s.
-template <int Line, class Visit>
-inline void Board::forEachRayCellOn(int cell, uint64_t point, Visit& visit) const {
-    const LinePlace& place = linePlaces.place[cell][Line];
-    const uint64_t lineWord = lines_.word[place.word] | point << (place.shift + 8);
-    const uint64_t near = (lineWord << 8) >> place.shift;
-    const uint32_t window = LineWords::windowAt(near, 8);
-    const uint32_t back = rayTables.backward[window & 0xFF], ahead = rayTables.forward[window >> 8];
-    for (int s = 1; s <= 4; ++s)
-        if (back >> (s - 1) & 1)
-            visit(cell + BackwardStep[Line] * s, Line, windowRanks(LineWords::windowAt(near, 8 - 2 * s), Line));
-    for (int s = 1; s <= 4; ++s)
-        if (ahead >> (s - 1) & 1)
-            visit(cell + ForwardStep[Line] * s, Line, windowRanks(LineWords::windowAt(near, 8 + 2 * s), Line));
-}
-
+// backward ray, then its forward ray, as the bits of one mask walked from
+// the lowest. A cell on a ray sees the stone on that ray's line only, so the
+// cells of a ray share the stone's line word: shifted so that the cell's own
+// window starts at bit 8 (a line word takes 56 bits), it holds the window
+// of the cell s steps back at bit 8 - 2s and s steps ahead at 8 + 2s.
 template <class Visit>
 inline void Board::forEachRayCell(int cell, uint64_t point, Visit visit) const {
-    static_assert(LineCount == 4);
-    forEachRayCellOn<0>(cell, point, visit);
-    forEachRayCellOn<1>(cell, point, visit);
-    forEachRayCellOn<2>(cell, point, visit);
-    forEachRayCellOn<3>(cell, point, visit);
+    uint64_t near[LineCount];
+    uint64_t visits = 0;
+    for (int line = 0; line < LineCount; ++line) {
+        const LinePlace& place = linePlaces.place[cell][line];
+        near[line] = ((lines_.word[place.word] | point << (place.shift + 8)) << 8) >> place.shift;
+        const uint32_t window = LineWords::windowAt(near[line], 8);
+        visits |= static_cast<uint64_t>(rayTables.backward[window & 0xFF] | rayTables.forward[window >> 10] << 4)
+                  << (8 * line);
+    }
+    const int64_t from = cell;
+    for (; visits; visits &= visits - 1) {
+        const size_t b = static_cast<size_t>(std::countr_zero(visits));
+        const uint32_t rankByte = windowTables.lineRankBytes[LineWords::windowAt(near[b >> 3], rayBits.shift[b])];
+        const uint32_t keep = rayBits.keep[b];
+        visit(from + rayBits.step[b], static_cast<int>(b >> 3), rankByte * rayBits.spread[b] & ~keep, keep);
+    }
 }
 
-inline uint32_t Board::ranksWithLine(int cell, int line, uint32_t onLine) const {
-    if (isRankKnown(cell)) return (ranks_[cell] & ~(LineRankMask << (3 * line))) | onLine;
+inline uint32_t Board::ranksWithLine(int cell, int line, uint32_t onLine, uint32_t keep) const {
+    if (isRankKnown(cell)) return (ranks_[cell] & keep) | onLine;
     uint32_t r = onLine;
     for (int other = 0; other < LineCount; ++other)
         if (other != line) r |= lineRanks(lines_, other, cell);
@@ -248,8 +271,15 @@ void Board::updateAround(int cell, MoveUndo* undo) {
         }
     };
     SideOps x, o;
-    auto classify = [&](int c, int line, uint32_t cellRanks) {
+    auto listClasses = [&](int c, uint32_t cellRanks) {
         int xClass, oClass;
+        ranks_[c] = cellRanks;
+        classesOfRanks(cellRanks, xClass, oClass);
+        const uint8_t byte = cells_[c];
+        x.add(byte, ListedX, c, xClass);
+        o.add(byte, ListedO, c, oClass);
+    };
+    auto classify = [&](int c, int line, uint32_t cellRanks) {
         if (undo) {
             undo->touchedCell[undo->touched] = static_cast<int16_t>(c);
             undo->touchedByte[undo->touched] = cells_[c];
@@ -257,11 +287,7 @@ void Board::updateAround(int cell, MoveUndo* undo) {
             undo->touchedLine[undo->touched] = static_cast<int8_t>(line);
             ++undo->touched;
         }
-        ranks_[c] = cellRanks;
-        classesOfRanks(cellRanks, xClass, oClass);
-        const uint8_t byte = cells_[c];
-        x.add(byte, ListedX, c, xClass);
-        o.add(byte, ListedO, c, oClass);
+        listClasses(c, cellRanks);
     };
     if (isEmptyByte(cells_[cell])) {
         setRanks(cell, cellRanks(lines_, cell));
@@ -270,23 +296,69 @@ void Board::updateAround(int cell, MoveUndo* undo) {
         x.add(cells_[cell], ListedX, cell, NoThreat);
         o.add(cells_[cell], ListedO, cell, NoThreat);
     }
-    forEachRayCell(cell, PointEmpty, [&](int c, int line, uint32_t onLine) {
-        const bool known = isRankKnown(c);
-        const uint32_t r = ranksWithLine(c, line, onLine);
-        if (!known) rankKnown_[c >> 6] |= uint64_t{1} << (c & 63);
-        classify(c, line, r);
-    });
+    // The search's copies know every cell's ranks and keep no undo: one
+    // test for all their cells.
+    if (!undo && knowsAllRanks()) {
+        forEachRayCell(cell, PointEmpty, [&](int64_t c, int, uint32_t onLine, uint32_t keep) {
+            listClasses(static_cast<int>(c), (ranks_[c] & keep) | onLine);
+        });
+    } else {
+        forEachRayCell(cell, PointEmpty, [&](int64_t c, int line, uint32_t onLine, uint32_t keep) {
+            const bool known = isRankKnown(c);
+            const uint32_t r = ranksWithLine(static_cast<int>(c), line, onLine, keep);
+            if (!known) rankKnown_[c >> 6] |= uint64_t{1} << (c & 63);
+            classify(static_cast<int>(c), line, r);
+        });
+    }
     xThreats_.update(x.ops, x.n, cells_, ListedX, xScore_, deferLayout_);
     oThreats_.update(o.ops, o.n, cells_, ListedO, oScore_, deferLayout_);
 }
 
 namespace {
 
-// The entry of a cell leaves class `old` (-1: none) for threatClass (NoThreat: none).
-inline void follow(ThreatList::Tally& tally, int old, int threatClass) {
-    --tally.perClass[old & 31];
-    tally.total += slotWeights.weight[threatClass] - slotWeights.weight[old & 31];
-    ++tally.perClass[threatClass];
+// What a probe changes of a side's list, summed in one word as plain
+// integers: the entries of classes 0 to 3 in byte lanes 0-3 and the total in
+// bits 32-63. A lane's sum is a change of at most MaxBatch either way, so
+// adding 64 to each lane at the end reads every lane and the total whatever
+// the borrows in between. By class from -1 (no entry) to NoThreat: its share.
+struct ProbeShares {
+    uint64_t share[ClassCount + 1];
+};
+
+constexpr ProbeShares buildProbeShares() {
+    ProbeShares t{};
+    for (int k = 0; k <= WeakestListed; ++k)
+        t.share[k + 1] = (k < 4 ? uint64_t{1} << (8 * k) : 0) + (static_cast<uint64_t>(threatWeight[k]) << 32);
+    return t;
+}
+
+constexpr ProbeShares probeShares = buildProbeShares();
+static_assert(MaxBatch < 64);
+
+// The list's side of a probe: its counts and total changed by a sum of shares.
+Board::ProbeSide probeSide(const ThreatList& list, int32_t total, uint64_t shares) {
+    constexpr uint64_t Bias = 0x40404040u;
+    shares += Bias;
+    ThreatList::Tally start;
+    list.startTally(start, total);
+    // The four lanes spread to the counts' 16 bits and added at once: each
+    // count ends between 0 and the list's size.
+    const uint64_t lanes = static_cast<uint32_t>(shares);
+    const uint64_t spread = (lanes & 0xFF) | (lanes & 0xFF00) << 8 | (lanes & 0xFF0000) << 16 | (lanes & 0xFF000000) << 24;
+    uint64_t counts;
+    std::memcpy(&counts, start.perClass, sizeof counts);
+    counts += spread - 0x0040004000400040ull;
+    Board::ProbeSide side;
+    std::memcpy(side.strong, &counts, sizeof counts);
+    side.total = total + static_cast<int32_t>(static_cast<int64_t>(shares) >> 32);
+    return side;
+}
+
+Board::ProbeSide probeSide(const ThreatList::Tally& tally) {
+    Board::ProbeSide side;
+    for (int k = 0; k < 4; ++k) side.strong[k] = tally.perClass[k];
+    side.total = tally.total;
+    return side;
 }
 
 }  // namespace
@@ -300,50 +372,49 @@ bool Board::knowsAllRanks() const {
 
 // On a Board whose entries follow from its stones and whose cells are all
 // ranked, every listed bit matches an entry, so the probe is exact, and a
-// side's ranks that stay leave its class as it is.
-void Board::probeRanked(int cell, MoveProbe& probe) const {
-    ThreatList::Tally& x = probe.x;
-    ThreatList::Tally& o = probe.o;
+// side's ranks that stay leave its class as it is. Every ray cell follows
+// its classes without a branch: one whose ranks stay adds nothing, and most
+// cells' ranks change for one side or both.
+inline void Board::probeRanked(int cell, MoveProbe& probe) const {
     const int8_t* xClassOf = xThreats_.classesByCell();
     const int8_t* oClassOf = oThreats_.classesByCell();
-    follow(x, xClassOf[cell], NoThreat);
-    follow(o, oClassOf[cell], NoThreat);
-    auto visit = [&](int c, uint32_t changed) {
-        if (!changed) return;
-        const uint32_t r = ranks_[c] ^ changed;
-        if (changed & 0xFFFF) follow(x, xClassOf[c], windowTables.threatClass[r & 0xFFF]);
-        if (changed >> 16) follow(o, oClassOf[c], windowTables.threatClass[r >> 16]);
-    };
-    forEachRayCell(cell, sideToMove_ ? PointX : PointO, [&](int c, int line, uint32_t onLine) {
-        visit(c, (ranks_[c] ^ onLine) & (LineRankMask << (3 * line)));
+    const uint64_t* shareOf = probeShares.share + 1;  // by class from -1
+    uint64_t x = shareOf[NoThreat] - shareOf[xClassOf[cell]];
+    uint64_t o = shareOf[NoThreat] - shareOf[oClassOf[cell]];
+    forEachRayCell(cell, sideToMove_ ? PointX : PointO, [&](int64_t c, int, uint32_t onLine, uint32_t keep) {
+        const uint32_t r = (ranks_[c] & keep) | onLine;
+        x += shareOf[windowTables.threatClass[r & 0xFFF]] - shareOf[xClassOf[c]];
+        o += shareOf[windowTables.threatClass[r >> 16]] - shareOf[oClassOf[c]];
     });
+    probe.x = probeSide(xThreats_, xScore_, x);
+    probe.o = probeSide(oThreats_, oScore_, o);
 }
 
 bool Board::probeMove(int cell, MoveProbe& probe) const {
     if (!canTryMoves()) return false;
+    probe.savedScore = sideToMove_ ? xScore_ : oScore_;
     if (checked_ && knowsAllRanks()) {
-        xThreats_.startTally(probe.x, xScore_);
-        oThreats_.startTally(probe.o, oScore_);
-        probe.savedScore = sideToMove_ ? xScore_ : oScore_;
         probeRanked(cell, probe);
         if constexpr (SelfCheckOn) checkProbe(cell, probe);
         return true;
     }
-    xThreats_.startTally(probe.x, xScore_);
-    oThreats_.startTally(probe.o, oScore_);
-    probe.savedScore = sideToMove_ ? xScore_ : oScore_;
-    bool exact = xThreats_.tally(probe.x, cell, NoThreat, cells_[cell], ListedX);
-    exact &= oThreats_.tally(probe.o, cell, NoThreat, cells_[cell], ListedO);
+    ThreatList::Tally x, o;
+    xThreats_.startTally(x, xScore_);
+    oThreats_.startTally(o, oScore_);
+    bool exact = xThreats_.tally(x, cell, NoThreat, cells_[cell], ListedX);
+    exact &= oThreats_.tally(o, cell, NoThreat, cells_[cell], ListedO);
     const bool trusted = checked_;
-    forEachRayCell(cell, sideToMove_ ? PointX : PointO, [&](int c, int line, uint32_t onLine) {
+    forEachRayCell(cell, sideToMove_ ? PointX : PointO, [&](int64_t c, int line, uint32_t onLine, uint32_t keep) {
         // On a Board whose entries follow from its stones, a side's ranks
         // that stay leave its class as it is.
-        const uint32_t changed = trusted && isRankKnown(c) ? (ranks_[c] ^ onLine) & (LineRankMask << (3 * line)) : ~0u;
+        const uint32_t changed = trusted && isRankKnown(c) ? (ranks_[c] ^ onLine) & ~keep : ~0u;
         if (!changed) return;
-        const uint32_t r = ranksWithLine(c, line, onLine);
-        if (changed & 0xFFFF) exact &= xThreats_.tally(probe.x, c, windowTables.threatClass[r & 0xFFF], cells_[c], ListedX);
-        if (changed >> 16) exact &= oThreats_.tally(probe.o, c, windowTables.threatClass[r >> 16], cells_[c], ListedO);
+        const uint32_t r = ranksWithLine(c, line, onLine, keep);
+        if (changed & 0xFFFF) exact &= xThreats_.tally(x, c, windowTables.threatClass[r & 0xFFF], cells_[c], ListedX);
+        if (changed >> 16) exact &= oThreats_.tally(o, c, windowTables.threatClass[r >> 16], cells_[c], ListedO);
     });
+    probe.x = probeSide(x);
+    probe.o = probeSide(o);
     if constexpr (SelfCheckOn) {
         if (exact) checkProbe(cell, probe);
     }
@@ -356,12 +427,13 @@ void Board::checkProbe(int cell, const MoveProbe& probe) const {
     const auto played = copyBoard(*this);
     played->makeMove(cell);
     nodeCounter = nodes;
-    const ThreatList::Tally* tallies[2] = {&probe.o, &probe.x};
+    const ProbeSide* sides[2] = {&probe.o, &probe.x};
     const int32_t totals[2] = {played->oScore_, played->xScore_};
     for (int side = 0; side < 2; ++side) {
         const ThreatList& list = played->threats(side);
-        const ThreatList::Tally& t = *tallies[side];
-        if (t.total == totals[side] && t.strongestClass() == list.strongestClass() && t.twoFives() == list.twoFives())
+        const ProbeSide& t = *sides[side];
+        const int strongest = list.strongestClass() <= 3 ? list.strongestClass() : NoThreat;
+        if (t.total == totals[side] && t.strongestUpToThree() == strongest && t.twoFives() == list.twoFives())
             continue;
         std::fprintf(stderr, "Board self-check: the probe of %d differs from the move for side %d\n", cell, side);
         std::abort();

@@ -1,4 +1,5 @@
 #pragma once
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -94,12 +95,26 @@ public:
     // so that probeMove takes its ranked path. The lists keep their order.
     void trustIfFollowsFromStones();
 
-    // What a move would leave of both lists' class counts and totals, and
-    // the saved total, worked out without playing it (not counted as a
-    // move). False when only playing it tells: a Board that cannot try
-    // moves, or lists that hold what only an image can. Precondition: cell is empty.
+    // What a move would leave of one side's list as far as a leaf reads it
+    // (the win test of the strongest classes and the static value): the
+    // entries of classes 0 to 3 and the total.
+    struct ProbeSide {
+        int16_t strong[4];
+        int32_t total;
+
+        // The strongest class if it is 3 or stronger, else NoThreat.
+        int strongestUpToThree() const {
+            const uint32_t four = nonZeroCounts4(strong);
+            return four ? std::countr_zero(four) : NoThreat;
+        }
+        bool twoFives() const { return strong[0] >= 2; }
+    };
+    // That of both lists, and the saved total, worked out without playing
+    // the move (not counted as a move). False when only playing it tells: a
+    // Board that cannot try moves, or lists that hold what only an image
+    // can. Precondition: cell is empty.
     struct MoveProbe {
-        ThreatList::Tally x, o;
+        ProbeSide x, o;
         int32_t savedScore;
     };
     bool probeMove(int cell, MoveProbe& probe) const;
@@ -136,16 +151,14 @@ private:
     void makeMove(int cell, MoveUndo& undo);
     void undoMove(const MoveUndo& undo);
     void updateAround(int cell, MoveUndo* undo = nullptr);
-    // Calls visit(c, line, ranks on that line) for every cell a stone on
-    // `cell` re-evaluates, in the order of its list updates; `point` is the
-    // stone to read the lines with when they do not hold it yet (PointEmpty
-    // when they do).
+    // Calls visit(c, line, ranks on that line, the other lines' rank bits)
+    // for every cell a stone on `cell` re-evaluates, in the order of its list
+    // updates; `point` is the stone to read the lines with when they do not
+    // hold it yet (PointEmpty when they do).
     template <class Visit>
     void forEachRayCell(int cell, uint64_t point, Visit visit) const;
-    template <int Line, class Visit>
-    void forEachRayCellOn(int cell, uint64_t point, Visit& visit) const;
     // The cell's ranks with those of one line replaced.
-    uint32_t ranksWithLine(int cell, int line, uint32_t onLine) const;
+    uint32_t ranksWithLine(int cell, int line, uint32_t onLine, uint32_t keep) const;
     void checkProbe(int cell, const MoveProbe& probe) const;
     bool knowsAllRanks() const;
     bool rankAndCheck();

@@ -149,11 +149,12 @@ constexpr WindowTables buildWindowTables() {
             forward[points][side] = halfSegment(points, own, false);
         }
     }
-    for (uint32_t window = 0; window < t.lineRankBytes.size(); ++window) {
-        const uint32_t b = window & 0xFF, f = window >> 8;
+    for (uint32_t halves = 0; halves < 1 << 16; ++halves) {
+        const uint32_t b = halves & 0xFF, f = halves >> 8;
         const int x = rankOf(patternTables.lineClass[windowCode(back[b][1], forward[f][1])]);
         const int o = rankOf(patternTables.lineClass[windowCode(back[b][0], forward[f][0])]);
-        t.lineRankBytes[window] = static_cast<uint8_t>(x | o << 3);
+        for (uint32_t centre = 0; centre < 4; ++centre)
+            t.lineRankBytes[b | centre << 8 | f << 10] = static_cast<uint8_t>(x | o << 3);
     }
     for (uint32_t ranks = 0; ranks < t.threatClass.size(); ++ranks) {
         int a = NoThreat, b = NoThreat;
@@ -277,7 +278,7 @@ constexpr std::array<uint32_t, CellCount> buildEmptyBoardRanks() {
                 const bool back = onBoard(cellX(cell) - d * forwardX[line], cellY(cell) - d * forwardY[line]);
                 const bool ahead = onBoard(cellX(cell) + d * forwardX[line], cellY(cell) + d * forwardY[line]);
                 if (!back) window |= PointOff << (2 * (4 - d));
-                if (!ahead) window |= PointOff << (2 * (3 + d));
+                if (!ahead) window |= PointOff << (2 * (4 + d));
             }
             ranks[cell] |= windowRanks(window, line);
         }

@@ -59,9 +59,10 @@ inline int defenceCell(int code, int i) { return patternTables.defenceCell[code]
 struct WindowTables {
     // Window (LineWords::window) -> the line-class ranks (LineClassRanks) of
     // side 1 in bits 0-2 and of side 0 in bits 3-5; windowRanks spreads them
-    // to the cell-rank bits. A byte a window keeps the table a quarter of
-    // the size, which the caches notice: every move and probe reads it.
-    std::array<uint8_t, 1 << 16> lineRankBytes{};
+    // to the cell-rank bits, whatever the cell's own point. A byte a window
+    // keeps the table small, which the caches notice: every move and probe
+    // reads it, and only the quarter with an empty cell is ever read often.
+    std::array<uint8_t, 1 << 18> lineRankBytes{};
     // Four line-class ranks, 3 bits each -> the threat class of the cell.
     std::array<int8_t, 1 << 12> threatClass{};
 };

@@ -47,16 +47,16 @@ struct LineWords {
             word[p.word] &= ~(PointOff << (p.shift + 8));
         }
     }
-    // The eight neighbours of a cell on a line, 2 bits each: the four
-    // backward points (far end first) in bits 0-7, the four forward points
-    // (near end first) in bits 8-15.
+    // The nine points of a cell on a line, 2 bits each: the four backward
+    // points (far end first) in bits 0-7, the cell in bits 8-9 (readers
+    // ignore it), the four forward points (near end first) in bits 10-17.
+    // One shift and mask: no gap to close.
     uint32_t window(int line, int cell) const {
         const LinePlace& p = linePlaces.place[cell][line];
         return windowAt(word[p.word], p.shift);
     }
     // The window of the cell whose window starts at this shift of a line word.
     static uint32_t windowAt(uint64_t lineWord, int shift) {
-        const uint64_t w = lineWord >> shift;
-        return static_cast<uint32_t>((w & 0xFF) | ((w >> 2) & 0xFF00));
+        return static_cast<uint32_t>(lineWord >> shift) & 0x3FFFF;
     }
 };

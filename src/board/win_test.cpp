@@ -45,7 +45,7 @@ int winTest(const Board& board) {
 int winTestAfterMove(const Board& board, int cell, Board::MoveProbe& probe) {
     if (!board.probeMove(cell, probe)) return NeedsEntries;
     // The side to move after the move is the one that did not play it.
-    const ThreatList::Tally& mover = board.sideToMove() ? probe.o : probe.x;
-    const ThreatList::Tally& opponent = board.sideToMove() ? probe.x : probe.o;
+    const Board::ProbeSide& mover = board.sideToMove() ? probe.o : probe.x;
+    const Board::ProbeSide& opponent = board.sideToMove() ? probe.x : probe.o;
     return winTestOfStrongest(mover.strongestUpToThree(), opponent.strongestUpToThree(), opponent.twoFives());
 }

@@ -14,7 +14,7 @@ bool scoreAfterMove(const Board& board, int cell, int32_t& value) {
     const int r = winTestAfterMove(board, cell, probe);
     if (r == NeedsEntries) return false;
     ++nodeCounter;  // as the move would count
-    const ThreatList::Tally& mover = board.sideToMove() ? probe.o : probe.x;
+    const Board::ProbeSide& mover = board.sideToMove() ? probe.o : probe.x;
     value = r != 0 ? WinValue * r : mover.total - probe.savedScore;
     return true;
 }
