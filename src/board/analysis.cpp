@@ -135,11 +135,11 @@ void ownWalk(const Board& board, Walk& m) {
     const int opponent = 1 - board.sideToMove();
     for (; m != own.end(); ++m) {
         const auto [cell, k] = *m;
-        if (k <= 7 || k == 12 || (k == 11 && board.isListed(cell, opponent))) {
+        if (k == 13) {  // the weakest and most common class first
+            reserve(cell);
+        } else if (k <= 7 || k == 12 || (k == 11 && board.isListed(cell, opponent))) {
             add(cell);
             if (k == 7 && board.sideToMove() == 1) addLineThrees(cell, m, own.end());
-        } else if (k == 13) {
-            reserve(cell);
         } else if (isIsolated(board, cell)) {
             reserve(cell);
         } else if (resultCount <= 8) {

@@ -163,40 +163,58 @@ void ThreatList::update(int cell, int threatClass, uint8_t* bytes, uint8_t liste
 void ThreatList::update(const CellClass* ops, int n, uint8_t* bytes, uint8_t listedBit, int32_t& total, bool defer) {
     settle();
     if (n == 0) return;
-    // An unlisted cell with an entry all the same would be listed twice,
-    // which only the entry-by-entry update reproduces.
-    bool entryByEntry = !indexed || n > MaxBatch;
-    if (!entryByEntry) {
-        bool unlisted = false;  // without a branch per cell: never so on a Board
-        for (int i = 0; i < n; ++i) unlisted |= !(bytes[ops[i].cell] & listedBit) & (classOf[ops[i].cell] != -1);
-        entryByEntry = unlisted;
-    }
-    if (entryByEntry) {
+    if (!indexed || n > MaxBatch) {
         for (int i = 0; i < n; ++i) update(ops[i].cell, ops[i].threatClass, bytes, listedBit, total);
         return;
     }
     // Entries, counts, totals and listed bits change now; the order of the
     // arrays is worked out by layOut from the operations.
+    const int32_t oldTotal = total;
     oldCount = static_cast<int16_t>(count);
     std::memcpy(oldPerClass, perClass, sizeof perClass);
     opCount = static_cast<int8_t>(n);
+    // An unlisted cell with an entry all the same would be listed twice,
+    // which only the entry-by-entry update reproduces: never so on a Board,
+    // so it is noted without a branch per cell, and the batch is undone.
+    bool unlisted = false;
+    uint8_t oldBytes[MaxBatch];
+    // In locals: a store to a cell byte could change any member as far as
+    // the compiler knows.
+    int newCount = count;
+    int32_t newTotal = total;
     // "No class" (-1) counts in NoneSlot meanwhile.
     for (int i = 0; i < n; ++i) {
         const int cell = ops[i].cell, k = ops[i].threatClass;
         const int old = classOf[cell];
+        const uint8_t byte = bytes[cell];
+        unlisted |= !(byte & listedBit) & (old != -1);
+        oldBytes[i] = byte;
         const bool listable = k <= WeakestListed;
         const int newSlot = listable ? k : NoneSlot;
         --perClass[old & NoneSlot];
         ++perClass[newSlot];
-        count += static_cast<int>(listable) - static_cast<int>(old >= 0);
-        total += slotWeight[newSlot] - slotWeight[old & NoneSlot];
-        bytes[cell] = static_cast<uint8_t>((bytes[cell] & ~listedBit) | (listable ? listedBit : 0));
+        newCount += static_cast<int>(listable) - static_cast<int>(old >= 0);
+        newTotal += slotWeight[newSlot] - slotWeight[old & NoneSlot];
+        bytes[cell] = static_cast<uint8_t>((byte & ~listedBit) | (listable ? listedBit : 0));
         classOf[cell] = static_cast<int8_t>(listable ? k : -1);
         opCell[i] = static_cast<int16_t>(cell);
         opOld[i] = static_cast<int8_t>(old);
         opNew[i] = static_cast<int8_t>(listable ? k : -1);
     }
     perClass[NoneSlot] = 0;
+    count = newCount;
+    total = newTotal;
+    if (unlisted) {
+        for (int i = n - 1; i >= 0; --i) {
+            bytes[opCell[i]] = oldBytes[i];
+            classOf[opCell[i]] = opOld[i];
+        }
+        count = oldCount;
+        std::memcpy(perClass, oldPerClass, sizeof perClass);
+        total = oldTotal;
+        for (int i = 0; i < n; ++i) update(ops[i].cell, ops[i].threatClass, bytes, listedBit, total);
+        return;
+    }
     pending = true;
     if (!defer) settle();
 }

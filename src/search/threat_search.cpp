@@ -40,10 +40,26 @@ void takeChildLine(int p, int cell) {
     lineLength[p] = length + 1;
 }
 
+// The clock is read at the outermost node and then at every 16th node that
+// asks: a reading costs more than a node, and 16 nodes take well under the
+// clock's millisecond, so the search still stops within about a millisecond
+// of the deadline. Once it has passed, every later node is a leaf.
+constexpr int ClockReadInterval = 16;
+int nodesUntilClockRead = 0;
+bool deadlinePassed = false;
+
+bool pastDeadline() {
+    if (deadlinePassed) return true;
+    if (--nodesUntilClockRead > 0) return false;
+    nodesUntilClockRead = ClockReadInterval;
+    deadlinePassed = platform::clockDiff(platform::clockMs(), moveDeadline) >= 0;
+    return deadlinePassed;
+}
+
 bool isLeaf(const Board& board, int32_t value, int32_t depth) {
     if (value >= WinValue || value <= -WinValue) return true;
     if (depth < 1) return true;
-    if (platform::clockDiff(platform::clockMs(), moveDeadline) >= 0) return true;
+    if (pastDeadline()) return true;
     return board.moveCount() == LeafStoneCount;
 }
 
@@ -99,7 +115,11 @@ bool searchChild(Board& board, int cell, int32_t depth, int32_t bound, int32_t& 
 }  // namespace
 
 int32_t search(int32_t& best, Board& board, int32_t depth, int32_t bound) {
-    if (nesting == 0) deepestNesting = 0;
+    if (nesting == 0) {
+        deepestNesting = 0;
+        nodesUntilClockRead = 0;
+        deadlinePassed = false;
+    }
     const int p = nesting;
     const SearchNesting nested;
     const int32_t staticValue = scorePosition(board);

@@ -73,6 +73,31 @@ TEST(ThreatList, RemoveAndRead) {
     EXPECT_EQ(list.begin(), list.end());
 }
 
+// A batch update ends as the same updates one at a time: lists, listed bits
+// and totals, also when an entry's cell lacks its listed bit (an image's
+// list), which the batch finds only after it changed the list and undoes.
+TEST(ThreatList, BatchUpdateEqualsUpdatesOneByOne) {
+    const CellClass ops[] = {{10, 12}, {11, NoThreat}, {12, 9}, {30, 13}};
+    for (const bool unlistedEntry : {false, true}) {
+        SCOPED_TRACE(unlistedEntry);
+        ThreatList batch, single;
+        uint8_t batchBytes[CellCount] = {}, singleBytes[CellCount] = {};
+        int32_t batchTotal = 0, singleTotal = 0;
+        for (int cell : {10, 11, 12, 20}) {
+            batch.update(cell, 13 - cell % 4, batchBytes, ListedX, batchTotal);
+            single.update(cell, 13 - cell % 4, singleBytes, ListedX, singleTotal);
+        }
+        if (unlistedEntry) batchBytes[11] = singleBytes[11] = 0;
+        batch.update(ops, 4, batchBytes, ListedX, batchTotal, true);
+        for (const CellClass& op : ops) single.update(op.cell, op.threatClass, singleBytes, ListedX, singleTotal);
+        EXPECT_EQ(cellsOf(batch), cellsOf(single));
+        EXPECT_EQ(classesOf(batch), classesOf(single));
+        EXPECT_EQ(batchTotal, singleTotal);
+        EXPECT_EQ(std::vector<uint8_t>(batchBytes, batchBytes + CellCount),
+                  std::vector<uint8_t>(singleBytes, singleBytes + CellCount));
+    }
+}
+
 struct WinCase {
     const char* name;
     int side;
