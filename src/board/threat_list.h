@@ -154,21 +154,9 @@ public:
     // What an update would leave of the class counts and the total, worked
     // out without changing the list: all a static value and most win tests read.
     struct Tally {
-        // Classes 0 to WeakestListed; the slots past them take the classes
-        // that are not listed and "no entry" (-1, as slot 31) so that an
-        // entry follows its class without a branch. Only the listed ones
-        // are read.
+        // Classes 0 to WeakestListed; only the listed ones are read.
         int16_t perClass[32];
         int32_t total;
-
-        int strongestClass() const { return strongestIn(nonZeroCounts(perClass)); }
-        // The strongest class if it is 3 or stronger, else NoThreat: the
-        // classes winTestOfStrongest tells apart, read off one word.
-        int strongestUpToThree() const {
-            const uint32_t four = nonZeroCounts4(perClass);
-            return four ? std::countr_zero(four) : NoThreat;
-        }
-        bool twoFives() const { return perClass[0] >= 2; }
     };
     void startTally(Tally& tally, int32_t total) const {
         static_assert(sizeof tally.perClass == 2 * sizeof perClass);
