@@ -339,14 +339,12 @@ static_assert(MaxBatch < 64);
 Board::ProbeSide probeSide(const ThreatList& list, int32_t total, uint64_t shares) {
     constexpr uint64_t Bias = 0x40404040u;
     shares += Bias;
-    ThreatList::Tally start;
-    list.startTally(start, total);
     // The four lanes spread to the counts' 16 bits and added at once: each
     // count ends between 0 and the list's size.
     const uint64_t lanes = static_cast<uint32_t>(shares);
     const uint64_t spread = (lanes & 0xFF) | (lanes & 0xFF00) << 8 | (lanes & 0xFF0000) << 16 | (lanes & 0xFF000000) << 24;
     uint64_t counts;
-    std::memcpy(&counts, start.perClass, sizeof counts);
+    std::memcpy(&counts, list.classCounts(), sizeof counts);
     counts += spread - 0x0040004000400040ull;
     Board::ProbeSide side;
     std::memcpy(side.strong, &counts, sizeof counts);

@@ -155,13 +155,12 @@ public:
     // out without changing the list: all a static value and most win tests read.
     struct Tally {
         // Classes 0 to WeakestListed; only the listed ones are read.
-        int16_t perClass[32];
+        int16_t perClass[16];
         int32_t total;
     };
     void startTally(Tally& tally, int32_t total) const {
-        static_assert(sizeof tally.perClass == 2 * sizeof perClass);
+        static_assert(sizeof tally.perClass == sizeof perClass);
         std::memcpy(tally.perClass, perClass, sizeof perClass);
-        std::memset(tally.perClass + ClassSlots, 0, sizeof perClass);
         tally.total = total;
     }
     // The cell's entry following its new class in the tally. False when the
@@ -182,6 +181,8 @@ public:
 
     // The class of each cell's entry, -1 for none; meaningful with hasIndex.
     const int8_t* classesByCell() const { return classOf; }
+    // The number of entries of each class; meaningful with hasIndex.
+    const int16_t* classCounts() const { return perClass; }
 
 private:
     // Class counts padded to four words of four counts.
