@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (lower.find("stats") != std::string::npos || lower.find("add") != std::string::npos) return -1;
     std::filesystem::remove_all("tarvo/nodes");
     writeFile(ExperienceFilePath, reinterpret_cast<const uint8_t*>(pristine.data()), pristine.size());
-    consultEnabled = learnEnabled = experienceDatabase.open(ExperienceFilePath);
+    experienceDatabase.consultEnabled = experienceDatabase.learnEnabled = experienceDatabase.open(ExperienceFilePath);
     // Searches end at their root unless the input gives itself more time.
     std::istringstream in("INFO timeout_turn 30\nINFO time_left 180\n" + input);
     std::ostringstream out;

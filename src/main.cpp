@@ -2,6 +2,7 @@
 #include <string>
 #include <string_view>
 
+#include "knowledge/experience_database.h"
 #include "platform/executable_path.h"
 #include "protocol/command_loop.h"
 #include "search/bench.h"
@@ -70,5 +71,8 @@ int main(int argc, char** argv) {
     }
     // Any other argument (Yixin-Board's --force-utf8 among them) leaves the protocol as it is.
     std::ios::sync_with_stdio(false);
+    // Only a protocol run touches the data folder: the experience file is
+    // opened before the command loop sets up.
+    experienceDatabase.openAtStartUp();
     return runEngine(std::cin, std::cout);
 }

@@ -15,6 +15,7 @@
 #include "board/threat_list.h"
 #include "knowledge/file_check.h"
 #include "knowledge/game_records.h"
+#include "knowledge/store_reports.h"
 #include "platform/data_directory.h"
 #include "platform/directory.h"
 #include "platform/file_kind.h"

@@ -60,8 +60,6 @@ public:
 // before it writes) and the file's size say that no other store came between.
 class ExperienceDatabase : public GameStore {
 public:
-    struct StartUp {};
-
     enum class StoreStart {
         Ready,    // the lock is held and the file may be written
         Busy,     // another process kept its lock for the whole wait
@@ -125,13 +123,15 @@ public:
         ~ReadSnapshot() { database.endSnapshot(); }
     };
 
+    // Touches no file: the process-wide instance is opened by openAtStartUp.
     ExperienceDatabase() = default;
-    // The process-wide instance: opens ExperienceFilePath and sets the switches.
-    explicit ExperienceDatabase(StartUp);
     ExperienceDatabase(const ExperienceDatabase&) = delete;
     ExperienceDatabase& operator=(const ExperienceDatabase&) = delete;
     ~ExperienceDatabase() override;
 
+    // The run's start-up: opens ExperienceFilePath in the data folder and sets
+    // both switches to whether that worked.
+    void openAtStartUp();
     // Opens path "r+b" and reads the root; false (and nothing open) when the
     // file cannot be opened or its root cannot be read.
     bool open(const std::string& path);
@@ -162,17 +162,17 @@ public:
     void endStore();
     // Records the line that a store is about to write (mergeLine does it).
     void markPendingStore(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats);
-    // One "MESSAGE " line naming the file, for the first refusal only; empty after that.
-    std::string damageReport();
+    bool isDamaged() const { return damaged; }
+    // True once: the first refusal of a damaged file is the one that names it.
+    bool takeDamageNotice();
     // A store that would take the file past this many bytes (past its end,
     // MaxFileBytes, when 0) is refused whole, before anything of it is
     // written, and so is every store after it in this run.
     void setSizeLimit(int64_t bytes);
     int32_t recordLimit() const { return sizeCap > 0 ? int32_t(sizeCap / RecordSize) : MaxRecords; }
     bool isFull() const { return full; }
-    // The one "MESSAGE " line of every store refused for the size limit; empty
-    // while none was.
-    std::string sizeLimitReport() const;
+    int64_t sizeLimit() const { return sizeCap; }  // 0: none below MaxFileBytes
+    int32_t recordsKnown() const { return records; }  // whole records when last looked
 
     bool prepareGame(std::vector<int32_t>& moves) override;
 
@@ -185,6 +185,13 @@ public:
     NodeRecord current;
     int32_t currentOffset = 0;
     SymmetryFrame frame;
+
+    // Set at start-up (and by a manager's permanent folder) to whether the
+    // file is open: games are followed and replies recommended.
+    bool consultEnabled = false;
+    // Decided games of play are stored; cleared for good when the file
+    // refuses stores for damage or size.
+    bool learnEnabled = false;
 
 private:
     std::FILE* file = nullptr;
@@ -238,10 +245,5 @@ private:
     auto readSteadily(Read read);
 };
 
-void combineStats(NodeStats& accumulator, const NodeStats& child);
-// The root of a tree that holds no game yet.
-NodeRecord emptyTreeRoot();
-
+// The process-wide instance; main opens it before the command loop starts.
 extern ExperienceDatabase experienceDatabase;
-extern bool consultEnabled;  // games are followed and replies recommended
-extern bool learnEnabled;    // decided games of play are stored

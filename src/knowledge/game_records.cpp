@@ -7,6 +7,7 @@
 #include "board/board.h"
 #include "board/cell.h"
 #include "board/win_test.h"
+#include "knowledge/store_reports.h"
 
 namespace {
 
@@ -158,17 +159,6 @@ Preparation prepareSave(ExperienceDatabase& database, std::vector<int32_t>& move
         return Preparation::Failed;
     }
 }
-
-std::string refusalReport(ExperienceDatabase& database, Preparation outcome) {
-    if (outcome == Preparation::Refused) return "MESSAGE Saving to DB failed.\n";
-    // A full file says why for every store; a damaged one is named once, and
-    // every refused game still says it failed.
-    if (database.isFull()) return database.sizeLimitReport() + "\n";
-    const std::string damage = database.damageReport();
-    return (damage.empty() ? "" : damage + "\n") + "MESSAGE Saving to DB failed.\n";
-}
-
-std::string savedReport(int index) { return "MESSAGE Saved to DB. (" + std::to_string(index) + ")\n"; }
 
 bool saveGame(ExperienceDatabase& database, std::vector<int32_t>& moves, int value, std::ostream& out) {
     std::vector<NodeStats> stats;

@@ -37,7 +37,4 @@ bool saveGame(ExperienceDatabase& database, std::vector<int32_t>& moves, int val
 enum class Preparation { Ready, Refused, Failed };
 Preparation prepareSave(ExperienceDatabase& database, std::vector<int32_t>& moves, int value,
                         std::vector<NodeStats>& stats, int& index);
-// The report line of a game that saveGame could not store, for the
-// preparation's outcome (Failed for a store that failed).
-std::string refusalReport(ExperienceDatabase& database, Preparation outcome);
-std::string savedReport(int index);
+// Its report lines are in store_reports.h.

@@ -1,5 +1,7 @@
 #include "knowledge/node_record.h"
 
+#include <algorithm>
+#include <climits>
 #include <sstream>
 
 namespace {
@@ -64,4 +66,36 @@ std::string statsLine(const NodeStats& s) {
          << s.secondWinsWhole << '/' << s.secondWinsCut << " iter=" << s.iterations << " deep=" << s.ply << '|'
          << s.toEnd;
     return line.str();
+}
+
+NodeRecord emptyTreeRoot() {
+    NodeRecord root;
+    root.stats.proof = 1;
+    root.stats.disproof = 1;
+    root.stats.outcome = 2;
+    return root;
+}
+
+namespace {
+
+int32_t addCount(int32_t a, int32_t b) {
+    const int64_t sum = int64_t(a) + b;
+    return int32_t(std::clamp<int64_t>(sum, INT32_MIN, INT32_MAX));
+}
+
+}  // namespace
+
+void combineStats(NodeStats& a, const NodeStats& child) {
+    a.secondWinsCut = addCount(a.secondWinsCut, child.secondWinsCut);
+    a.secondWinsWhole = addCount(a.secondWinsWhole, child.secondWinsWhole);
+    // Odd ply: the children are the second player's moves, who wants low classes.
+    const bool secondChooses = a.ply % 2 == 1;
+    const bool better = secondChooses ? child.outcome < a.outcome : child.outcome > a.outcome;
+    const bool toEndWins = secondChooses ? child.toEnd < a.toEnd : child.toEnd > a.toEnd;
+    if (better) {
+        a.outcome = child.outcome;
+        a.toEnd = child.toEnd;
+    } else if (child.outcome == a.outcome && toEndWins) {
+        a.toEnd = child.toEnd;
+    }
 }

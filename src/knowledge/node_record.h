@@ -47,3 +47,12 @@ NodeRecord decodeRecord(const uint8_t bytes[RecordSize]);
 
 // "{proof,disproof}, outcome whole/cut iter=n deep=ply|toEnd"
 std::string statsLine(const NodeStats& stats);
+
+// The root of a tree that holds no game yet.
+NodeRecord emptyTreeRoot();
+
+// Folds a child's stats into its parent's accumulator (first child's stats at
+// the start): the counts add up, and the player who moves at the parent takes
+// the best class for them, among equal classes the shortest (second player)
+// or longest (first player) line.
+void combineStats(NodeStats& accumulator, const NodeStats& child);

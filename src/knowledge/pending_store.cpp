@@ -1,10 +1,14 @@
 #include "knowledge/pending_store.h"
 
+#include <algorithm>
+
+#include "board/cell.h"
+#include "knowledge/symmetry_frame.h"
+
 namespace {
 
 constexpr int32_t SingleLineMark = 0x76726154;  // one line: nextSibling its length
 constexpr int32_t LinesMark = 0x73726154;
-constexpr size_t MaxLineMoves = 1024;
 
 NodeRecord recordAt(const std::vector<uint8_t>& bytes, size_t index) {
     return decodeRecord(bytes.data() + index * RecordSize);
@@ -60,7 +64,7 @@ std::vector<PendingLine> decodePendingLines(const std::vector<uint8_t>& bytes) {
     const size_t count = bytes.size() / RecordSize;
     const NodeRecord header = recordAt(bytes, 0);
     if (header.firstChild == SingleLineMark) {
-        if (header.nextSibling < 1 || size_t(header.nextSibling) != count - 1 || count - 1 > MaxLineMoves) return {};
+        if (header.nextSibling < 1 || size_t(header.nextSibling) != count - 1 || count - 1 > PendingMaxMoves) return {};
         return {lineAt(bytes, 1, count - 1)};
     }
     if (header.firstChild != LinesMark || header.parent < 0 || size_t(header.parent) != count) return {};
@@ -69,10 +73,15 @@ std::vector<PendingLine> decodePendingLines(const std::vector<uint8_t>& bytes) {
     for (int32_t n = 0; n < header.nextSibling; ++n) {
         if (at >= count) return {};
         const int32_t length = recordAt(bytes, at).nextSibling;
-        if (length < 1 || size_t(length) > MaxLineMoves || size_t(length) > count - at - 1) return {};
+        if (length < 1 || size_t(length) > PendingMaxMoves || size_t(length) > count - at - 1) return {};
         lines.push_back(lineAt(bytes, at + 1, size_t(length)));
         at += 1 + size_t(length);
     }
     if (at != count) return {};
     return lines;
+}
+
+bool validLine(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats) {
+    if (moves.empty() || moves.size() != stats.size() || moves[0] != NormalisedFirstMove) return false;
+    return std::all_of(moves.begin(), moves.end(), [](int32_t move) { return move >= 0 && move < CellCount; });
 }

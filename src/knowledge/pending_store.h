@@ -14,6 +14,13 @@ struct PendingLine {
 
 std::string pendingStorePath(const std::string& experiencePath);
 
+// A line a store takes: as long as its stats, starting at the normalised
+// first move, every move a cell, and (for its marker) at most PendingMaxMoves long.
+bool validLine(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats);
+constexpr size_t PendingMaxMoves = 1024;
+// A marker longer than this is none that a store wrote.
+constexpr size_t PendingMaxBytes = size_t(64) << 20;
+
 // In records of 48 bytes: a header (nextSibling the number of lines,
 // firstChild a mark, parent the number of records), then for every line one
 // record whose nextSibling is its length and one record per move, holding

@@ -42,7 +42,7 @@ bool usePermanentFolder(const std::string& folder) {
     if (!experienceDatabase.open(path)) return false;
     experienceDatabase.setSizeLimit(PermanentFolderCap);
     platform::useDataRoot(root);
-    consultEnabled = true;
-    learnEnabled = true;
+    experienceDatabase.consultEnabled = true;
+    experienceDatabase.learnEnabled = true;
     return true;
 }

@@ -479,8 +479,11 @@ CommandLoop::Outcome CommandLoop::commandLearn() {
     const WordRead setting = input.readWord();
     if (setting == WordRead::Missing || refuseOverlong(setting)) return Outcome::Continue;
     const std::string_view word = input.wordArgument;
+    // "learn off" stops storing decided positions (a board set up by hand for
+    // study is no game); "learn on" stores them again when the run has a file
+    // to learn into. A file that refused a store for good refuses the next too.
     if (word == "on" || word == "off")
-        game.learnsGames = word == "on";
+        experienceDatabase.learnEnabled = word == "on" && experienceDatabase.consultEnabled;
     else
         writeLine(out, "ERROR learn takes on or off, not " + printableText(word));
     return Outcome::Continue;

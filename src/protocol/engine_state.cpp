@@ -180,8 +180,9 @@ void writeNode(Json& j, const BoardReading& board) {
 }
 
 void writeDatabase(Json& j, const GameSession& game, const BoardReading& board) {
-    j.raw("{").key("open").truth(consultEnabled).raw(",").key("follows").truth(game.followsKnowledgeBase);
-    if (consultEnabled && game.followsKnowledgeBase) {
+    j.raw("{").key("open").truth(experienceDatabase.consultEnabled);
+    j.raw(",").key("follows").truth(game.followsExperienceDatabase);
+    if (experienceDatabase.consultEnabled && game.followsExperienceDatabase) {
         Json node;
         try {
             writeNode(node, board);

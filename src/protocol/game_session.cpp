@@ -12,6 +12,7 @@
 #include "board/win_test.h"
 #include "knowledge/experience_database.h"
 #include "knowledge/game_records.h"
+#include "knowledge/store_reports.h"
 #include "platform/clock.h"
 #include "platform/file_kind.h"
 #include "protocol/output.h"
@@ -21,7 +22,7 @@
 void reportDatabaseError(GameSession& game) {
     trace("DatabaseError", "database dropped for this turn");
     writeLine(game.out, "MESSAGE Chyba databaze!");
-    game.followsKnowledgeBase = false;
+    game.followsExperienceDatabase = false;
     game.refollowDue = true;
 }
 
@@ -30,9 +31,9 @@ void resetGame(GameSession& game) {
     game.recordIsGame = true;
     game.learningDue = false;
     game.board.clear();
-    game.followsKnowledgeBase = consultEnabled;
+    game.followsExperienceDatabase = experienceDatabase.consultEnabled;
     game.refollowDue = false;
-    if (!consultEnabled) return;
+    if (!experienceDatabase.consultEnabled) return;
     try {
         experienceDatabase.rewind();
     } catch (...) {
@@ -57,16 +58,16 @@ void learnGame(GameSession& game) {
             writeLine(game.out, "MESSAGE Learning skipped: another process is storing into " +
                                     experienceDatabase.path());
         } else if (lock.state == ExperienceDatabase::StoreStart::Damaged) {
-            learnEnabled = false;
-            const std::string report = experienceDatabase.damageReport();
+            experienceDatabase.learnEnabled = false;
+            const std::string report = damageReport(experienceDatabase);
             if (!report.empty()) writeLine(game.out, report);
         } else if (lock.state == ExperienceDatabase::StoreStart::Full) {
-            learnEnabled = false;
-            writeLine(game.out, experienceDatabase.sizeLimitReport());
+            experienceDatabase.learnEnabled = false;
+            writeLine(game.out, sizeLimitReport(experienceDatabase));
         } else {
             saveGame(experienceDatabase, moves, value, game.out);
             // A full file takes nothing more: the games after this one are not offered.
-            if (experienceDatabase.isFull()) learnEnabled = false;
+            if (experienceDatabase.isFull()) experienceDatabase.learnEnabled = false;
         }
     } catch (...) {
         writeLine(game.out, "MESSAGE Saving to DB failed.");
@@ -88,13 +89,13 @@ bool keyOf(int cell, int& key) {
 void GameSession::playMove(int cell) {
     if (moveRecordCount < CellCount) moveRecord[moveRecordCount++] = cell;
     board.makeMove(cell);
-    if (winTest(board) != 0 && learnEnabled && recordIsGame && learnsGames) {
+    if (winTest(board) != 0 && experienceDatabase.learnEnabled && recordIsGame) {
         if (replyPending)
             learningDue = true;
         else
             learnGame(*this);
     }
-    if (!followsKnowledgeBase) return;
+    if (!followsExperienceDatabase) return;
     // A cursor left behind would offer moves of another position.
     int key = 0;
     if (!keyOf(cell, key)) {
@@ -108,7 +109,7 @@ void GameSession::playMove(int cell) {
             leaveStoredLines();
     } catch (...) {
         writeLine(out, "MESSAGE Chyba2 databaze!");
-        followsKnowledgeBase = false;
+        followsExperienceDatabase = false;
         refollowDue = true;
     }
 }
@@ -123,24 +124,24 @@ void GameSession::finishTurn() {
     replyPending = false;
     if (!learningDue) return;
     learningDue = false;
-    if (learnEnabled && recordIsGame && learnsGames) learnGame(*this);
+    if (experienceDatabase.learnEnabled && recordIsGame) learnGame(*this);
 }
 
 void GameSession::leaveStoredLines() {
-    followsKnowledgeBase = false;
+    followsExperienceDatabase = false;
     refollowDue = false;
 }
 
 void GameSession::refollowFromRoot() {
     leaveStoredLines();
-    if (!consultEnabled || !recordIsGame || moveRecordCount != board.moveCount()) return;
+    if (!experienceDatabase.consultEnabled || !recordIsGame || moveRecordCount != board.moveCount()) return;
     try {
         experienceDatabase.rewind();
         for (int i = 0; i < moveRecordCount; ++i) {
             int key = 0;
             if (!keyOf(moveRecord[i], key) || !experienceDatabase.descend(key)) return;
         }
-        followsKnowledgeBase = true;
+        followsExperienceDatabase = true;
     } catch (...) {
         refollowDue = true;
     }
@@ -265,7 +266,7 @@ bool GameSession::readBoardInput(ProtocolInput& input) {
     resetGame(*this);
     for (int i = 1; i < count; ++i)
         if (sides[i] == sides[i - 1]) recordIsGame = false;
-    if (!recordIsGame) followsKnowledgeBase = false;
+    if (!recordIsGame) followsExperienceDatabase = false;
     for (int i = 0; i < count; ++i) {
         board.setSideToMove(sides[i]);
         playMove(cells[i]);

@@ -42,7 +42,7 @@ struct GameSession {
     // The database cursor stands on the node of the position: each move is
     // followed in it. Once a move leaves the stored lines it stays clear until
     // a new game starts or a TAKEBACK returns to a stored line.
-    bool followsKnowledgeBase = consultEnabled;
+    bool followsExperienceDatabase = experienceDatabase.consultEnabled;
     // A failing file left the cursor behind the game: the next turn looks for
     // the game's node again from the root.
     bool refollowDue = false;
@@ -59,9 +59,6 @@ struct GameSession {
     // False after a BOARD whose lines do not alternate in colour: the record is
     // then no game that could be followed in the database or learned from.
     bool recordIsGame = true;
-    // Cleared by the operator word "learn off": decided positions are then
-    // not stored (a board set up by hand for study is no game).
-    bool learnsGames = true;
     MoveChoice lastChoice;
     std::ostream& out;  // where the game's own reply lines go
 

@@ -52,7 +52,7 @@ void noteChoice(GameSession& game, MoveChoice::Source source, int cell, int32_t 
 // stands on the position's node, so a reply on a stone would mean a damaged
 // file; the search then decides.
 int recommendedCell(GameSession& game, bool onlyMiddle) {
-    if (!game.followsKnowledgeBase) return NoMove;
+    if (!game.followsExperienceDatabase) return NoMove;
     const int32_t startMs = game.turnStartMs;
     try {
         int key = 0;

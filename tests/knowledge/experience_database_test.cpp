@@ -8,6 +8,7 @@
 
 #include "knowledge/experience_database.h"
 #include "knowledge/game_records.h"
+#include "knowledge/store_reports.h"
 #include "knowledge_test_support.h"
 
 using namespace knowledge_test;
@@ -60,7 +61,6 @@ TEST_F(DatabaseFixture, OpensOnlyAFileWithARoot) {
 }
 
 TEST_F(DatabaseFixture, StartUpSetsBothSwitchesFromTheFileUnderTheWorkingDirectory) {
-    const bool savedConsult = consultEnabled, savedLearn = learnEnabled;
     ScopedCwd cwd(dir.path);
     struct Case {
         const char* content;  // nullptr: no file
@@ -70,18 +70,18 @@ TEST_F(DatabaseFixture, StartUpSetsBothSwitchesFromTheFileUnderTheWorkingDirecto
     for (const Case& c : cases) {
         std::filesystem::remove_all("tarvo");
         if (c.content) writeText("tarvo/experience.bin", c.content);
-        ExperienceDatabase startUp{ExperienceDatabase::StartUp{}};
-        EXPECT_EQ(consultEnabled, c.enabled);
-        EXPECT_EQ(learnEnabled, c.enabled);
+        ExperienceDatabase startUp;
+        startUp.openAtStartUp();
+        EXPECT_EQ(startUp.consultEnabled, c.enabled);
+        EXPECT_EQ(startUp.learnEnabled, c.enabled);
         EXPECT_EQ(startUp.isOpen(), c.enabled);
     }
     writeRecords("tarvo/experience.bin", {freshRoot()});
     {
-        ExperienceDatabase startUp{ExperienceDatabase::StartUp{}};
-        EXPECT_TRUE(consultEnabled && learnEnabled && startUp.isOpen());
+        ExperienceDatabase startUp;
+        startUp.openAtStartUp();
+        EXPECT_TRUE(startUp.consultEnabled && startUp.learnEnabled && startUp.isOpen());
     }
-    consultEnabled = savedConsult;
-    learnEnabled = savedLearn;
 }
 
 TEST_F(DatabaseFixture, EveryOperationWithoutAFileIsRefused) {
@@ -447,7 +447,7 @@ TEST_F(DatabaseFixture, AStorePastTheFileEndIsRefusedAndLeavesNoTrace) {
     ASSERT_TRUE(db.open(path));
     EXPECT_THROW(db.mergeLine({189, 210, 230, 231, 250, 251}, line(0, 6)), DatabaseError);  // five new records
     EXPECT_TRUE(db.isFull());
-    EXPECT_EQ(db.sizeLimitReport(), "MESSAGE The experience file " + path +
+    EXPECT_EQ(sizeLimitReport(db), "MESSAGE The experience file " + path +
                                    " is full (44739238 of 44739242 records): nothing more is stored into it");
     EXPECT_THROW(db.mergeLine({189, 190, 211, 212, 232}, line(3, 5)), DatabaseError);  // nothing more in this run
     untouched(MaxFileBytes - 4 * RecordSize);
@@ -458,13 +458,13 @@ TEST_F(DatabaseFixture, AStorePastTheFileEndIsRefusedAndLeavesNoTrace) {
     std::vector<int32_t> game = {cellAt(9, 9), cellAt(13, 13), cellAt(12, 12), cellAt(5, 5), cellAt(6, 6)};
     std::ostringstream out;
     EXPECT_FALSE(saveGame(db, game, Undecided, out));
-    EXPECT_EQ(out.str(), db.sizeLimitReport() + "\n");
+    EXPECT_EQ(out.str(), sizeLimitReport(db) + "\n");
     untouched(MaxFileBytes);
     db.close();
     EXPECT_NE(head(), before);  // the line of four is linked in
     ASSERT_TRUE(db.open(path));  // full, not damaged
     EXPECT_THROW(db.mergeLine({189, 210, 230, 231, 251}, line(0, 5)), DatabaseError);
     EXPECT_TRUE(db.isFull());
-    EXPECT_EQ(db.damageReport(), "");
+    EXPECT_EQ(damageReport(db), "");
     untouched(MaxFileBytes);
 }

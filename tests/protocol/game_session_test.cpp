@@ -232,12 +232,12 @@ TEST_F(GameSessionFiles, ReadWritesTheStaticValue) {
     for (const auto& c : cases) {
         SessionDriver session;
         GameSession& game = session.game;
-        game.followsKnowledgeBase = true;
+        game.followsExperienceDatabase = true;
         EXPECT_EQ(session.run("read " + c.name + "\nend\n"), c.reply + "\n") << c.name;
         EXPECT_EQ(game.board.moveCount(), c.stones) << c.name;
         EXPECT_EQ(game.board.sideToMove(), 1) << c.name;
         EXPECT_EQ(game.board.lastMove(), -1) << c.name;
-        EXPECT_FALSE(game.followsKnowledgeBase) << c.name;
+        EXPECT_FALSE(game.followsExperienceDatabase) << c.name;
     }
     SessionDriver session;
     GameSession& game = session.game;
@@ -293,7 +293,7 @@ namespace {
 
 // The process-wide database and data folder as INFO folder leaves them, put back.
 struct PermanentFolderSession {
-    const bool consult = consultEnabled, learn = learnEnabled;
+    const bool consult = experienceDatabase.consultEnabled, learn = experienceDatabase.learnEnabled;
     ~PermanentFolderSession() {
         experienceDatabase.setSizeLimit(0);
         try {
@@ -301,8 +301,8 @@ struct PermanentFolderSession {
         } catch (...) {
         }
         platform::useDataRoot("");
-        consultEnabled = consult;
-        learnEnabled = learn;
+        experienceDatabase.consultEnabled = consult;
+        experienceDatabase.learnEnabled = learn;
     }
 };
 
@@ -313,7 +313,7 @@ TEST_F(GameSessionFiles, AStorePastTheFoldersCapIsRefusedAndLearningStops) {
     fs::create_directory("permanent");
     SessionDriver session;
     EXPECT_EQ(session.run("INFO folder permanent \r\nend\r\n"), "");
-    ASSERT_TRUE(consultEnabled && learnEnabled);
+    ASSERT_TRUE(experienceDatabase.consultEnabled && experienceDatabase.learnEnabled);
     const std::string file = "permanent/pbrain-tarvo/tarvo/experience.bin";
     ASSERT_EQ(fs::file_size(file), 48u);
     experienceDatabase.setSizeLimit(48 * 4);
@@ -326,7 +326,7 @@ TEST_F(GameSessionFiles, AStorePastTheFoldersCapIsRefusedAndLearningStops) {
                                      " would pass its cap of 192 bytes: the game is not stored, and nothing more "
                                      "is learned in this run",
                                  "OK"}));
-    EXPECT_FALSE(learnEnabled);
+    EXPECT_FALSE(experienceDatabase.learnEnabled);
     EXPECT_EQ(fs::file_size(file), 48u);
     EXPECT_FALSE(fs::exists(file + ".pending"));
 }

@@ -68,7 +68,7 @@ TEST(ProblemRunnerTest, PicturesChoicesAndMovesComeInTheirOrder) {
     EXPECT_NE(text.find("MESSAGE fast reply\n"), std::string::npos);
     EXPECT_EQ(game.board.moveCount(), 7);
     EXPECT_EQ(game.moveRecordCount, 3);
-    EXPECT_FALSE(game.followsKnowledgeBase);
+    EXPECT_FALSE(game.followsExperienceDatabase);
 }
 
 TEST(ProblemRunnerTest, MissingFilesAndNumbersOutOfRangeAreReported) {

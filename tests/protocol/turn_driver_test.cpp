@@ -24,7 +24,7 @@ struct Session {
 
     Session() {
         game.timeoutTurn = 250;  // short searches keep the suite quick
-        game.followsKnowledgeBase = false;
+        game.followsExperienceDatabase = false;
     }
     void play(const std::vector<int>& cells) {
         for (int cell : cells) game.playMove(cell);
@@ -187,11 +187,11 @@ struct DatabaseSession : Session {
             experienceDatabase.rewind();
             experienceDatabase.findOrAppendChild(rootReplyKey, NodeStats{});
         }
-        consultEnabled = true;
+        experienceDatabase.consultEnabled = true;
     }
     ~DatabaseSession() {
-        consultEnabled = false;
-        learnEnabled = false;
+        experienceDatabase.consultEnabled = false;
+        experienceDatabase.learnEnabled = false;
         try {
             experienceDatabase.close();
         } catch (...) {
@@ -215,31 +215,31 @@ TEST(TurnDriverTest, BeginTakesAStoredReplyOnlyInsideTheMiddleSquare) {
 TEST(TurnDriverTest, PlayedMovesAreFollowedDownTheStoredLines) {
     DatabaseSession s(NormalisedFirstMove);  // every stored game starts on the normalised 189
     EXPECT_EQ(s.run("begin\nend\n").rfind("MESSAGE Doporuceny: 209\n9,10\n", 0), 0u);
-    EXPECT_TRUE(s.game.followsKnowledgeBase);
+    EXPECT_TRUE(s.game.followsExperienceDatabase);
     EXPECT_NE(experienceDatabase.currentOffset, 0);  // the cursor left the root
     s.run("turn 10,10\nend\n");  // a move the database has never seen
-    EXPECT_FALSE(s.game.followsKnowledgeBase);
+    EXPECT_FALSE(s.game.followsExperienceDatabase);
 }
 
 TEST(TurnDriverTest, AMoveWithoutAKeyEndsTheFollowing) {
     DatabaseSession s(NormalisedFirstMove);
     s.run("start 20\nplay 3,16\nend\n");
-    ASSERT_TRUE(s.game.followsKnowledgeBase);
+    ASSERT_TRUE(s.game.followsExperienceDatabase);
     // Offsets 13, 13 from the first move give the key 462, which no line can hold.
     EXPECT_EQ(s.run("play 16,3\nend\n"), "");
-    EXPECT_FALSE(s.game.followsKnowledgeBase);
+    EXPECT_FALSE(s.game.followsExperienceDatabase);
 }
 
 TEST(TurnDriverTest, BoardIsFollowedAndLearnedOnlyWhenItsLinesAlternate) {
     DatabaseSession s(NormalisedFirstMove);
-    learnEnabled = true;
+    experienceDatabase.learnEnabled = true;
     s.run("board\n9,9,1\n10,10,2\nDONE\nend\n");
     EXPECT_NE(experienceDatabase.currentOffset, 0);  // 9,9 was found below the root
 
     // Two own stones in a row make no game: nothing is followed, even on later turns.
     s.run("board\n9,9,1\n5,5,1\n10,10,2\nDONE\nturn 12,12\nend\n");
     EXPECT_EQ(experienceDatabase.currentOffset, 0);
-    EXPECT_FALSE(s.game.followsKnowledgeBase);
+    EXPECT_FALSE(s.game.followsExperienceDatabase);
 
     // x completes five on a board given out of turn order: no game is stored.
     const std::string text = s.run("board\n5,5,1\n6,5,1\n7,5,1\n8,5,1\n5,10,2\n6,10,2\n7,10,2\nDONE\nend\n");
@@ -251,7 +251,7 @@ TEST(TurnDriverTest, BoardIsFollowedAndLearnedOnlyWhenItsLinesAlternate) {
 // stored once, after the engine's open four has been written.
 TEST(TurnDriverTest, AGameDecidedDuringATurnIsStoredAfterTheReply) {
     DatabaseSession s(-1);
-    learnEnabled = true;
+    experienceDatabase.learnEnabled = true;
     const std::string text = s.run("start 20\nplay 9,9\nplay 5,5\nplay 10,9\nplay 5,7\nplay 11,9\nturn 5,11\nend\n");
     const std::regex replyThenStore("^OK\nMESSAGE fast reply\n(8|12),9\nMESSAGE Saved to DB\\. \\(0\\)\n$");
     EXPECT_TRUE(std::regex_search(text, replyThenStore)) << text;
@@ -268,15 +268,15 @@ TEST(TurnDriverTest, TakebackStepsTheFollowingBack) {
     const int32_t second = experienceDatabase.currentOffset;
 
     s.run("start 20\nplay 9,10\nplay 10,10\nplay 12,12\nend\n");
-    ASSERT_FALSE(s.game.followsKnowledgeBase);
+    ASSERT_FALSE(s.game.followsExperienceDatabase);
     EXPECT_EQ(s.run("takeback 12,12\nend\n"), "OK\n");
-    EXPECT_TRUE(s.game.followsKnowledgeBase);
+    EXPECT_TRUE(s.game.followsExperienceDatabase);
     EXPECT_EQ(experienceDatabase.currentOffset, second);
     EXPECT_EQ(s.run("takeback 10,10\nend\n"), "OK\n");
     EXPECT_EQ(experienceDatabase.currentOffset, first);
     // Played again, the move is followed from the right node with the right frame.
     s.run("play 10,10\nend\n");
-    EXPECT_TRUE(s.game.followsKnowledgeBase);
+    EXPECT_TRUE(s.game.followsExperienceDatabase);
     EXPECT_EQ(experienceDatabase.currentOffset, second);
 }
 
@@ -294,16 +294,16 @@ TEST(TurnDriverTest, AGameOffTheStoredLinesIsNotFollowedUntilATakebackReturns) {
     experienceDatabase.mergeLine({NormalisedFirstMove, NormalisedFirstMove + 1, NormalisedFirstMove + 22}, won);
 
     s.run("start 20\nplay 9,10\nplay 15,15\nplay 0,0\nend\n");
-    ASSERT_FALSE(s.game.followsKnowledgeBase);
+    ASSERT_FALSE(s.game.followsExperienceDatabase);
     const std::string text = s.run("turn 10,10\nend\n");
     EXPECT_EQ(text.find("Doporuceny"), std::string::npos) << text;
-    EXPECT_FALSE(s.game.followsKnowledgeBase);
+    EXPECT_FALSE(s.game.followsExperienceDatabase);
 
     // Taken back to the stored line, the game is followed again.
     EXPECT_EQ(s.run("takeback " + cellText(s.game.moveRecord[4]) +
                     "\ntakeback 10,10\ntakeback 0,0\ntakeback 15,15\nend\n"),
               "OK\nOK\nOK\nOK\n");
-    EXPECT_TRUE(s.game.followsKnowledgeBase);
+    EXPECT_TRUE(s.game.followsExperienceDatabase);
     const std::string back = s.run("play 12,12\ntakeback 12,12\nturn 10,10\nend\n");
     EXPECT_NE(back.find("MESSAGE Doporuceny: " + std::to_string(cellAt(11, 9)) + "\n11,9\n"), std::string::npos)
         << back;
