@@ -17,6 +17,7 @@
 
 #include "board/analysis.h"
 #include "board/board.h"
+#include "board/board_image.h"
 #include "board/shared_state.h"
 #include "platform/clock.h"
 #include "platform/memory.h"

@@ -1,7 +1,6 @@
 #pragma once
 #include <bit>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -122,7 +121,6 @@ public:
 private:
     friend class TrialMove;
     friend void copyBoard(const Board& source, Board& target);
-    friend bool readBoardImage(Board& board, std::FILE* file);
     friend void unpackBoard(const PackedBoard& packed, Board& board);
 
     // What makeMove(cell, undo) changes, for undoMove to put back.
@@ -226,12 +224,3 @@ private:
 std::unique_ptr<Board> copyBoard(const Board& source);
 // The same copy into an existing Board, without allocating.
 void copyBoard(const Board& source, Board& target);
-
-// Board image: the little-endian serial form used by the node files.
-bool writeBoardImage(const Board& board, std::FILE* file);
-// Fields 4 to 8 only, for writers that put the first three down themselves;
-// the bytes are those of writeBoardImage.
-bool writeBoardImageBody(const Board& board, std::FILE* file);
-// False when the file ended or failed before the whole image was read, or the
-// image holds impossible values; the Board is then left untouched.
-bool readBoardImage(Board& board, std::FILE* file);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "board/board.h"
+#include "board/board_image.h"
 #include "board/cell.h"
 #include "board/threat_list.h"
 #include "knowledge/file_check.h"
@@ -172,35 +173,6 @@ void importBelow(Importer& importer, const std::string& path, platform::FileKind
         importBelow(importer, entry, platform::fileKind(entry), openDirectories);
     }
     openDirectories.pop_back();
-}
-
-void appendInt32(std::string& bytes, int32_t value) {
-    const uint32_t u = static_cast<uint32_t>(value);
-    const char four[4] = {static_cast<char>(u), static_cast<char>(u >> 8), static_cast<char>(u >> 16),
-                          static_cast<char>(u >> 24)};
-    bytes.append(four, 4);
-}
-
-void appendList(std::string& bytes, const ThreatList& list) {
-    static int32_t cells[CellCount + 1], classes[CellCount + 1];  // one image at a time
-    list.entriesInOrder(cells, classes);
-    const int n = list.size();
-    appendInt32(bytes, n);
-    for (int i = 0; i < n; ++i) appendInt32(bytes, cells[i]);
-    for (int i = 0; i < n; ++i) appendInt32(bytes, classes[i]);
-}
-
-// The bytes of writeBoardImage, built in memory: the export writes the same
-// position into many lines' worth of a node file and lays it out once.
-void appendBoardImage(const Board& board, std::string& bytes) {
-    appendInt32(bytes, board.moveCount());
-    appendInt32(bytes, board.lastMove());
-    bytes.push_back(static_cast<char>(board.sideToMove()));
-    appendInt32(bytes, board.xScore());
-    appendInt32(bytes, board.oScore());
-    appendList(bytes, board.threats(1));
-    appendList(bytes, board.threats(0));
-    bytes.append(reinterpret_cast<const char*>(board.cellBytes()), CellCount);
 }
 
 // The node files as the export appends to them: each one's positions are

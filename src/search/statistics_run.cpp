@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "board/board.h"
+#include "board/board_image.h"
 #include "board/keys.h"
 #include "board/line_patterns.h"
 #include "board/packed_board.h"
@@ -34,16 +35,6 @@ std::string nodeFileName(int number) {
 
 namespace {
 
-// A board image as read from a node file, before it is checked: the header
-// and the two lists' counts show how long it is.
-constexpr size_t ImageHead = 17;
-constexpr size_t MaxImageBytes = ImageHead + 2 * (4 + 8 * CellCount) + CellCount;
-
-int32_t countAt(const unsigned char* bytes) {
-    return static_cast<int32_t>(static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-                                static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24);
-}
-
 // A node file's board images, read a block at a time and handed out in
 // place, each whole.
 class ImageReader {
@@ -52,18 +43,18 @@ public:
     // The next image's bytes, or 0 when the file ends first (or fails) or a
     // count is out of range.
     size_t next(const unsigned char*& image) {
-        size_t size = ImageHead + 4;
-        if (!have(size)) return 0;
-        for (int list = 0; list < 2; ++list) {
-            const int32_t n = countAt(block + begin + size - 4);
-            if (n < 0 || n > CellCount) return 0;
-            size += 8 * static_cast<size_t>(n) + (list == 0 ? 4 : CellCount);
-            if (!have(size)) return 0;
+        for (size_t size = ImageHeadBytes + 4; have(size); ) {
+            const size_t length = imageLength(block + begin, end - begin);
+            if (length == 0) return 0;
+            if (length <= end - begin) {
+                image = block + begin;
+                begin += length;
+                taken += static_cast<int64_t>(length);
+                return length;
+            }
+            size = length;
         }
-        image = block + begin;
-        begin += size;
-        taken += static_cast<int64_t>(size);
-        return size;
+        return 0;
     }
     // The bytes of the file handed out so far.
     int64_t offset() const { return taken; }
@@ -128,47 +119,6 @@ private:
 };
 
 }  // namespace
-
-bool boardFromImageBytes(const unsigned char* bytes, size_t size, Board& board) {
-    // Laid out as a PackedBoard of raw cell bytes and wide entries, which
-    // unpacks to what the image says, lists in their order.
-    alignas(8) static unsigned char packing[sizeof(PackedBoard) + CellCount + 2 * 8 * CellCount];
-    if (size < ImageHead + 8 + CellCount) return false;
-    PackedBoard& packed = *new (packing) PackedBoard;
-    packed.moveCount = countAt(bytes);
-    packed.lastMove = countAt(bytes + 4);
-    packed.sideToMove = bytes[8];
-    packed.xScore = countAt(bytes + 9);
-    packed.oScore = countAt(bytes + 13);
-    packed.savedScore = 0;
-    if (packed.sideToMove > 1 || packed.lastMove < -1 || packed.lastMove >= CellCount) return false;
-    const unsigned char* in = bytes + ImageHead;
-    uint8_t* entries = packed.payload() + CellCount;
-    uint16_t* counts[2] = {&packed.xCount, &packed.oCount};
-    for (uint16_t* count : counts) {
-        const int32_t n = countAt(in);
-        if (n < 0 || n > CellCount || in + 4 + 8 * static_cast<size_t>(n) > bytes + size - CellCount) return false;
-        for (int i = 0; i < n; ++i) {
-            const int32_t cell = countAt(in + 4 + 4 * i);
-            const int32_t threatClass = countAt(in + 4 + 4 * (n + i));
-            if (cell < 0 || cell >= CellCount || threatClass < 0 || threatClass > WeakestListed) return false;
-            std::memcpy(entries, &cell, 4);
-            std::memcpy(entries + 4, &threatClass, 4);
-            entries += 8;
-        }
-        *count = static_cast<uint16_t>(n);
-        in += 4 + 8 * static_cast<size_t>(n);
-    }
-    if (in + CellCount != bytes + size) return false;
-    std::memcpy(packed.payload(), in, CellCount);
-    packed.positionKey = stonesKey(packed.payload());
-    packed.xUpdates = packed.oUpdates = 0;
-    packed.rawCells = packed.wideEntries = true;
-    packed.checked = false;  // not known to follow from its stones
-    unpackBoard(packed, board);
-    board.trustIfFollowsFromStones();
-    return true;
-}
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "board/board.h"
+#include "board/board_image.h"
 #include "board/line_patterns.h"
 #include "board/shared_state.h"
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "board/board.h"
+#include "board/board_image.h"
 #include "board/line_patterns.h"
 #include "board/shared_state.h"
 #include "board_fixture.h"

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "board/board.h"
+#include "board/board_image.h"
 #include "knowledge/database_commands.h"
 #include "knowledge/game_records.h"
 #include "knowledge_test_support.h"

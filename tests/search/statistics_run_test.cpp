@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "board/board_image.h"
 #include "board/shared_state.h"
 #include "platform/clock.h"
 #include "protocol/command_loop.h"
