@@ -4,7 +4,7 @@
 #include <string>
 
 #include "board/board.h"
-#include "search/search_report.h"
+#include "search/turn_search.h"
 
 // What analysis GUIs draw from a search, in Yixin-Board's words: one
 // "INFO PV i" ... "INFO PV DONE" block per analysed root move, the best-move

@@ -6,7 +6,7 @@
 #include "platform/clock.h"
 #include "protocol/output.h"
 #include "protocol/turn_driver.h"
-#include "search/search_report.h"
+#include "search/turn_search.h"
 #include "search/shared_state.h"
 #include "search/winrate.h"
 

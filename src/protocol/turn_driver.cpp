@@ -14,7 +14,7 @@
 #include "protocol/output.h"
 #include "protocol/trace_log.h"
 #include "search/shared_state.h"
-#include "search/search_report.h"
+#include "search/turn_search.h"
 #include "search/static_value.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "platform/clock.h"
 #include "search/shared_state.h"
 #include "search/static_value.h"
-#include "search/threat_search.h"
+#include "search/negamax.h"
 
 namespace {
 

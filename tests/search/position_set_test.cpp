@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "search/static_value.h"
-#include "search/threat_search.h"
+#include "search/negamax.h"
 #include "search_test_support.h"
 
 namespace {

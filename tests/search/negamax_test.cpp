@@ -1,4 +1,4 @@
-#include "search/threat_search.h"
+#include "search/negamax.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "search/search_report.h"
+#include "search/turn_search.h"
 
 #include <algorithm>
 #include <memory>
@@ -7,7 +7,7 @@
 #include "board/shared_state.h"
 #include "platform/clock.h"
 #include "search/static_value.h"
-#include "search/threat_search.h"
+#include "search/negamax.h"
 
 namespace {
 
