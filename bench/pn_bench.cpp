@@ -20,6 +20,7 @@
 #include "board/board_image.h"
 #include "board/shared_state.h"
 #include "platform/clock.h"
+#include "platform/data_directory.h"
 #include "platform/memory.h"
 #include "search/estimates.h"
 #include "search/node_table.h"
@@ -175,7 +176,7 @@ void BM_StatsRunPeakMemory(benchmark::State& state) {
     std::filesystem::create_directories(dir / "tarvo/nodes");
     std::filesystem::current_path(dir);
     {
-        std::ofstream file(nodeFileName(1), std::ios::binary);
+        std::ofstream file(platform::nodeFilePath(1), std::ios::binary);
         const std::vector<std::string> images = databaseImages(3);
         for (size_t i = 0; i < images.size() && i < 4; ++i) file << images[i];
     }

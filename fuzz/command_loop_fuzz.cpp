@@ -5,6 +5,7 @@
 #include <string>
 
 #include "fuzz_support.h"
+#include "platform/data_directory.h"
 #include "protocol/command_loop.h"
 
 namespace {
@@ -15,8 +16,8 @@ std::string pristine;  // the experience file every input starts from
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     enterScratchFolder("tarvo_fuzz_command_loop");
-    writeSmallExperienceFile(ExperienceFilePath);
-    std::ifstream file(ExperienceFilePath, std::ios::binary);
+    writeSmallExperienceFile(platform::ExperienceFilePath);
+    std::ifstream file(platform::ExperienceFilePath, std::ios::binary);
     pristine.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     return 0;
 }
@@ -29,8 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // pointed at the whole file system: both are left to their own tests.
     if (lower.find("stats") != std::string::npos || lower.find("add") != std::string::npos) return -1;
     std::filesystem::remove_all("tarvo/nodes");
-    writeFile(ExperienceFilePath, reinterpret_cast<const uint8_t*>(pristine.data()), pristine.size());
-    experienceDatabase.consultEnabled = experienceDatabase.learnEnabled = experienceDatabase.open(ExperienceFilePath);
+    writeFile(platform::ExperienceFilePath, reinterpret_cast<const uint8_t*>(pristine.data()), pristine.size());
+    experienceDatabase.consultEnabled = experienceDatabase.learnEnabled = experienceDatabase.open(platform::ExperienceFilePath);
     // Searches end at their root unless the input gives itself more time.
     std::istringstream in("INFO timeout_turn 30\nINFO time_left 180\n" + input);
     std::ostringstream out;

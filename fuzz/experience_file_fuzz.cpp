@@ -3,6 +3,7 @@
 
 #include "fuzz_support.h"
 #include "knowledge/database_commands.h"
+#include "platform/data_directory.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     enterScratchFolder("tarvo_fuzz_experience_file");
@@ -10,12 +11,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::filesystem::remove(pendingStorePath(ExperienceFilePath));
-    writeFile(ExperienceFilePath, data, size);
+    std::filesystem::remove(platform::pendingStorePath(platform::ExperienceFilePath));
+    writeFile(platform::ExperienceFilePath, data, size);
     std::ostringstream out;
-    checkDatabase(ExperienceFilePath, out);
+    checkDatabase(platform::ExperienceFilePath, out);
     ExperienceDatabase database;
-    if (!database.open(ExperienceFilePath)) return 0;
+    if (!database.open(platform::ExperienceFilePath)) return 0;
     try {
         // Follow a game down the stored lines, asking for a reply on the way.
         database.rewind();

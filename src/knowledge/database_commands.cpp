@@ -24,12 +24,6 @@
 
 namespace {
 
-std::string exportFileName(int toEnd) {
-    char digits[16];
-    std::snprintf(digits, sizeof digits, "%03d", toEnd);
-    return std::string(NodeFilePrefix) + digits + ".bin";
-}
-
 // Game records are read, judged and normalised without the lock, and stored
 // many at a time under one hold of it; what the import writes about each
 // record comes out in the order of the records, once its store is written.
@@ -189,7 +183,7 @@ public:
         for (size_t t = 0; t < buffers.size(); ++t) {
             if (buffers[t].empty()) continue;
             // A node file that cannot be opened loses these positions; the export goes on.
-            std::FILE* file = std::fopen(platform::dataPath(exportFileName(int(t))).c_str(), "ab");
+            std::FILE* file = std::fopen(platform::dataPath(platform::nodeFilePath(int(t))).c_str(), "ab");
             if (file) {
                 std::fwrite(buffers[t].data(), 1, buffers[t].size(), file);
                 std::fclose(file);
@@ -372,7 +366,7 @@ void checkDatabase(const std::string& path, std::ostream& out, int64_t capacity)
     std::vector<NodeRecord> records;
     int64_t tornBytes = 0;
     const bool read = readAllRecords(file, records, tornBytes);
-    const bool pending = platform::fileKind(pendingStorePath(path)) == platform::FileKind::Regular;
+    const bool pending = platform::fileKind(platform::pendingStorePath(path)) == platform::FileKind::Regular;
     if (locked) platform::unlockFile(file);
     std::fclose(file);
     if (!read) {

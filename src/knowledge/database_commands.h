@@ -4,9 +4,6 @@
 
 #include "knowledge/experience_database.h"
 
-// Followed by the toEnd value as "%03d.bin".
-constexpr const char* NodeFilePrefix = "tarvo/nodes/node";
-
 // Imports one game record, or every record below a directory, writing one
 // "DEBUG Partie ..." line per record file.
 void addGames(ExperienceDatabase& database, const std::string& path, std::ostream& out);

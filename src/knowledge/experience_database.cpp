@@ -45,7 +45,7 @@ bool ExperienceDatabase::prepareGame(std::vector<int32_t>& moves) {
 void ExperienceDatabase::openAtStartUp() {
     // Also for a database that "db create" makes later in the run.
     platform::ignoreFileSizeSignal();
-    const bool opened = open(platform::dataPath(ExperienceFilePath));
+    const bool opened = open(platform::dataPath(platform::ExperienceFilePath));
     consultEnabled = opened;
     learnEnabled = opened;
 }

@@ -12,8 +12,6 @@
 #include "knowledge/record_cache.h"
 #include "knowledge/symmetry_frame.h"
 
-constexpr const char* ExperienceFilePath = "tarvo/experience.bin";
-
 // How long a store waits for another process's store to end, away from play.
 constexpr int32_t OfflineStoreWaitMs = 5000;
 // How long a read that met a record in the middle of a write waits for the
@@ -129,7 +127,7 @@ public:
     ExperienceDatabase& operator=(const ExperienceDatabase&) = delete;
     ~ExperienceDatabase() override;
 
-    // The run's start-up: opens ExperienceFilePath in the data folder and sets
+    // The run's start-up: opens platform::ExperienceFilePath in the data folder and sets
     // both switches to whether that worked.
     void openAtStartUp();
     // Opens path "r+b" and reads the root; false (and nothing open) when the

@@ -5,6 +5,7 @@
 #include "knowledge/experience_database.h"
 #include "knowledge/pending_store.h"
 #include "knowledge/store_stamp.h"
+#include "platform/data_directory.h"
 #include "platform/directory.h"
 #include "platform/file_kind.h"
 #include "platform/shared_file.h"
@@ -103,7 +104,7 @@ void ExperienceDatabase::createFile(const std::string& path) {
     // A store of the old tree must not be finished in the new one, and no
     // process may go on trusting what it knew of the old one.
     if (written) {
-        std::remove(pendingStorePath(path).c_str());
+        std::remove(platform::pendingStorePath(path).c_str());
         uint64_t before = 0;
         raiseStamp(path, before);
     }

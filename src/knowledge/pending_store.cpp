@@ -33,8 +33,6 @@ PendingLine lineAt(const std::vector<uint8_t>& bytes, size_t first, size_t lengt
 
 }  // namespace
 
-std::string pendingStorePath(const std::string& experiencePath) { return experiencePath + ".pending"; }
-
 std::vector<uint8_t> encodePendingLines(const std::vector<PendingLine>& lines) {
     std::vector<uint8_t> bytes;
     NodeRecord header;

@@ -12,8 +12,6 @@ struct PendingLine {
     std::vector<NodeStats> stats;
 };
 
-std::string pendingStorePath(const std::string& experiencePath);
-
 // A line a store takes: as long as its stats, starting at the normalised
 // first move, every move a cell, and (for its marker) at most PendingMaxMoves long.
 bool validLine(const std::vector<int32_t>& moves, const std::vector<NodeStats>& stats);

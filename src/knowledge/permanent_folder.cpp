@@ -32,12 +32,9 @@ bool createTreeIfMissing(const std::string& path) {
 }  // namespace
 
 bool usePermanentFolder(const std::string& folder) {
-    if (platform::fileKind(folder) != platform::FileKind::Directory) return false;
-    const std::string root = folder + "/" + BrainFolderName;
-    const std::string data = root + "/tarvo";
-    platform::makeDirectory(root);
-    platform::makeDirectory(data);
-    const std::string path = root + "/" + ExperienceFilePath;
+    if (!platform::makeBrainFolder(folder)) return false;
+    const std::string root = platform::brainFolderIn(folder);
+    const std::string path = platform::dataPathBelow(root, platform::ExperienceFilePath);
     if (!createTreeIfMissing(path)) return false;
     if (!experienceDatabase.open(path)) return false;
     experienceDatabase.setSizeLimit(PermanentFolderCap);

@@ -3,6 +3,7 @@
 
 #include "knowledge/experience_database.h"
 #include "knowledge/pending_store.h"
+#include "platform/data_directory.h"
 #include "platform/file_kind.h"
 
 // Crash recovery: the lines of a store are written beside the file before
@@ -16,7 +17,7 @@ void ExperienceDatabase::markPendingStore(const std::vector<int32_t>& moves, con
 }
 
 void ExperienceDatabase::markPendingLines(const std::vector<PendingLine>& lines) {
-    const std::string path = pendingStorePath(filePath);
+    const std::string path = platform::pendingStorePath(filePath);
     const platform::FileKind kind = platform::fileKind(path);
     if (kind != platform::FileKind::Regular && kind != platform::FileKind::Missing) throw DatabaseError{};
     const std::vector<uint8_t> bytes = encodePendingLines(lines);
@@ -32,12 +33,12 @@ void ExperienceDatabase::markPendingLines(const std::vector<PendingLine>& lines)
     }
 }
 
-void ExperienceDatabase::removePendingStore() { std::remove(pendingStorePath(filePath).c_str()); }
+void ExperienceDatabase::removePendingStore() { std::remove(platform::pendingStorePath(filePath).c_str()); }
 
 // A marker that does not hold whole lines was cut short before its store
 // wrote anything, and is dropped; so are lines that no longer fit the file.
 void ExperienceDatabase::finishPendingStore() {
-    const std::string path = pendingStorePath(filePath);
+    const std::string path = platform::pendingStorePath(filePath);
     if (platform::fileKind(path) != platform::FileKind::Regular) return;
     std::FILE* marker = std::fopen(path.c_str(), "rb");
     if (!marker) return;

@@ -2,13 +2,14 @@
 
 #include <cstdio>
 
+#include "platform/data_directory.h"
 #include "platform/file_kind.h"
 #include "platform/shared_file.h"
 
 namespace {
 
 std::FILE* openStamp(const std::string& experiencePath, bool create) {
-    const std::string path = storeStampPath(experiencePath);
+    const std::string path = platform::storeStampPath(experiencePath);
     const platform::FileKind kind = platform::fileKind(path);
     if (kind != platform::FileKind::Regular && !(create && kind == platform::FileKind::Missing)) return nullptr;
     std::FILE* stamp = std::fopen(path.c_str(), "r+b");
@@ -32,8 +33,6 @@ bool writeStampValue(std::FILE* stamp, uint64_t value) {
 }
 
 }  // namespace
-
-std::string storeStampPath(const std::string& experiencePath) { return experiencePath + ".stamp"; }
 
 uint64_t raiseStamp(const std::string& experiencePath, uint64_t& before) {
     std::FILE* stamp = openStamp(experiencePath, true);

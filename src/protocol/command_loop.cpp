@@ -27,7 +27,6 @@
 
 namespace {
 
-constexpr std::string_view TraceLogPath = "tarvo/cycletrace.log";
 constexpr int32_t StatsOutputIntervalMs = 100;
 
 // A database command that fails is reported on one line; the loop goes on.
@@ -49,11 +48,11 @@ void guardTurnWork(std::ostream& out, Work work) {
     } catch (const std::exception& error) {
         writeLine(out, "MESSAGE Caught " + printableText(error.what()));
         writeLine(out, "MESSAGE Type " + printableText(typeid(error).name()));
-        writeLine(out, "ERROR System Error, see " + std::string(TraceLogPath));
+        writeLine(out, "ERROR System Error, see " + std::string(platform::TraceLogPath));
     } catch (...) {
         dumpTraceLog();
         writeLine(out, "MESSAGE Unexpected Error");
-        writeLine(out, "ERROR Unexpected Error, see " + std::string(TraceLogPath));
+        writeLine(out, "ERROR Unexpected Error, see " + std::string(platform::TraceLogPath));
     }
 }
 
@@ -283,8 +282,8 @@ void CommandLoop::infoLineKey(std::string_view key, const char* value) {
 void CommandLoop::useFolder(const std::string& folder) {
     if (folder.empty() || dataFolderAtStartUp || folder == permanentFolder) return;
     if (!usePermanentFolder(folder)) {
-        writeLine(out, "MESSAGE No experience file could be kept in " + printableText(folder) + "/" +
-                           BrainFolderName + "; the games are not learned from");
+        writeLine(out, "MESSAGE No experience file could be kept in " +
+                           printableText(platform::brainFolderIn(folder)) + "; the games are not learned from");
         return;
     }
     permanentFolder = folder;
@@ -353,12 +352,12 @@ CommandLoop::Outcome CommandLoop::commandDb() {
         });
     } else if (word.find("create") != std::string_view::npos) {
         guardDatabaseCommand(out, [&] {
-            createDatabase(experienceDatabase, platform::dataPath(ExperienceFilePath));
+            createDatabase(experienceDatabase, platform::dataPath(platform::ExperienceFilePath));
             writeLine(out, "Done");
         });
     } else if (word.find("check") != std::string_view::npos) {
         guardDatabaseCommand(out, [&] {
-            checkDatabase(platform::dataPath(ExperienceFilePath), out, experienceDatabase.recordLimit());
+            checkDatabase(platform::dataPath(platform::ExperienceFilePath), out, experienceDatabase.recordLimit());
         });
     }
     return Outcome::Continue;

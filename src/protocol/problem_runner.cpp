@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr const char* ProblemDirectory = "tarvo/problems";
-
 void picture(GameSession& game) {
     printBoard(game.board, game.out);
     game.out << '\n' << std::flush;
@@ -40,10 +38,7 @@ bool playChoice(GameSession& game, bool show) {
 }  // namespace
 
 std::string problemPath(int32_t n, char side) {
-    char path[256];
-    std::snprintf(path, sizeof path, side == 'a' ? "%s%d/%06d-a.dat" : "%s%d/%06d-b.dat",
-                  ProblemDirectory, ProblemSet, n);
-    return path;
+    return platform::problemFilePath(ProblemSet, n, side);
 }
 
 void runProblem(GameSession& game, int32_t n) {

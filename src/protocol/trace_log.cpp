@@ -60,7 +60,7 @@ void recordTrace(const char* cond, const char* file, int line, const char* func,
 }
 
 void dumpTraceLog() {
-    std::FILE* log = std::fopen(platform::dataPath(TraceLogFile).c_str(), "a");
+    std::FILE* log = std::fopen(platform::dataPath(platform::TraceLogPath).c_str(), "a");
     if (!log) return;
     for (int k = 0; k < TraceRingSize; ++k) {
         const int index = ((traceRing.position + TraceRingSize + k) % TraceRingSize + TraceRingSize) %

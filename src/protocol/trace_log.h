@@ -4,7 +4,6 @@
 #include <string>
 
 constexpr int TraceRingSize = 15;
-constexpr const char* TraceLogFile = "tarvo/cycletrace.log";
 
 struct TraceRecord {
     int32_t id;
@@ -28,8 +27,8 @@ extern TraceRing traceRing;
 void resetTraceRing();  // write position 0, next ID 1
 // Longer texts are cut to fit their fields.
 void recordTrace(const char* cond, const char* file, int line, const char* func, const char* text);
-// Appends the ring, oldest first, and a hyphen line to tarvo/cycletrace.log; a
-// log that cannot be opened is passed over silently.
+// Appends the ring, oldest first, and a hyphen line to the trace log; a log
+// that cannot be opened is passed over silently.
 void dumpTraceLog();
 
 // The unqualified name in a compiler's function signature.

@@ -26,6 +26,6 @@ void loadEstimateTable(const char* name, int32_t (&table)[EstimateCount]) {
 
 void loadEstimates() {
     idCounter = 0;
-    loadEstimateTable("tarvo/matlab/pn.est", pnEst);
-    loadEstimateTable("tarvo/matlab/dn.est", dnEst);
+    loadEstimateTable(platform::ProofEstimatePath, pnEst);
+    loadEstimateTable(platform::DisproofEstimatePath, dnEst);
 }

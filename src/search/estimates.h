@@ -3,8 +3,8 @@
 
 #include "search/shared_state.h"
 
-// Reads pnEst and dnEst (search/shared_state.h) from "tarvo/matlab/pn.est" and
-// "tarvo/matlab/dn.est": 45 whitespace-separated integers each. A missing file
+// Reads pnEst and dnEst (search/shared_state.h) from the data folder's
+// estimate tables (platform::ProofEstimatePath, DisproofEstimatePath): 45 whitespace-separated integers each. A missing file
 // gives all ones; the entries from the first value that fails to read on stay 0.
 // Also resets the id counter.
 void loadEstimates();

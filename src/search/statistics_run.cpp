@@ -27,12 +27,6 @@ constexpr int StatisticsLevel = 0;
 
 }  // namespace
 
-std::string nodeFileName(int number) {
-    char path[40];
-    std::snprintf(path, sizeof path, "tarvo/nodes/node%03d.bin", number);
-    return path;
-}
-
 namespace {
 
 // A node file's board images, read a block at a time and handed out in
@@ -298,7 +292,7 @@ void runNodeFile(std::FILE* file, int fileIndex, int fileTotal, int32_t timeoutT
 
 void statisticsRun(int first, int last, int32_t timeoutTurn, std::ostream& out) {
     for (int k = first; k <= last; ++k) {
-        std::FILE* file = std::fopen(platform::dataPath(nodeFileName(k)).c_str(), "rb");
+        std::FILE* file = std::fopen(platform::dataPath(platform::nodeFilePath(k)).c_str(), "rb");
         if (!file) continue;
         try {
             runNodeFile(file, k - first + 1, last - first + 1, timeoutTurn, out);

@@ -10,6 +10,7 @@
 #include "knowledge/database_commands.h"
 #include "knowledge/game_records.h"
 #include "knowledge_test_support.h"
+#include "platform/data_directory.h"
 
 using namespace knowledge_test;
 
@@ -98,24 +99,24 @@ struct CommandsFixture : ::testing::Test {
     ExperienceDatabase db;
     std::ostringstream out;
 
-    void SetUp() override { createDatabase(db, ExperienceFilePath); }
-    std::vector<NodeRecord> records() { return decodeFile(ExperienceFilePath); }
+    void SetUp() override { createDatabase(db, platform::ExperienceFilePath); }
+    std::vector<NodeRecord> records() { return decodeFile(platform::ExperienceFilePath); }
 };
 
 }  // namespace
 
 TEST_F(CommandsFixture, CreateMakesTheDataDirectoryAndARootOnlyFile) {
     EXPECT_TRUE(db.isOpen());
-    EXPECT_EQ(readBytes(ExperienceFilePath).size(), 48u);
+    EXPECT_EQ(readBytes(platform::ExperienceFilePath).size(), 48u);
     EXPECT_EQ(records(), std::vector<NodeRecord>{freshRoot()});
     db.mergeLine({189, 190}, std::vector<NodeStats>(2));
-    createDatabase(db, ExperienceFilePath);  // replaces what was stored
+    createDatabase(db, platform::ExperienceFilePath);  // replaces what was stored
     EXPECT_EQ(records(), std::vector<NodeRecord>{freshRoot()});
     db.rewind();
     EXPECT_FALSE(db.descend(189));
     std::filesystem::remove_all("tarvo");
     writeText("tarvo", "a file where the directory should be");
-    EXPECT_THROW(createDatabase(db, ExperienceFilePath), DatabaseError);
+    EXPECT_THROW(createDatabase(db, platform::ExperienceFilePath), DatabaseError);
     EXPECT_FALSE(db.isOpen());
 }
 
@@ -299,8 +300,8 @@ TEST_F(CommandsFixture, ExportOfADamagedFileEndsWithAnError) {
         {"a sibling cycle", {root, makeRecord(189, 96, -1, 0), makeRecord(190, 48, -1, 0)}},
     };
     for (const Case& c : cases) {
-        writeRecords(ExperienceFilePath, c.records);
-        ASSERT_TRUE(db.open(ExperienceFilePath));
+        writeRecords(platform::ExperienceFilePath, c.records);
+        ASSERT_TRUE(db.open(platform::ExperienceFilePath));
         EXPECT_THROW(exportPositions(db), DatabaseError) << c.name;
     }
 }

@@ -10,6 +10,7 @@
 #include "knowledge/game_records.h"
 #include "knowledge/store_reports.h"
 #include "knowledge_test_support.h"
+#include "platform/data_directory.h"
 
 using namespace knowledge_test;
 
@@ -441,7 +442,7 @@ TEST_F(DatabaseFixture, AStorePastTheFileEndIsRefusedAndLeavesNoTrace) {
     const std::string before = head();
     const auto untouched = [&](int64_t size) {
         EXPECT_EQ(int64_t(std::filesystem::file_size(path)), size);
-        EXPECT_FALSE(std::filesystem::exists(pendingStorePath(path)));
+        EXPECT_FALSE(std::filesystem::exists(platform::pendingStorePath(path)));
     };
 
     ASSERT_TRUE(db.open(path));

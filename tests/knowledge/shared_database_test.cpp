@@ -14,6 +14,7 @@
 #include "knowledge/file_check.h"
 #include "knowledge/game_records.h"
 #include "knowledge_test_support.h"
+#include "platform/data_directory.h"
 #include "platform/shared_file.h"
 
 using namespace knowledge_test;
@@ -240,7 +241,7 @@ TEST_F(SharedFixture, AStoreCutShortAnywhereIsFinishedByTheNext) {
             EXPECT_TRUE(follows(next, LineB));
             EXPECT_EQ(rs[0].stats.secondWinsWhole, 2);
             EXPECT_EQ(readBytes(path).size() % 48, 0u);
-            EXPECT_FALSE(std::filesystem::exists(pendingStorePath(path)));
+            EXPECT_FALSE(std::filesystem::exists(platform::pendingStorePath(path)));
         }
     }
 }
@@ -302,7 +303,7 @@ TEST_F(SharedFixture, RandomKillsLeaveAFileTheNextStoreFinishes) {
         waitpid(child, nullptr, 0);
         // Only a store that a marker names can have left counts unfinished.
         const FileCheck left = checkFile(path);
-        EXPECT_TRUE(left.sound() || std::filesystem::exists(pendingStorePath(path))) << checkReport(path, left);
+        EXPECT_TRUE(left.sound() || std::filesystem::exists(platform::pendingStorePath(path))) << checkReport(path, left);
 
         ExperienceDatabase next;
         ASSERT_TRUE(next.open(path));

@@ -11,6 +11,7 @@
 #include "board/shared_state.h"
 #include "knowledge/experience_database.h"
 #include "platform/clock.h"
+#include "platform/data_directory.h"
 #include "protocol/command_loop.h"
 #include "protocol/output.h"
 #include "protocol/scratch_directory.h"
@@ -182,7 +183,7 @@ TEST(TurnDriverTest, BoardReplaysItsLinesAsANewGame) {
 struct DatabaseSession : Session {
     ScratchDirectory scratch;
     DatabaseSession(int rootReplyKey) {
-        experienceDatabase.createFile(ExperienceFilePath);
+        experienceDatabase.createFile(platform::ExperienceFilePath);
         if (rootReplyKey >= 0) {
             experienceDatabase.rewind();
             experienceDatabase.findOrAppendChild(rootReplyKey, NodeStats{});
@@ -244,7 +245,7 @@ TEST(TurnDriverTest, BoardIsFollowedAndLearnedOnlyWhenItsLinesAlternate) {
     // x completes five on a board given out of turn order: no game is stored.
     const std::string text = s.run("board\n5,5,1\n6,5,1\n7,5,1\n8,5,1\n5,10,2\n6,10,2\n7,10,2\nDONE\nend\n");
     EXPECT_EQ(text.find("DB"), std::string::npos) << text;
-    EXPECT_EQ(std::filesystem::file_size(ExperienceFilePath), 2u * RecordSize);
+    EXPECT_EQ(std::filesystem::file_size(platform::ExperienceFilePath), 2u * RecordSize);
 }
 
 // o leaves x's open three open on its turn, which decides the game: it is

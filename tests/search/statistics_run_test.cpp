@@ -10,6 +10,7 @@
 #include "board/board_image.h"
 #include "board/shared_state.h"
 #include "platform/clock.h"
+#include "platform/data_directory.h"
 #include "protocol/command_loop.h"
 #include "search/node_table.h"
 #include "search/shared_state.h"
@@ -38,7 +39,7 @@ std::string imageOf(std::initializer_list<std::pair<int, int>> moves) {
 
 void writeNodeFile(int number, const std::string& bytes) {
     std::filesystem::create_directories("tarvo/nodes");
-    std::ofstream(nodeFileName(number), std::ios::binary) << bytes;
+    std::ofstream(platform::nodeFilePath(number), std::ios::binary) << bytes;
 }
 
 std::string run(int first, int last, int32_t timeoutTurn = 0) {
@@ -56,7 +57,7 @@ TEST(StatisticsRun, NodeFileNames) {
         {123, "tarvo/nodes/node123.bin"}, {1234, "tarvo/nodes/node1234.bin"},
         {-2147483647 - 1, "tarvo/nodes/node-2147483648.bin"},
     };
-    for (const auto& c : cases) EXPECT_EQ(nodeFileName(c.number), c.name);
+    for (const auto& c : cases) EXPECT_EQ(platform::nodeFilePath(c.number), c.name);
 }
 
 TEST(StatisticsRun, NothingToDo) {
