@@ -76,7 +76,10 @@ void useDataRoot(const std::string& root) { dataRoot = root; }
 std::string brainFolderIn(const std::string& folder) { return nativePath(joined(folder, BrainFolderName)); }
 
 bool makeBrainFolder(const std::string& folder) {
-    if (!isDirectory(folder)) return false;
+    // A manager names the folder for its brains' files and may leave the
+    // making of it to them.
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
     const std::string root = brainFolderIn(folder);
     makeDirectory(root);
     makeDirectory(joined(root, DataFolder));

@@ -52,8 +52,9 @@ void useDataRoot(const std::string& root);
 // kept in a manager's folder for permanent files.
 std::string brainFolderIn(const std::string& folder);
 
-// Makes brainFolderIn(folder) and its "tarvo" folder. False when folder is
-// no directory or they are not both directories afterwards.
+// Makes brainFolderIn(folder) and its "tarvo" folder, and folder itself with
+// the folders above it when they are missing. False when they are not all
+// directories afterwards.
 bool makeBrainFolder(const std::string& folder);
 
 }  // namespace platform

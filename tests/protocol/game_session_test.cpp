@@ -14,6 +14,7 @@
 #include "platform/data_directory.h"
 #include "protocol/command_loop.h"
 #include "protocol/output.h"
+#include "protocol/scratch_directory.h"
 #include "protocol/session_driver.h"
 
 namespace {
@@ -329,6 +330,50 @@ TEST_F(GameSessionFiles, AStorePastTheFoldersCapIsRefusedAndLearningStops) {
     EXPECT_FALSE(experienceDatabase.learnEnabled);
     EXPECT_EQ(fs::file_size(file), 48u);
     EXPECT_FALSE(fs::exists(file + ".pending"));
+}
+
+// Piskvork may name a folder that is not there yet: it is made, with what the
+// brain keeps in it; one that cannot be made is reported once, with the path
+// as the system writes it, and the brain plays on without learning.
+TEST_F(GameSessionFiles, InfoFolderIsMadeWhenMissing) {
+    const struct {
+        const char* name;
+        const char* folder;
+        const char* before;  // folders made first ("" none)
+        bool blocked;        // a plain file where "blocker" would be
+        const char* reply;
+    } cases[] = {
+        {"the folder exists", "permanent", "permanent", false, ""},
+        {"the folder is missing", "permanent", "", false, ""},
+        {"its parent is missing too", "absent/permanent", "", false, ""},
+        {"a trailing separator", "permanent/", "", false, ""},
+        {"a file stands in its way", "blocker/permanent",
+         "", true, "MESSAGE No experience file could be kept in blocker/permanent/pbrain-tarvo; the games are not learned from\n"},
+        {"the same, with a trailing separator", "blocker/permanent/", "", true,
+         "MESSAGE No experience file could be kept in blocker/permanent/pbrain-tarvo; the games are not learned from\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const PermanentFolderSession restore;
+        fs::remove_all("permanent");
+        fs::remove_all("absent");
+        fs::remove_all("blocker");
+        if (*c.before) fs::create_directories(c.before);
+        if (c.blocked) writeFile("blocker", "not a folder\n");
+        const bool consult = experienceDatabase.consultEnabled, learn = experienceDatabase.learnEnabled;
+        SessionDriver session;
+        EXPECT_EQ(session.run(std::string("INFO folder ") + c.folder + "\r\nend\r\n"), c.reply);
+        const fs::path file = fs::path(c.folder) / "pbrain-tarvo/tarvo/experience.bin";
+        if (c.blocked) {
+            EXPECT_EQ(experienceDatabase.consultEnabled, consult);
+            EXPECT_EQ(experienceDatabase.learnEnabled, learn);
+            EXPECT_EQ(fileText("blocker"), "not a folder\n");
+            continue;
+        }
+        EXPECT_TRUE(experienceDatabase.consultEnabled && experienceDatabase.learnEnabled);
+        ASSERT_TRUE(fs::is_regular_file(file));
+        EXPECT_EQ(fs::file_size(file), 48u);
+    }
 }
 
 }  // namespace
