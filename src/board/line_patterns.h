@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <string_view>
 
 #include "board/cell.h"
 #include "board/line_words.h"
@@ -32,6 +33,14 @@ inline constexpr int32_t winDistance[ClassCount] = {0, 1, 2, 2, 1, 2, 2, 1, 2, 3
                                                     2, 2, 1, 2, 3, 3, 3, 3, 5};
 inline constexpr int32_t threatDepth[ClassCount] = {0, 0, 0, 0, 1, 1, 1, 1, 2, 2,
                                                     2, 1, 1, 2, 2, 3, 2, 3, 5};
+
+// The listed classes by what the side would have there, as `state` names them
+// for the board page.
+inline constexpr std::string_view threatClassNames[WeakestListed + 1] = {
+    "five",          "open four or two fours", "four and open three",     "two open threes",
+    "four and three", "open three and three",  "open three and open two", "four and open two",
+    "two threes",    "two open twos",          "three and open two",      "open three",
+    "four",          "three"};
 
 constexpr int readClass(int threatClass) { return threatClass == 2 ? 1 : threatClass; }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "board/analysis.h"
+#include "board/line_patterns.h"
 #include "board/shared_state.h"
 #include "knowledge/experience_database.h"
 #include "protocol/output.h"
@@ -78,6 +79,12 @@ void writeThreats(Json& j, const std::vector<CellClass>& entries) {
         j.raw("[").number(cellX(entries[i].cell)).raw(",").number(cellY(entries[i].cell)).raw(",");
         j.number(entries[i].threatClass).raw("]");
     }
+    j.raw("]");
+}
+
+void writeClassNames(Json& j) {
+    j.raw("[");
+    for (int k = 0; k <= WeakestListed; ++k) (k ? j.raw(",") : j).word(threatClassNames[k]);
     j.raw("]");
 }
 
@@ -212,7 +219,9 @@ void writeEngineState(GameSession& game, std::ostream& out) {
     writeThreats(j, board.xThreats);
     j.raw(",").key("o");
     writeThreats(j, board.oThreats);
-    j.raw("},").key("listed");
+    j.raw("},").key("classNames");
+    writeClassNames(j);
+    j.raw(",").key("listed");
     writeListed(j, game.board);
     j.raw(",").key("choice");
     writeChoice(j, game.lastChoice, board);

@@ -253,6 +253,18 @@ class PageTest(unittest.TestCase):
               f"worst {max(times)} ms over {len(times)} replies", file=sys.stderr)
         self.assert_layers_match_print()
 
+        # The legend and the threat cells' titles name the classes as the engine's state line does.
+        names = self.driver.execute_script("return tarvoBoard.view.state.classNames")
+        self.assertEqual(len(names), 14)
+        self.assertEqual(self.driver.execute_script(
+            "return [...document.querySelectorAll('#legend li')].map(li => li.lastChild.textContent)"), names)
+        titles = self.driver.execute_script(
+            "return [...document.querySelectorAll('#board .cell')].filter(c => c.dataset.threatX)"
+            ".map(c => [c.dataset.threatX, c.title])")
+        self.assertTrue(titles)
+        for k, title in titles:
+            self.assertIn(f"{k} {names[int(k)]}", title)
+
         # A click on a stone changes nothing, nor one while the engine thinks.
         self.click(*next(iter(stones)))
         self.assertEqual(self.stones(), stones)

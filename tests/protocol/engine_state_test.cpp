@@ -24,6 +24,12 @@ std::string lastLine(const std::string& output) {
     return output.substr(end == std::string::npos ? 0 : end + 1);
 }
 
+// What the board page shows for each threat class, in class order.
+const char* const ClassNames =
+    "\"classNames\":[\"five\",\"open four or two fours\",\"four and open three\",\"two open threes\","
+    "\"four and three\",\"open three and three\",\"open three and open two\",\"four and open two\","
+    "\"two threes\",\"two open twos\",\"three and open two\",\"open three\",\"four\",\"three\"],";
+
 }  // namespace
 
 TEST(EngineState, TellsWhereTheLastChoiceWasMadeAndWhetherTheRecordNumbersTheStones) {
@@ -32,7 +38,7 @@ TEST(EngineState, TellsWhereTheLastChoiceWasMadeAndWhetherTheRecordNumbersTheSto
         std::vector<std::string> parts;
     };
     const Case cases[] = {
-        {"start 20\nstate\n", {"\"moveCount\":0", "\"moves\":[]", "\"choice\":null", "\"listed\":{\"result\":0,\"moves\":[[9,9]]}"}},
+        {"start 20\nstate\n", {"\"moveCount\":0", "\"moves\":[]", "\"choice\":null", ClassNames, "\"listed\":{\"result\":0,\"moves\":[[9,9]]}"}},
         // The reply was chosen one move ago and played: this is the position it led to.
         {"start 20\nturn 9,9\nstate\n", {"\"choice\":{\"source\":\"forced\",\"move\":[10,9]", "\"position\":\"previous\"",
                                          "\"moves\":[[9,9],[10,9]]", "\"side\":\"o\""}},

@@ -4,12 +4,8 @@
 // view carries the engine's own state line; nothing here works out tactics.
 
 const SIZE = 20;
-const CLASS_NAMES = [
-  'five', 'open four or two fours', 'four and open three', 'two open threes',
-  'four and three', 'open three and three', 'open three and open two', 'four and open two',
-  'two threes', 'two open twos', 'three and open two', 'open three', 'four', 'three',
-];
-// Hot for what wins soon, cool for what only builds.
+// Hot for what wins soon, cool for what only builds; the names come with the
+// engine's state line.
 const CLASS_COLOURS = [
   '#e5322d', '#f0642a', '#f5892b', '#f8a93a', '#f6c945', '#e3dc4e', '#bfe05a',
   '#8fd46a', '#5fc08a', '#4fb3b8', '#5b9fe0', '#8d8cf0', '#c07ae8', '#c9c9c9',
@@ -23,6 +19,7 @@ const ui = {
   view: null,
   busy: false,
   cells: [],
+  classNames: [],  // the threat classes' names, as the engine's state gives them
   replyTimes: [],  // ms from a click to the drawn reply, per engine move
   noticeTimer: 0,
 };
@@ -56,8 +53,15 @@ function buildBoard() {
       ui.cells.push({ el: cell, ...parts });
     }
   }
+}
+
+// The legend, once the engine has named the classes.
+function buildLegend(names) {
+  if (!names || names.join('\n') === ui.classNames.join('\n')) return;
+  ui.classNames = names;
   const legend = $('legend');
-  CLASS_NAMES.forEach((name, k) => {
+  legend.replaceChildren();
+  names.forEach((name, k) => {
     const item = document.createElement('li');
     const swatch = Object.assign(document.createElement('span'), { className: 'sw', textContent: k });
     swatch.style.background = CLASS_COLOURS[k];
@@ -192,6 +196,7 @@ function render(view) {
   ui.view = view;
   const state = view.state;
   if (!state) return;
+  buildLegend(state.classNames);
   const threats = {
     x: new Map(state.threats.x.map(([x, y, k]) => [x + SIZE * y, k])),
     o: new Map(state.threats.o.map(([x, y, k]) => [x + SIZE * y, k])),
@@ -228,8 +233,8 @@ function render(view) {
     paintThreat(c.tb, kb);
     paintThreat(c.tw, kw);
     const tip = [`${i % SIZE},${Math.floor(i / SIZE)}`];
-    if (kb !== undefined) tip.push(`black: ${kb} ${CLASS_NAMES[kb]}`);
-    if (kw !== undefined) tip.push(`white: ${kw} ${CLASS_NAMES[kw]}`);
+    if (kb !== undefined) tip.push(`black: ${kb} ${ui.classNames[kb]}`);
+    if (kw !== undefined) tip.push(`white: ${kw} ${ui.classNames[kw]}`);
     if (c.el.title !== tip.join(' · ')) c.el.title = tip.join(' · ');
 
     const letter = listed.has(i) ? String.fromCharCode(97 + listed.get(i)[1]) : '';
