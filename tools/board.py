@@ -13,7 +13,6 @@ one JSON line that "state" writes.
 import argparse
 import json
 import os
-import queue
 import re
 import shutil
 import subprocess
@@ -25,8 +24,8 @@ import uuid
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
 
-SIZE = 20
-DIRECTIONS = ((1, 0), (0, 1), (1, 1), (1, -1))
+from engine_protocol import MOVE_LINE, SIZE, Engine, EngineEnded, EngineSilent, five_through
+
 TOOLS = Path(__file__).resolve().parent
 DEFAULT_ENGINE = TOOLS.parent / "build" / ("pbrain-tarvo.exe" if os.name == "nt" else "pbrain-tarvo")
 PAGE_FILES = {
@@ -39,7 +38,6 @@ PAGE_FILES = {
 MAX_BODY = 1 << 20          # an upload larger than this is no game record
 MAX_RECORD_MOVES = SIZE * SIZE
 TIME_CHOICES = (100, 20000)  # the time per move a page may set, in ms
-MOVE_LINE = re.compile(r"^(\d+),(\d+)$")
 ANSWER_GRACE_S = 10.0        # beyond the time per move, before an engine counts as hung
 
 
@@ -47,73 +45,35 @@ class EngineFault(Exception):
     """The engine exited or stopped answering; the text says which."""
 
 
-class Engine:
-    """One engine process; lines are read by a thread so that a wait can time out."""
+class EngineClient:
+    """One engine process, asked for its "state" line after every batch of commands."""
 
     def __init__(self, command, cwd):
-        self.proc = subprocess.Popen(
-            [str(command)], cwd=cwd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-            stderr=subprocess.DEVNULL, text=True, encoding="ascii", errors="replace", bufsize=1)
-        self.lines = queue.Queue()
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        for line in self.proc.stdout:
-            self.lines.put(line.rstrip("\r\n"))
-        self.lines.put(None)
+        self.engine = Engine([str(command)], cwd=cwd, stderr=subprocess.DEVNULL)
 
     def alive(self):
-        return self.proc.poll() is None
+        return self.engine.alive()
 
     def exchange(self, commands, timeout):
         """Sends the commands and "state"; returns (state, the lines before it)."""
         try:
-            self.proc.stdin.write("".join(c + "\n" for c in commands) + "state\n")
-            self.proc.stdin.flush()
-        except (BrokenPipeError, OSError, ValueError):
-            raise EngineFault(self._ended())
-        deadline = time.monotonic() + timeout
-        lines = []
-        while True:
-            try:
-                line = self.lines.get(timeout=max(0.0, deadline - time.monotonic()))
-            except queue.Empty:
-                raise EngineFault(f"did not answer within {timeout:.0f} s")
-            if line is None:
-                raise EngineFault(self._ended())
-            if line.startswith("{"):
-                try:
-                    return json.loads(line), lines
-                except ValueError:
-                    raise EngineFault("wrote a state line that is not JSON")
-            lines.append(line)
-
-    def _ended(self):
+            self.engine.send(*commands, "state")
+            lines = self.engine.read_until(lambda line: line.startswith("{"), timeout)
+        except EngineSilent:
+            raise EngineFault(f"did not answer within {timeout:.0f} s")
+        except EngineEnded:
+            raise EngineFault(self.ended())
         try:
-            code = self.proc.wait(timeout=2)
-        except subprocess.TimeoutExpired:
-            return "stopped reading its input"
-        return f"exited (status {code})"
+            return json.loads(lines[-1]), lines[:-1]
+        except ValueError:
+            raise EngineFault("wrote a state line that is not JSON")
+
+    def ended(self):
+        code = self.engine.exit_status(2)
+        return "stopped reading its input" if code is None else f"exited (status {code})"
 
     def close(self):
-        if self.alive():
-            try:
-                self.proc.stdin.write("END\n")
-                self.proc.stdin.flush()
-            except (BrokenPipeError, OSError, ValueError):
-                pass
-            try:
-                self.proc.wait(timeout=1.5)
-            except subprocess.TimeoutExpired:
-                pass
-        if self.alive():
-            self.proc.kill()
-        self.proc.wait()
-        for stream in (self.proc.stdin, self.proc.stdout):
-            try:
-                stream.close()
-            except OSError:
-                pass
+        self.engine.close(1.5)
 
 
 class BadUpload(Exception):
@@ -154,21 +114,9 @@ def parse_position(text):
     return marks
 
 
-def five_through(stones, x, y):
-    """The cells of a row of five or more through (x, y), or None."""
-    mark = stones[x + SIZE * y]
-    if mark == "-":
-        return None
-    for dx, dy in DIRECTIONS:
-        row = [(x, y)]
-        for sign in (1, -1):
-            cx, cy = x + sign * dx, y + sign * dy
-            while 0 <= cx < SIZE and 0 <= cy < SIZE and stones[cx + SIZE * cy] == mark:
-                row.append((cx, cy))
-                cx, cy = cx + sign * dx, cy + sign * dy
-        if len(row) >= 5:
-            return sorted(row)
-    return None
+def five_in_marks(stones, x, y):
+    """The cells of a row of five or more through (x, y) of 400 marks, or None."""
+    return five_through(lambda cx, cy: None if stones[cx + SIZE * cy] == "-" else stones[cx + SIZE * cy], x, y)
 
 
 class Session:
@@ -200,7 +148,7 @@ class Session:
 
     def start_engine(self):
         self.stop_engine()
-        self.engine = Engine(self.config.engine, self.config.data)
+        self.engine = EngineClient(self.config.engine, self.config.data)
 
     def stop_engine(self):
         if self.engine:
@@ -225,12 +173,12 @@ class Session:
     def run(self, commands):
         if not self.engine:
             # Ended after an idle time: it comes back with the game.
-            self.engine = Engine(self.config.engine, self.config.data)
+            self.engine = EngineClient(self.config.engine, self.config.data)
             commands = self.setup_commands() + list(commands)
         elif not self.engine.alive():
-            self.notice = (f"The engine had stopped ({self.engine._ended()}); "
+            self.notice = (f"The engine had stopped ({self.engine.ended()}); "
                            "it was started again with the game's moves.")
-            self.engine = Engine(self.config.engine, self.config.data)
+            self.engine = EngineClient(self.config.engine, self.config.data)
             commands = self.setup_commands() + list(commands)
         self.state, lines = self.engine.exchange(commands, self.timeout())
         self.messages = lines
@@ -262,7 +210,7 @@ class Session:
         stones = self.stones()
         last = self.state and self.state.get("lastMove")
         if last:
-            five = five_through(stones, *last)
+            five = five_in_marks(stones, *last)
             if five:
                 return {"winner": stones[last[0] + SIZE * last[1]], "five": five}
         if "-" not in stones:
@@ -342,7 +290,7 @@ class Session:
         then ends the game instead of asking for a reply."""
         stones = list(self.stones())
         stones[x + SIZE * y] = self.side()
-        return five_through("".join(stones), x, y) is not None or "-" not in stones
+        return five_in_marks("".join(stones), x, y) is not None or "-" not in stones
 
     def take_back(self):
         if not self.moves:
@@ -455,7 +403,7 @@ class Session:
         for (x, y), mark in zip(self.moves, self.marks_of_moves()):
             stones[x + SIZE * y] = mark
         x, y = self.moves[-1]
-        return five_through("".join(stones), x, y) is not None
+        return five_in_marks("".join(stones), x, y) is not None
 
     def close(self):
         self.stop_engine()

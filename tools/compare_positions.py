@@ -17,12 +17,12 @@ import argparse
 import os
 import re
 import statistics
-import subprocess
 import sys
 import tempfile
 import time
 
-MOVE_LINE = re.compile(r"^(\d+),(\d+)$")
+from engine_protocol import Engine, EngineEnded
+
 SEARCH_LINE = re.compile(r"^MESSAGE (-?\d+)\|(-?\d+)\|(-?\d+)$")
 DEFAULT_SET = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench", "positions.txt")
 
@@ -80,48 +80,38 @@ class Brain:
 
     def __init__(self, exe):
         self.directory = tempfile.TemporaryDirectory(prefix="tarvo-positions-")
-        self.process = subprocess.Popen([os.path.abspath(exe)], cwd=self.directory.name, stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, text=True, bufsize=1)
-
-    def send(self, line):
-        self.process.stdin.write(line + "\r\n")
-        self.process.stdin.flush()
-
-    def read_line(self):
-        line = self.process.stdout.readline()
-        if not line:
-            raise RuntimeError("the brain ended its output")
-        return line.strip()
+        self.engine = Engine([os.path.abspath(exe)], cwd=self.directory.name)
 
     def best(self, moves):
         """(search line or None, move, seconds) for the position after the moves."""
-        self.send("START 20")
-        answer = self.read_line()
+        try:
+            return self.search(moves)
+        except EngineEnded:
+            raise RuntimeError("the brain ended its output")
+
+    def search(self, moves):
+        self.engine.send("START 20")
+        answer = self.engine.read_line().strip()
         if answer != "OK":
             raise RuntimeError(f"START answered '{answer}'")
-        self.send("INFO timeout_turn 2147483647")
-        self.send("INFO time_left 2147483647")
-        for x, y in moves:
-            self.send(f"play {x},{y}")
+        self.engine.send("INFO timeout_turn 2147483647", "INFO time_left 2147483647",
+                         *(f"play {x},{y}" for x, y in moves))
         started = time.perf_counter()
-        self.send("best")
+        self.engine.send("best")
+        lines, (x, y) = self.engine.read_move()
+        seconds = time.perf_counter() - started
         search_line = None
-        while True:
-            line = self.read_line()
-            if MOVE_LINE.match(line):
-                return search_line, line, time.perf_counter() - started
+        for line in lines:
+            line = line.strip()
             match = SEARCH_LINE.match(line)
             if match:
                 search_line = "|".join(match.groups())
             elif line.startswith("ERROR"):
                 raise RuntimeError(f"the brain answered '{line}'")
+        return search_line, f"{x},{y}", seconds
 
     def close(self):
-        try:
-            self.send("END")
-            self.process.wait(timeout=10)
-        except (OSError, subprocess.TimeoutExpired):
-            self.process.kill()
+        self.engine.close(10)
         self.directory.cleanup()
 
 

@@ -18,12 +18,10 @@ import argparse
 import glob
 import math
 import os
-import shlex
-import subprocess
 import sys
 import tempfile
 
-from referee import SIZE, five_through
+from engine_protocol import SIZE, Engine, EngineEnded, five_through
 
 WIN = 20000
 
@@ -44,60 +42,44 @@ def winner(moves):
     board = [[0] * SIZE for _ in range(SIZE)]
     for i, (x, y) in enumerate(moves):
         board[y][x] = 1 + i % 2
-        if five_through(board, x, y):
+        if five_through(lambda cx, cy: board[cy][cx] or None, x, y):
             return i % 2
     return None
 
 
-class Engine:
+class Searcher:
     def __init__(self, command, timeout_turn, folder):
-        self.process = subprocess.Popen(shlex.split(command), stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, cwd=folder, text=True, bufsize=1)
+        self.engine = Engine(command, cwd=folder)
         self.timeout_turn = timeout_turn
-
-    def send(self, line):
-        self.process.stdin.write(line + "\r\n")
 
     def value(self, moves):
         """The search value for the side to move after the moves, or None when the
         reply ran no search."""
-        self.send("START 20")
-        self.send(f"INFO timeout_turn {self.timeout_turn}")
-        self.send("INFO time_left 2147483647")
-        self.send("BOARD")
         mover = len(moves) % 2
-        for i, (x, y) in enumerate(moves):
-            self.send(f"{x},{y},{1 if i % 2 == mover else 2}")
-        self.send("DONE")
-        self.process.stdin.flush()
+        self.engine.send("START 20", f"INFO timeout_turn {self.timeout_turn}", "INFO time_left 2147483647", "BOARD",
+                         *(f"{x},{y},{1 if i % 2 == mover else 2}" for i, (x, y) in enumerate(moves)), "DONE")
+        try:
+            lines, _ = self.engine.read_move()
+        except EngineEnded:
+            raise RuntimeError("the engine ended")
         value = None
-        while True:
-            line = self.process.stdout.readline()
-            if not line:
-                raise RuntimeError("the engine ended")
+        for line in lines:
             line = line.strip()
-            if line == "OK":
-                continue
             if line.startswith("MESSAGE "):
                 fields = line[8:].split("|")
                 if len(fields) == 3 and all(f.lstrip("-").isdigit() for f in fields):
                     value = int(fields[0])
-                continue
-            if line.startswith(("DEBUG", "ERROR")):
-                continue
-            return value  # the move line ends the reply
+        return value
 
     def close(self):
-        self.send("END")
-        self.process.stdin.close()
-        self.process.wait(5)
+        self.engine.close(5)
 
 
 def collect(engine_command, paths, timeout_turn):
     """(game index, value, 1 if the side to move won) for every searched position."""
     samples = []
     with tempfile.TemporaryDirectory() as folder:  # no tarvo/: nothing learned, nothing recommended
-        engine = Engine(engine_command, timeout_turn, folder)
+        engine = Searcher(engine_command, timeout_turn, folder)
         for index, path in enumerate(paths):
             moves = read_game(path)
             won_by = winner(moves)

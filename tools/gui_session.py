@@ -17,15 +17,11 @@ The exit status is 1 on any failure.
 import argparse
 import os
 import re
-import selectors
-import shlex
-import subprocess
 import sys
 import tempfile
-import time
 
-SIZE = 20
-DIRECTIONS = ((1, 0), (0, 1), (1, 1), (1, -1))
+from engine_protocol import SIZE, Engine, EngineEnded, EngineSilent, five_through, longest_line
+
 START_UP = ["info show_detail 3", "yxshowinfo", "start 20",
             "INFO timeout_match 100000000", "INFO timeout_turn 2000000", "INFO max_node -1",
             "INFO max_depth 400", "INFO time_increment 0", "INFO caution_factor 1",
@@ -40,34 +36,25 @@ class Failure(Exception):
 
 class Gui:
     def __init__(self, command, folder, transcript, timeout):
-        self.process = subprocess.Popen(shlex.split(command) + ["--force-utf8"], cwd=folder,
-                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, bufsize=0)
-        self.selector = selectors.DefaultSelector()
-        self.selector.register(self.process.stdout, selectors.EVENT_READ)
-        self.buffer = b""
         self.transcript = transcript
+        self.engine = Engine(command, cwd=folder, args=["--force-utf8"],
+                             log=lambda direction, line: transcript.append(direction + " " + line))
         self.timeout = timeout
         self.errors = 0
 
     def send(self, *lines):
-        for line in lines:
-            self.transcript.append("> " + line)
-            self.process.stdin.write((line + "\r\n").encode())
-        self.process.stdin.flush()
+        try:
+            self.engine.send(*lines)
+        except EngineEnded:
+            raise Failure("the brain ended")
 
     def read_line(self):
-        deadline = time.monotonic() + self.timeout
-        while b"\n" not in self.buffer:
-            if time.monotonic() > deadline:
-                raise Failure("no reply within %d s" % self.timeout)
-            if self.selector.select(0.1):
-                chunk = os.read(self.process.stdout.fileno(), 65536)
-                if not chunk:
-                    raise Failure("the brain ended")
-                self.buffer += chunk
-        line, _, self.buffer = self.buffer.partition(b"\n")
-        text = line.decode("utf-8", "replace").rstrip("\r")
-        self.transcript.append("< " + text)
+        try:
+            text = self.engine.read_line(self.timeout)
+        except EngineSilent:
+            raise Failure("no reply within %d s" % self.timeout)
+        except EngineEnded:
+            raise Failure("the brain ended")
         if text.upper().startswith("ERROR"):
             self.errors += 1
         return text
@@ -90,10 +77,8 @@ class Gui:
 
     def close(self):
         self.send("end")
-        try:
-            self.process.wait(5)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
+        if self.engine.exit_status(5) is None:
+            self.engine.kill()
             raise Failure("the brain did not end on 'end'")
 
 
@@ -154,7 +139,7 @@ def check_block(block, stones, index, count):
 
 
 def five(stones, x, y):
-    return run_through(stones, x, y, stones[(x, y)]) >= 5
+    return five_through(lambda cx, cy: stones.get((cx, cy)), x, y) is not None
 
 
 def brain_move(gui, stones, order, command, count=1):
@@ -186,16 +171,7 @@ def brain_move(gui, stones, order, command, count=1):
 
 def run_through(stones, x, y, colour):
     """The longest line of colour the point would complete."""
-    longest = 0
-    for dx, dy in DIRECTIONS:
-        run = 1
-        for sign in (1, -1):
-            cx, cy = x + sign * dx, y + sign * dy
-            while stones.get((cx, cy)) == colour:
-                run += 1
-                cx, cy = cx + sign * dx, cy + sign * dy
-        longest = max(longest, run)
-    return longest
+    return longest_line(lambda cx, cy: stones.get((cx, cy)), x, y, colour)
 
 
 def human_move(stones):
@@ -261,7 +237,7 @@ def main(argv):
             gui.close()
         except Failure as problem:
             failure = problem
-            gui.process.kill()
+            gui.engine.kill()
     if args.transcript:
         with open(args.transcript, "w") as f:
             f.write("\n".join(transcript) + "\n")

@@ -12,15 +12,11 @@ move, crashed, replied late or broke the protocol, else 0.
 import argparse
 import os
 import random
-import selectors
-import shlex
-import signal
-import subprocess
 import sys
 import time
 
-SIZE = 20
-DIRECTIONS = ((1, 0), (0, 1), (1, 1), (1, -1))
+from engine_protocol import SIZE, Engine, EngineEnded, EngineSilent, five_through
+
 NO_LIMIT_TIME_LEFT = 2147483647
 
 
@@ -61,53 +57,33 @@ class Brain:
         self.command = command
         self.verbose = verbose
         self.stderr = stderr
-        self.process = None
-        self.buffer = b""
-        self.selector = None
+        self.engine = None
         self.stats = Stats()
         self.last_elapsed = None  # ms of a reply that never came
 
     def start(self):
-        self.process = subprocess.Popen(
-            shlex.split(self.command), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-            stderr=self.stderr, bufsize=0)
-        self.buffer = b""
-        self.selector = selectors.DefaultSelector()
-        self.selector.register(self.process.stdout, selectors.EVENT_READ)
+        self.engine = Engine(self.command, stderr=self.stderr, log=self.echo if self.verbose else None)
+
+    def echo(self, direction, line):
+        print(f"  {'->' if direction == '>' else '<-'} {self.name}: {line}", file=sys.stderr)
 
     def alive(self):
-        return self.process is not None and self.process.poll() is None
+        return self.engine is not None and self.engine.alive()
 
     def send(self, line):
-        if self.verbose:
-            print(f"  -> {self.name}: {line}", file=sys.stderr)
         try:
-            # Managers end their lines with CR LF.
-            self.process.stdin.write((line + "\r\n").encode())
-            self.process.stdin.flush()
-        except (BrokenPipeError, OSError):
+            self.engine.send(line)
+        except EngineEnded:
             raise BrainFailure("crashes", f"{self.name} closed its input")
 
     def read_line(self, deadline):
         """The next line, None on end of output, or "" when the deadline passed."""
-        while b"\n" not in self.buffer:
-            remaining = deadline - time.monotonic()
-            if remaining <= 0:
-                return ""
-            if not self.selector.select(remaining):
-                continue
-            chunk = os.read(self.process.stdout.fileno(), 65536)
-            if not chunk:
-                if self.buffer:
-                    line, self.buffer = self.buffer, b""
-                    return line.decode(errors="replace").rstrip("\r")
-                return None
-            self.buffer += chunk
-        line, _, self.buffer = self.buffer.partition(b"\n")
-        text = line.decode(errors="replace").rstrip("\r")
-        if self.verbose:
-            print(f"  <- {self.name}: {text}", file=sys.stderr)
-        return text
+        try:
+            return self.engine.read_line(deadline=deadline)
+        except EngineEnded:
+            return None
+        except EngineSilent:
+            return ""
 
     def reply(self, started, limit_ms, grace_ms, expect):
         """Reads up to the first line that is not MESSAGE/DEBUG/ERROR.
@@ -143,40 +119,27 @@ class Brain:
                 self.stats.worst_overshoot_ms = overshoot
 
     def stop(self, timeout=3.0):
-        if self.process is None:
+        if self.engine is None:
             return
         if self.alive():
             try:
                 self.send("END")
             except BrainFailure:
                 pass
-            try:
-                self.process.wait(timeout)
-            except subprocess.TimeoutExpired:
+            if self.engine.exit_status(timeout) is None:
                 self.kill()
-        code = self.process.returncode
-        self.process = None
+        code = self.engine.returncode
+        self.engine = None
         return code
 
     def kill(self):
-        if self.process is not None and self.process.poll() is None:
-            self.process.send_signal(signal.SIGKILL)
-            self.process.wait()
+        if self.engine is not None:
+            self.engine.kill()
 
 
-def five_through(board, x, y):
-    stone = board[y][x]
-    for dx, dy in DIRECTIONS:
-        run = 1
-        for sign in (1, -1):
-            cx, cy = x + sign * dx, y + sign * dy
-            while 0 <= cx < SIZE and 0 <= cy < SIZE and board[cy][cx] == stone:
-                run += 1
-                cx += sign * dx
-                cy += sign * dy
-        if run >= 5:
-            return True
-    return False
+def made_five(board, x, y):
+    """Whether the stone at (x, y) of board (rows of 0 for empty, else the player) makes five."""
+    return five_through(lambda cx, cy: board[cy][cx] or None, x, y) is not None
 
 
 def random_opening(rng, stones):
@@ -193,7 +156,7 @@ def random_opening(rng, stones):
         ok = True
         for i, (x, y) in enumerate(moves):
             board[y][x] = 1 + i % 2
-            if five_through(board, x, y):
+            if made_five(board, x, y):
                 ok = False
         if ok:
             return moves
@@ -339,7 +302,7 @@ class Match:
             board[y][x] = colour
             moves.append((x, y, colour))
             last = (x, y)
-            if five_through(board, x, y):
+            if made_five(board, x, y):
                 return to_move, board, last, f"{brain.name} made five at {x},{y}"
             to_move = 1 - to_move
 
