@@ -23,6 +23,8 @@ import subprocess
 import sys
 import time
 
+from engine_protocol import run_batch
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 PER_DIRECTORY = 1000
 
@@ -37,8 +39,7 @@ def cpu_seconds():
 
 def run(exe, folder, commands):
     started, cpu = time.monotonic(), cpu_seconds()
-    done = subprocess.run([exe], input="".join(c + "\n" for c in commands + ["end"]), cwd=folder,
-                          capture_output=True, text=True)
+    done = run_batch([exe], commands + ["end"], cwd=folder)
     return (time.monotonic() - started if WALL else cpu_seconds() - cpu), done.stdout
 
 

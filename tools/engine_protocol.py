@@ -5,9 +5,12 @@
     lines, move = engine.read_move(timeout=10)
     engine.close()
 
+    done = run_batch("./build/pbrain-tarvo", ["db check", "end"], cwd=folder)
+
 An Engine is one brain process on pipes. Its output is read by a thread of its
 own, so that a wait for a line can end at a deadline on every system. Lines go
-out with CR LF, as managers and GUIs end them. five_through is the one
+out with CR LF, as managers and GUIs end them. run_batch runs a brain on a
+batch of operator commands to its end, as an operator types them. five_through is the one
 five-in-a-row check of the tools, whatever a script keeps its stones in.
 """
 
@@ -21,6 +24,23 @@ import time
 SIZE = 20
 DIRECTIONS = ((1, 0), (0, 1), (1, 1), (1, -1))
 MOVE_LINE = re.compile(r"^(\d+),(\d+)$")
+
+
+def command_words(command):
+    """A path, a list of words, or a string split as a shell splits it ("wine brain.exe")."""
+    if isinstance(command, str):
+        return shlex.split(command)
+    if isinstance(command, (list, tuple)):
+        return [str(word) for word in command]
+    return [str(command)]
+
+
+def run_batch(command, lines, cwd=None, timeout=None, preexec_fn=None):
+    """Runs the brain on the lines, one per line, until it ends (or the timeout
+    in s passes: subprocess.TimeoutExpired); the finished process, its output
+    as text in stdout and stderr."""
+    return subprocess.run(command_words(command), input="".join(line + "\n" for line in lines), cwd=cwd,
+                          capture_output=True, text=True, timeout=timeout, preexec_fn=preexec_fn)
 
 
 class EngineEnded(RuntimeError):
@@ -39,14 +59,8 @@ class Engine:
     log("<", line) for every line read."""
 
     def __init__(self, command, cwd=None, args=(), stderr=None, log=None):
-        if isinstance(command, str):
-            words = shlex.split(command)
-        elif isinstance(command, (list, tuple)):
-            words = [str(word) for word in command]
-        else:
-            words = [str(command)]
         self.log = log
-        self.process = subprocess.Popen(words + list(args), cwd=cwd, stdin=subprocess.PIPE,
+        self.process = subprocess.Popen(command_words(command) + list(args), cwd=cwd, stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE, stderr=stderr, bufsize=0)
         self.lines = queue.Queue()
         self.ended = False

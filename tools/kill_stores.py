@@ -20,12 +20,13 @@ import subprocess
 import sys
 import time
 
+from engine_protocol import Engine, EngineEnded, run_batch
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def run_engine(exe, folder, commands):
-    return subprocess.run([exe], input="".join(c + "\n" for c in commands), cwd=folder,
-                          capture_output=True, text=True, timeout=600).stdout
+    return run_batch([exe], commands, cwd=folder, timeout=600).stdout
 
 
 def write_game(path, rng):
@@ -97,15 +98,16 @@ def kill_imports(exe, folder, rng, kills):
         os.makedirs(batch)
         for g in range(1200):
             write_game(os.path.join(batch, f"g{g:03d}.psq"), rng)
-        engine = subprocess.Popen([exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE, cwd=folder)
-        engine.stdin.write(b"db add batch\nend\n")
-        engine.stdin.flush()
+        engine = Engine([exe], cwd=folder)
+        engine.send("db add batch", "end")
         # An import stores its games some hundreds at a time and reports each
         # lot when it is written: the kill falls among the later lots.
-        engine.stdout.readline()
+        try:
+            engine.read_line()
+        except EngineEnded:
+            pass
         time.sleep(rng.uniform(0.0, 0.05))
-        engine.send_signal(signal.SIGKILL)
-        engine.wait()
+        engine.kill()
         orphans = tally.after_kill(exe, folder, rng, orphans)
     return tally
 
@@ -121,10 +123,10 @@ def limit_imports(exe, folder, rng, rounds):
         for g in range(20):
             write_game(os.path.join(batch, f"g{g:03d}.psq"), rng)
         limit = os.path.getsize(path) + rng.randint(0, 3000)
-        done = subprocess.run([exe], input=b"db add batch\nend\n", cwd=folder, capture_output=True,
-                              preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit)))
+        done = run_batch([exe], ["db add batch", "end"], cwd=folder,
+                         preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit)))
         exits.append(done.returncode)
-        refused += done.stdout.count(b"Saving to DB failed.")
+        refused += done.stdout.count("Saving to DB failed.")
         orphans = tally.after_kill(exe, folder, rng, orphans)
     return tally, exits, refused
 

@@ -19,6 +19,8 @@ import subprocess
 import sys
 import time
 
+from engine_protocol import run_batch
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 CPU_LOAD = "while True: pass"
@@ -45,8 +47,7 @@ def prepare_brain(folder, exe, with_file):
     shutil.copy2(exe, brain)
     if with_file:
         # The brain finds tarvo/ beside itself, the referee's folder having none.
-        done = subprocess.run([brain], input="db create\nend\n", cwd=folder,
-                              capture_output=True, text=True, timeout=60)
+        done = run_batch([brain], ["db create", "end"], cwd=folder, timeout=60)
         if "Done" not in done.stdout:
             sys.exit(f"db create failed in {folder}: {done.stdout}{done.stderr}")
     return brain
@@ -179,8 +180,7 @@ def main():
               f"{max(times) if times else 0:.0f} ms | {opponent_late} |")
     if "with" in brains:
         folder = os.path.dirname(brains["with"])
-        check = subprocess.run([brains["with"]], input="db check\nend\n", cwd=folder,
-                               capture_output=True, text=True, timeout=600)
+        check = run_batch([brains["with"]], ["db check", "end"], cwd=folder, timeout=600)
         print(check.stdout.strip())
     print(f"reply logs and brains in {args.folder}")
     return 1 if any(row[4] for row in rows) else 0

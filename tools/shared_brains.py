@@ -20,14 +20,14 @@ import subprocess
 import sys
 import time
 
+from engine_protocol import run_batch
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 RECORD = 48
 
 
 def run_engine(exe, folder, commands):
-    done = subprocess.run([exe], input="".join(c + "\n" for c in commands), cwd=folder,
-                          capture_output=True, text=True, timeout=600)
-    return done.stdout
+    return run_batch([exe], commands, cwd=folder, timeout=600).stdout
 
 
 def tree_paths(path):
