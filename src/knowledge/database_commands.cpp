@@ -50,6 +50,7 @@ private:
         std::vector<int32_t> moves;
         std::vector<NodeStats> stats;
         int index = 0;
+        LineCut cut;
         bool staged = false;
         bool saved = false;
     };
@@ -84,7 +85,7 @@ void Importer::addRecord(const std::string& path, platform::FileKind kind) {
     if (!item.moves.empty()) {
         const int value = judgeGame(item.moves);
         item.judged = value != Unsuitable;
-        if (item.judged) item.prepared = prepareSave(database, item.moves, value, item.stats, item.index);
+        if (item.judged) item.prepared = prepareSave(item.moves, value, item.stats, item.index, item.cut);
     }
     items.push_back(std::move(item));
     if (++records >= BatchRecords) flush();
@@ -100,7 +101,7 @@ void Importer::store() {
         Item& item = items[i];
         if (!item.text.empty() || !item.judged) continue;
         if (item.prepared != Preparation::Ready) {
-            reports[i] = refusalReport(database, item.prepared);
+            reports[i] = refusalReport(database, item.prepared, item.cut);
             continue;
         }
         try {
@@ -112,7 +113,7 @@ void Importer::store() {
             database.mergeLine(item.moves, item.stats);
             item.staged = anyStaged = true;
         } catch (...) {
-            reports[i] = refusalReport(database, Preparation::Failed);
+            reports[i] = refusalReport(database, Preparation::Failed, item.cut);
         }
     }
     bool committed = false;
@@ -128,7 +129,8 @@ void Importer::store() {
         Item& item = items[i];
         if (!item.staged) continue;
         item.saved = committed;
-        reports[i] = committed ? savedReport(item.index) : refusalReport(database, Preparation::Failed);
+        reports[i] = committed ? savedReport(item.index, item.cut)
+                               : refusalReport(database, Preparation::Failed, item.cut);
     }
     for (size_t i = 0; i < items.size(); ++i) items[i].text += reports[i];
 }

@@ -10,6 +10,7 @@
 #include "knowledge/node_record.h"
 #include "knowledge/pending_store.h"
 #include "knowledge/record_cache.h"
+#include "knowledge/reply_policy.h"
 #include "knowledge/symmetry_frame.h"
 
 // How long a store waits for another process's store to end, away from play.
@@ -22,15 +23,6 @@ constexpr int32_t ReadRetryWaitMs = 50;
 // starts below 2 GiB.
 constexpr int32_t MaxRecords = INT32_MAX / RecordSize;
 constexpr int64_t MaxFileBytes = int64_t{MaxRecords} * RecordSize;
-
-// A child of the current node, with the games stored below it: the lines
-// that end in its subtree, by the outcome class of their last node.
-struct Continuation {
-    int move = -1;  // normalised cell
-    NodeStats stats;
-    int32_t gamesByClass[4] = {};
-    bool counted = true;  // false: the read budget ran out, the counts are lower bounds
-};
 
 // Something that can take a game's move list for storing.
 class GameStore {

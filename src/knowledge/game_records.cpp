@@ -145,11 +145,12 @@ int judgeGame(std::vector<int32_t>& moves) {
     }
 }
 
-Preparation prepareSave(ExperienceDatabase& database, std::vector<int32_t>& moves, int value,
-                        std::vector<NodeStats>& stats, int& index) {
+Preparation prepareSave(std::vector<int32_t>& moves, int value, std::vector<NodeStats>& stats, int& index,
+                        LineCut& cut) {
     const size_t n = moves.size();
     try {
-        if (!database.prepareGame(moves)) return Preparation::Refused;
+        cut = prepareLine(moves);
+        if (cut.refused()) return Preparation::Refused;
         const bool whole = moves.size() == n;
         index = whole ? (value == SecondPlayerWins ? 3 : 0) : (value == SecondPlayerWins ? 2 : 1);
         stats.assign(moves.size(), statsTemplates[index]);
@@ -163,16 +164,17 @@ Preparation prepareSave(ExperienceDatabase& database, std::vector<int32_t>& move
 bool saveGame(ExperienceDatabase& database, std::vector<int32_t>& moves, int value, std::ostream& out) {
     std::vector<NodeStats> stats;
     int index = 0;
-    Preparation outcome = prepareSave(database, moves, value, stats, index);
+    LineCut cut;
+    Preparation outcome = prepareSave(moves, value, stats, index, cut);
     if (outcome == Preparation::Ready) {
         try {
             database.mergeLine(moves, stats);
-            out << savedReport(index) << std::flush;
+            out << savedReport(index, cut) << std::flush;
             return true;
         } catch (...) {
             outcome = Preparation::Failed;
         }
     }
-    out << refusalReport(database, outcome) << std::flush;
+    out << refusalReport(database, outcome, cut) << std::flush;
     return false;
 }

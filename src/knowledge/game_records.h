@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "knowledge/experience_database.h"
+#include "knowledge/game_line.h"
 #include "knowledge/node_record.h"
 
 // Outcome values of judgeGame.
@@ -33,8 +34,9 @@ int judgeGame(std::vector<int32_t>& moves);
 bool saveGame(ExperienceDatabase& database, std::vector<int32_t>& moves, int value, std::ostream& out);
 
 // saveGame in its two steps, for stores made many at a time. The first
-// normalises the moves and gives every move its stats; it needs no lock.
+// normalises the moves (cut tells where and why the line stops) and gives
+// every move its stats; it needs no lock and no file.
 enum class Preparation { Ready, Refused, Failed };
-Preparation prepareSave(ExperienceDatabase& database, std::vector<int32_t>& moves, int value,
-                        std::vector<NodeStats>& stats, int& index);
+Preparation prepareSave(std::vector<int32_t>& moves, int value, std::vector<NodeStats>& stats, int& index,
+                        LineCut& cut);
 // Its report lines are in store_reports.h.

@@ -40,3 +40,18 @@ int chooseReply(const std::vector<NodeStats>& children, bool atRoot, bool second
     }
     return best;
 }
+
+bool lostFor(const NodeStats& child, bool secondToMove) { return winRank(child, secondToMove) < 0; }
+
+int latestLoss(const std::vector<Continuation>& lost) {
+    int best = -1;
+    for (int i = 0; i < int(lost.size()); ++i) {
+        if (best >= 0) {
+            const Continuation &a = lost[size_t(i)], &b = lost[size_t(best)];
+            if (a.stats.toEnd < b.stats.toEnd) continue;
+            if (a.stats.toEnd == b.stats.toEnd && a.games() >= b.games()) continue;
+        }
+        best = i;
+    }
+    return best;
+}

@@ -16,13 +16,28 @@ std::string sizeLimitReport(const ExperienceDatabase& database) {
            " of " + std::to_string(MaxRecords) + " records): nothing more is stored into it";
 }
 
-std::string refusalReport(ExperienceDatabase& database, Preparation outcome) {
-    if (outcome == Preparation::Refused) return "MESSAGE Saving to DB failed.\n";
+namespace {
+
+std::string withWords(std::string line, const LineCut& cut) {
+    const std::string words = cut.words();
+    return (words.empty() ? line : line + " " + words) + "\n";
+}
+
+}  // namespace
+
+std::string refusalReport(ExperienceDatabase& database, Preparation outcome, const LineCut& cut) {
+    if (outcome == Preparation::Refused) return withWords("MESSAGE Saving to DB failed.", cut);
     // A full file says why for every store; a damaged one is named once, and
     // every refused game still says it failed.
     if (database.isFull()) return sizeLimitReport(database) + "\n";
-    const std::string damage = damageReport(database);
-    return (damage.empty() ? "" : damage + "\n") + "MESSAGE Saving to DB failed.\n";
+    if (!database.isOpen()) return "MESSAGE Saving to DB failed. No experience file is open\n";
+    if (database.isDamaged()) {
+        const std::string damage = damageReport(database);
+        return (damage.empty() ? "" : damage + "\n") + "MESSAGE Saving to DB failed. The file is damaged\n";
+    }
+    return "MESSAGE Saving to DB failed. File error\n";
 }
 
-std::string savedReport(int index) { return "MESSAGE Saved to DB. (" + std::to_string(index) + ")\n"; }
+std::string savedReport(int index, const LineCut& cut) {
+    return withWords("MESSAGE Saved to DB. (" + std::to_string(index) + ")", cut);
+}

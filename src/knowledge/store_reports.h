@@ -13,6 +13,8 @@ std::string damageReport(ExperienceDatabase& database);
 // The line of every store refused for the size limit; empty while none was.
 std::string sizeLimitReport(const ExperienceDatabase& database);
 // For a game that saveGame could not store, with a line end: the
-// preparation's outcome (Failed for a store that failed).
-std::string refusalReport(ExperienceDatabase& database, Preparation outcome);
-std::string savedReport(int index);
+// preparation's outcome (Failed for a store that failed) and, for a refused
+// game, why.
+std::string refusalReport(ExperienceDatabase& database, Preparation outcome, const LineCut& cut);
+// For a stored game, with a line end; a cut game says where and why.
+std::string savedReport(int index, const LineCut& cut);

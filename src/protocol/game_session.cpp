@@ -51,7 +51,8 @@ namespace {
 void learnGame(GameSession& game) {
     std::vector<int32_t> moves(game.moveRecord, game.moveRecord + game.moveRecordCount);
     const int value = judgeGame(moves);
-    if (value == Unsuitable) return;
+    if (value == Unsuitable || moves == game.lastOffered) return;
+    game.lastOffered = moves;
     try {
         const ExperienceDatabase::StoreLock lock(experienceDatabase, game.storeWaitMs);
         if (lock.state == ExperienceDatabase::StoreStart::Busy) {
@@ -70,7 +71,7 @@ void learnGame(GameSession& game) {
             if (experienceDatabase.isFull()) experienceDatabase.learnEnabled = false;
         }
     } catch (...) {
-        writeLine(game.out, "MESSAGE Saving to DB failed.");
+        writeLine(game.out, "MESSAGE Saving to DB failed. File error");
     }
 }
 

@@ -56,6 +56,11 @@ struct GameSession {
     // stored only after the reply (finishTurn): a store never delays it.
     bool replyPending = false;
     bool learningDue = false;
+    // The judged moves of the last game offered to the experience database: a
+    // game is offered once, at the first move that decides it, and a position
+    // sent again (a winning move after the deciding one, the same game in a
+    // BOARD) is not offered again.
+    std::vector<int32_t> lastOffered;
     // False after a BOARD whose lines do not alternate in colour: the record is
     // then no game that could be followed in the database or learned from.
     bool recordIsGame = true;

@@ -11,6 +11,7 @@
 #include "knowledge/experience_database.h"
 #include "platform/clock.h"
 #include "protocol/analysis_lines.h"
+#include "protocol/lost_lines.h"
 #include "protocol/output.h"
 #include "protocol/trace_log.h"
 #include "search/shared_state.h"
@@ -142,6 +143,27 @@ int showUnsearchedReply(GameSession& game, int cell) {
     return showReply(game, unsearchedReport(game.board, cell), cell);
 }
 
+// A search's move that a stored game lost is played again only when the
+// search offers nothing better: every root move is searched then, and the
+// report becomes the chosen move's.
+void avoidLostLine(GameSession& game, SearchReport& report) {
+    const LostLines lost = lostLines(game);
+    if (!lost.contains(report.best)) return;
+    std::vector<SearchReport> reports;
+    try {
+        reports = searchRootMoves(game.board, TurnSearchDepth);
+    } catch (const std::bad_alloc&) {
+        trace("bad_alloc", "no copy for the lost line's alternatives");
+        return;
+    }
+    const int chosen = replyAvoidingLosses(reports, lost);
+    if (chosen < 0 || reports[size_t(chosen)].best == report.best) return;
+    writeLine(game.out, "MESSAGE Lost line " + std::to_string(report.best) + " avoided: " +
+                            std::to_string(reports[size_t(chosen)].best));
+    trace("lost line", formatted("%d avoided, %d played", report.best, reports[size_t(chosen)].best).c_str());
+    report = reports[size_t(chosen)];
+}
+
 }  // namespace
 
 void setMoveDeadline(const GameSession& game, int32_t startedMs) {
@@ -222,6 +244,7 @@ int chooseMove(GameSession& game, int32_t startMs) {
     writeLine(game.out, "MESSAGE " + std::to_string(report.value) + "|" + std::to_string(report.staticValue) +
                             "|" + std::to_string(report.nodes));
     trace("search", formatted("value %d, nodes %d, best %d", report.value, report.nodes, report.best).c_str());
+    avoidLostLine(game, report);
     const int cell = legalOrFallback(board, report.best);
     noteChoice(game, MoveChoice::Source::Search, cell, startMs);
     MoveChoice& choice = game.lastChoice;

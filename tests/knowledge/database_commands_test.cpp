@@ -166,8 +166,9 @@ TEST_F(CommandsFixture, AddImportsADirectoryTreeAndBuildsItsTree) {
     EXPECT_EQ(debug, expectedDebug);
     EXPECT_EQ(messages, (std::multiset<std::string>{"MESSAGE Saved to DB. (0)", "MESSAGE Saved to DB. (0)",
                                                     "MESSAGE Saved to DB. (0)", "MESSAGE Saved to DB. (0)",
-                                                    "MESSAGE Saved to DB. (3)", "MESSAGE Saved to DB. (1)",
-                                                    "MESSAGE Saved to DB. (2)"}));
+                                                    "MESSAGE Saved to DB. (3)",
+                                                    "MESSAGE Saved to DB. (1) Cut before move 4 (17,4): near the edge",
+                                                    "MESSAGE Saved to DB. (2) Cut before move 5 (2,6): near the edge"}));
 
     ExpectedNode root;
     addLine(root, keysOf(firstPlayerWin()), 3);
@@ -227,7 +228,7 @@ TEST_F(CommandsFixture, AddReportsWhatItCannotUse) {
     ExperienceDatabase closed;
     out.str("");
     addGames(closed, longName, out);
-    EXPECT_EQ(out.str(), "MESSAGE Saving to DB failed.\nDEBUG Partie " + longName +
+    EXPECT_EQ(out.str(), "MESSAGE Saving to DB failed. No experience file is open\nDEBUG Partie " + longName +
                              " neni vyhovujici pro pridani do databaze.\n");
 }
 

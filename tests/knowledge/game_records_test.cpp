@@ -121,8 +121,10 @@ TEST_F(SaveFixture, ChoosesTheTemplateFromResultAndCut) {
     const std::vector<Case> cases = {
         {"whole, first player", firstPlayerWin(), "MESSAGE Saved to DB. (0)\n", 3, -1, 0, 6},
         {"whole, second player", secondPlayerWin(), "MESSAGE Saved to DB. (3)\n", 0, 0, -1, 7},
-        {"cut, first player", cutFirst, "MESSAGE Saved to DB. (1)\n", 1, 1, 1, 3},
-        {"cut from (3,3), undecided", cutSecond, "MESSAGE Saved to DB. (1)\n", 1, 1, 1, 3},
+        {"cut, first player", cutFirst, "MESSAGE Saved to DB. (1) Cut before move 4 (17,4): near the edge\n", 1, 1, 1,
+         3},
+        {"cut from (3,3), undecided", cutSecond, "MESSAGE Saved to DB. (1) Cut before move 4 (2,8): near the edge\n", 1,
+         1, 1, 3},
     };
     for (const Case& c : cases) {
         db.createFile(path);
@@ -145,25 +147,65 @@ TEST_F(SaveFixture, ChoosesTheTemplateFromResultAndCut) {
 }
 
 TEST_F(SaveFixture, RefusedGamesReportTheFailureAndStoreNothing) {
-    std::vector<int> short4 = {at(9, 9), at(4, 4), at(10, 9), at(15, 15)};
+    struct Case {
+        std::vector<int> cells;
+        const char* report;
+    };
     std::vector<int> edgeFirst = firstPlayerWin();
     edgeFirst[0] = at(2, 10);
-    // (3, 9) then (14, 9): the key 200 reads back as another cell.
-    std::vector<int> collision = {at(3, 9), at(14, 9), at(5, 5), at(6, 6), at(7, 12)};
-    // (3, 16) then (16, 3): the key 462 cannot be stored.
-    std::vector<int> offKey = {at(3, 16), at(16, 3), at(5, 5), at(6, 6), at(7, 12)};
-    for (const auto& cells : {short4, edgeFirst, collision, offKey}) {
+    const Case cases[] = {
+        {{at(9, 9), at(4, 4), at(10, 9), at(15, 15)}, "MESSAGE Saving to DB failed. Too short: 4 moves\n"},
+        {edgeFirst, "MESSAGE Saving to DB failed. The first move (2,10) is near the edge\n"},
+    };
+    for (const Case& c : cases) {
         out.str("");
-        std::vector<int32_t> moves = asList(cells);
+        std::vector<int32_t> moves = asList(c.cells);
         EXPECT_FALSE(saveGame(db, moves, Undecided, out));
-        EXPECT_EQ(out.str(), "MESSAGE Saving to DB failed.\n");
+        EXPECT_EQ(out.str(), c.report);
         EXPECT_EQ(decodeFile(path).size(), 1u);
     }
     ExperienceDatabase closed;
     std::vector<int32_t> moves = asList(firstPlayerWin());
     out.str("");
     EXPECT_FALSE(saveGame(closed, moves, FirstPlayerWins, out));
-    EXPECT_EQ(out.str(), "MESSAGE Saving to DB failed.\n");
+    EXPECT_EQ(out.str(), "MESSAGE Saving to DB failed. No experience file is open\n");
+}
+
+// Keys do not tell far-apart offsets apart: the game is stored up to its
+// first move whose key does not give it back, as a cut game.
+TEST_F(SaveFixture, AGameIsCutAtItsFirstMoveThatCannotBeKeyed) {
+    struct Case {
+        const char* name;
+        std::vector<int> cells;
+        const char* report;
+        std::vector<int> keys;
+    };
+    const Case cases[] = {
+        // (3, 9) then (14, 9): the key 200 reads back as another cell.
+        {"collision", {at(3, 9), at(14, 9), at(5, 5), at(6, 6), at(7, 12)},
+         "MESSAGE Saved to DB. (1) Cut before move 2 (14,9): too far from the first move to be keyed\n", {189}},
+        // (3, 16) then (16, 3): the key 462 is no cell.
+        {"off the board", {at(3, 16), at(16, 3), at(5, 5), at(6, 6), at(7, 12)},
+         "MESSAGE Saved to DB. (1) Cut before move 2 (16,3): too far from the first move to be keyed\n", {189}},
+        // A human game opened at (16, 7) that goes far to the left; opened
+        // at (12, 7) it is kept whole.
+        {"far left", {at(16, 7), at(15, 8), at(5, 10), at(15, 9), at(6, 10), at(14, 12), at(7, 10)},
+         "MESSAGE Saved to DB. (1) Cut before move 3 (5,10): too far from the first move to be keyed\n",
+         {189, 210}},
+    };
+    for (const Case& c : cases) {
+        db.createFile(path);
+        out.str("");
+        std::vector<int32_t> moves = asList(c.cells);
+        EXPECT_TRUE(saveGame(db, moves, Undecided, out)) << c.name;
+        EXPECT_EQ(out.str(), c.report) << c.name;
+        const std::vector<NodeRecord> rs = decodeFile(path);
+        ASSERT_EQ(rs.size(), c.keys.size() + 1) << c.name;
+        for (size_t i = 0; i < c.keys.size(); ++i) {
+            EXPECT_EQ(rs[i + 1].move, c.keys[i]) << c.name;
+            EXPECT_EQ(rs[i + 1].stats.outcome, CutFirstWins) << c.name;
+        }
+    }
 }
 
 TEST_F(SaveFixture, SavingTwiceCreatesNoRecord) {
@@ -183,7 +225,7 @@ int saveOnAFullDisk(ExperienceDatabase& db, const std::string& path) {
     std::ostringstream out;
     std::vector<int32_t> moves = asList(firstPlayerWin());
     const bool saved = saveGame(db, moves, FirstPlayerWins, out);
-    const bool reported = out.str() == "MESSAGE Saving to DB failed.\n";
+    const bool reported = out.str() == "MESSAGE Saving to DB failed. File error\n";
     return !saved && reported && treeIsSound(decodeFile(path)) ? 0 : 1;
 }
 

@@ -190,7 +190,8 @@ TEST_F(SharedFixture, ADamagedFileIsFollowedButNeverWritten) {
         EXPECT_FALSE(saveGame(db, game, Undecided, out));
         EXPECT_EQ(out.str(), "MESSAGE The experience file " + path +
                                  " is damaged (a link points outside it): nothing is stored into it in this run; "
-                                 "\"db check\" shows more\nMESSAGE Saving to DB failed.\nMESSAGE Saving to DB failed.\n");
+                                 "\"db check\" shows more\nMESSAGE Saving to DB failed. The file is damaged\n"
+                                 "MESSAGE Saving to DB failed. The file is damaged\n");
         EXPECT_EQ(db.beginStore(0), ExperienceDatabase::StoreStart::Damaged);
         EXPECT_EQ(readBytes(path), c.bytes);
     }

@@ -15,6 +15,7 @@
 #include "protocol/command_loop.h"
 #include "protocol/output.h"
 #include "protocol/scratch_directory.h"
+#include "search/turn_search.h"
 #include "search/shared_state.h"
 
 namespace {
@@ -320,3 +321,88 @@ TEST(TurnDriverTest, DatabaseFailureIsReportedAndTheSearchDecides) {
 }
 
 }  // namespace
+
+namespace {
+
+// Stores the game of these board cells as a line of the given class.
+void storeGame(const std::vector<int>& cells, int32_t outcome) {
+    SymmetryFrame frame;
+    std::vector<int32_t> keys;
+    std::vector<NodeStats> stats(cells.size());
+    for (size_t i = 0; i < cells.size(); ++i) {
+        keys.push_back(normalise(frame, cells[i]));
+        stats[i].outcome = outcome;
+        stats[i].ply = int32_t(i);
+    }
+    experienceDatabase.mergeLine(keys, stats);
+}
+
+// x opened at 9,9 and went on at 11,11; the engine (o) answered 10,9 and then,
+// searched, 10,10.
+const std::vector<int> Opening = {cellAt(9, 9), cellAt(10, 9), cellAt(11, 11)};
+const int SearchedReply = cellAt(10, 10);
+
+}  // namespace
+
+// A reply whose stored game the engine lost is not played again while the
+// search offers another; a stored reply that won is replayed as before.
+TEST(TurnDriverTest, AReplyThatLostIsNotPlayedAgain) {
+    DatabaseSession s(-1);
+    s.game.timeoutTurn = 10000;  // a whole search, which finds the same move every time
+    const std::string game = "start 20\nturn 9,9\nturn 11,11\nend\n";
+    const std::string plain = s.run(game);
+    ASSERT_EQ(plain.substr(plain.size() - 6), "10,10\n") << plain;  // without a stored line
+
+    std::vector<int> lost = Opening;
+    lost.push_back(SearchedReply);
+    storeGame(lost, WholeFirstWins);
+    const std::string avoided = s.run(game);
+    EXPECT_NE(avoided.find("MESSAGE Lost line " + std::to_string(SearchedReply) + " avoided: "), std::string::npos)
+        << avoided;
+    EXPECT_NE(s.game.board.lastMove(), SearchedReply);
+
+    std::vector<int> won = Opening;
+    won.push_back(cellAt(12, 12));
+    storeGame(won, WholeSecondWins);
+    const std::string replayed = s.run(game);
+    const std::string stored = "MESSAGE Doporuceny: " + std::to_string(cellAt(12, 12)) + "\n12,12\n";
+    EXPECT_EQ(replayed.substr(replayed.size() - stored.size()), stored) << replayed;
+}
+
+// Every move the search would try lost: the one whose loss came latest is
+// tried again.
+TEST(TurnDriverTest, WhenEveryReplyLostTheLatestLossIsPlayed) {
+    DatabaseSession s(-1);
+    s.run("start 20\nturn 9,9\nturn 11,11\nend\n");
+    s.game.board.takeBack();
+    const std::vector<SearchReport> roots = searchRootMoves(s.game.board, TurnSearchDepth);
+    ASSERT_GE(roots.size(), 3u);
+    // Each root move's stored game goes on with moves far away, one more for
+    // the middle one of the list than for any other.
+    const size_t latest = roots.size() / 2;
+    for (size_t k = 0; k < roots.size(); ++k) {
+        std::vector<int> cells = Opening;
+        cells.push_back(roots[k].best);
+        for (int i = 0; i < (k == latest ? 3 : 2); ++i) cells.push_back(cellAt(4 + i, 15));
+        storeGame(cells, WholeFirstWins);
+    }
+    const std::string text = s.run("start 20\nturn 9,9\nturn 11,11\nend\n");
+    EXPECT_EQ(s.game.board.lastMove(), roots[latest].best) << text;
+}
+
+// The deciding move, the winning move after it and the same game sent again
+// with BOARD offer one game: it is stored once.
+TEST(TurnDriverTest, AFinishedGameIsStoredOnce) {
+    DatabaseSession s(-1);
+    experienceDatabase.learnEnabled = true;
+    std::string text = s.run("start 20\nplay 9,9\nplay 5,5\nplay 10,9\nplay 5,7\nplay 11,9\nturn 5,11\nturn 5,13\nend\n");
+    ASSERT_EQ(s.game.moveRecordCount, 9) << text;
+    std::string board = "board\n";
+    for (int i = 0; i < s.game.moveRecordCount; ++i)
+        board += cellText(s.game.moveRecord[i]) + (i % 2 == 0 ? ",1\n" : ",2\n");
+    text += s.run("restart\n" + board + "done\nend\n");
+    size_t stored = 0;
+    for (size_t at = text.find("Saved to DB."); at != std::string::npos; at = text.find("Saved to DB.", at + 1))
+        ++stored;
+    EXPECT_EQ(stored, 1u) << text;
+}
