@@ -6,7 +6,10 @@ openings, each with both colours, in several passes, at a slow and at a fast
 time per move, once without an experience file and once with one. With the
 file, the slow passes start from an empty file and the fast passes go on with
 the file learned in the slow ones. The opponent never learns: it runs from a
-folder of its own without tarvo/. Every reply's time is logged, and the host
+folder of its own without tarvo/. Learning must show pass by pass: with the
+same openings every pass after the first should win more than the first; with
+openings that change from pass to pass (--vary-openings) the file should cost
+nothing. Every reply's time is logged, and the host
 can be loaded beside the matches as a tournament host is (busy processes and a
 disk writer, not niced).
 """
@@ -53,9 +56,10 @@ def prepare_brain(folder, exe, with_file):
     return brain
 
 
-def run_pass(args, learner, opponent, turn_ms, log):
+def run_pass(args, learner, opponent, turn_ms, log, number):
+    seed = args.seed + (number - 1 if args.vary_openings else 0)
     command = [sys.executable, args.referee, learner, opponent, "--paired",
-               "--games", str(2 * args.openings), "--seed", str(args.seed),
+               "--games", str(2 * args.openings), "--seed", str(seed),
                "--opening-stones", args.stones, "--timeout-turn", str(turn_ms),
                "--grace", str(args.grace), "--print-boards", "none", "--reply-log", log]
     if args.opponent_ms:
@@ -117,7 +121,9 @@ def main():
     parser.add_argument("--opponent", help="the opponent's executable (default: the learning brain's)")
     parser.add_argument("--referee", default=os.path.join(HERE, "referee.py"))
     parser.add_argument("--openings", type=int, default=50, help="each played with both colours")
-    parser.add_argument("--passes", type=int, default=2)
+    parser.add_argument("--passes", type=int, default=4)
+    parser.add_argument("--vary-openings", action="store_true",
+                        help="new openings in every pass (the seed goes up by one a pass)")
     parser.add_argument("--stones", default="3", help="stones of the random openings, N or MIN-MAX")
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--slow", type=int, default=3000, help="ms a move")
@@ -151,7 +157,7 @@ def main():
                 passes = []
                 for number in range(1, args.passes + 1):
                     started = time.monotonic()
-                    result = run_pass(args, brains[mode], opponent, turn_ms, log)
+                    result = run_pass(args, brains[mode], opponent, turn_ms, log, number)
                     passes.append(result)
                     for line in result["faults"]:
                         print(f"  {mode} {turn_ms} ms pass {number}: {line}")
@@ -166,7 +172,8 @@ def main():
     print()
     print(f"The learning brain (A) against {opponent_exe} without a file, at "
           f"{str(args.opponent_ms) + ' ms' if args.opponent_ms else 'the same time'} a move; "
-          f"{args.openings} openings of {args.stones} stones, each with both colours, in each pass.")
+          f"{args.openings} openings of {args.stones} stones, each with both colours, in each pass"
+          f"{', new openings every pass' if args.vary_openings else ', the same openings every pass'}.")
     print("| ms a move | experience file | " + " | ".join(f"pass {n}" for n in range(1, args.passes + 1)) +
           " | all | late replies | replies | 99th percentile | worst reply | opponent's late replies |")
     print("|---" * (args.passes + 8) + "|")
@@ -178,6 +185,14 @@ def main():
         print(f"| {turn_ms} | {mode}{learned} | " + " | ".join(cells) +
               f" | {wins}/{games} | {late} | {len(times)} | {percentile(times, 0.99):.0f} ms | "
               f"{max(times) if times else 0:.0f} ms | {opponent_late} |")
+    for turn_ms, mode, passes, _, _, _ in rows:
+        if len(passes) < 2:
+            continue
+        first = passes[0]["wins"]
+        later = [p["wins"] for p in passes[1:]]
+        beaten = all(w > first for w in later)
+        print(f"{turn_ms} ms, {mode} file: later passes {' '.join(f'{w - first:+d}' for w in later)} "
+              f"against the first: {'each wins more' if beaten else 'not each better'}")
     if "with" in brains:
         folder = os.path.dirname(brains["with"])
         check = run_batch([brains["with"]], ["db check", "end"], cwd=folder, timeout=600)
