@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "knowledge/experience_database.h"
+#include "platform/data_directory.h"
 #include "platform/executable_path.h"
 #include "protocol/command_loop.h"
 #include "search/bench.h"
@@ -32,7 +33,7 @@ void printUsage(std::ostream& out) {
         << "\n"
         << "Data folder (experience database, estimate tables, node files, trace log): tarvo/ in the working\n"
         << "directory; else tarvo/ beside the executable"
-        << (beside.empty() ? std::string() : " (" + beside + "/tarvo)") << ";\n"
+        << (beside.empty() ? std::string() : " (" + platform::dataPathBelow(beside, platform::DataFolder) + ")") << ";\n"
         << "else, once a manager sends INFO folder DIR, DIR/pbrain-tarvo/tarvo/ (made when missing). Without one\n"
         << "the engine plays without its experience database.\n";
 }
