@@ -7,15 +7,19 @@
 
     done = run_batch("./build/pbrain-tarvo", ["db check", "end"], cwd=folder)
 
-An Engine is one brain process on pipes. Its output is read by a thread of its
-own, so that a wait for a line can end at a deadline on every system. Lines go
+An Engine is one brain process on pipes. A wait for a line can end at a
+deadline: the pipe is waited on where the system allows it, as a manager
+does (a reply's time is then the brain's own, even on a loaded machine), and
+read by a thread of its own on Windows, where it does not. Lines go
 out with CR LF, as managers and GUIs end them. run_batch runs a brain on a
 batch of operator commands to its end, as an operator types them. five_through is the one
 five-in-a-row check of the tools, whatever a script keeps its stones in.
 """
 
+import os
 import queue
 import re
+import selectors
 import shlex
 import subprocess
 import threading
@@ -62,18 +66,51 @@ class Engine:
         self.log = log
         self.process = subprocess.Popen(command_words(command) + list(args), cwd=cwd, stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE, stderr=stderr, bufsize=0)
-        self.lines = queue.Queue()
         self.ended = False
-        threading.Thread(target=self._read, daemon=True).start()
+        self.buffer = b""
+        self.selector = None
+        self.lines = None
+        if os.name == "nt":
+            self.lines = queue.Queue()
+            threading.Thread(target=self._read_all, daemon=True).start()
+        else:
+            self.selector = selectors.DefaultSelector()
+            self.selector.register(self.process.stdout, selectors.EVENT_READ)
 
-    def _read(self):
+    def _read_all(self):
+        """The reading thread: every line into the queue, then None."""
         stream = self.process.stdout
         try:
             for raw in iter(stream.readline, b""):
-                self.lines.put(raw.decode("utf-8", "replace").rstrip("\r\n"))
+                self.lines.put(decoded(raw))
         except (OSError, ValueError):
             pass
         self.lines.put(None)
+
+    def _next_queued(self, deadline):
+        try:
+            if deadline is None:
+                return self.lines.get()
+            return self.lines.get(timeout=max(0.0, deadline - time.monotonic()))
+        except queue.Empty:
+            raise EngineSilent("no line before the deadline")
+
+    def _next_buffered(self, deadline):
+        """The next line off the pipe (a last one without its line feed too),
+        None at its end."""
+        while b"\n" not in self.buffer:
+            remaining = None if deadline is None else deadline - time.monotonic()
+            if remaining is not None and remaining <= 0:
+                raise EngineSilent("no line before the deadline")
+            if not self.selector.select(remaining):
+                continue
+            chunk = os.read(self.process.stdout.fileno(), 65536)
+            if not chunk:
+                line, self.buffer = self.buffer, b""
+                return decoded(line) if line else None
+            self.buffer += chunk
+        line, _, self.buffer = self.buffer.partition(b"\n")
+        return decoded(line)
 
     def alive(self):
         return self.process.poll() is None
@@ -96,19 +133,13 @@ class Engine:
 
     def read_line(self, timeout=None, deadline=None):
         """The next line. timeout (s from now) or deadline (time.monotonic()):
-        EngineSilent when it passes first; neither waits for ever. EngineEnded
+        EngineSilent when it passes first; without either it waits for ever. EngineEnded
         at the end of the output (for this and every later read)."""
         if self.ended:
             raise EngineEnded("the brain ended its output")
         if deadline is None and timeout is not None:
             deadline = time.monotonic() + timeout
-        try:
-            if deadline is None:
-                line = self.lines.get()
-            else:
-                line = self.lines.get(timeout=max(0.0, deadline - time.monotonic()))
-        except queue.Empty:
-            raise EngineSilent("no line before the deadline")
+        line = self._next_buffered(deadline) if self.selector else self._next_queued(deadline)
         if line is None:
             self.ended = True
             raise EngineEnded("the brain ended its output")
@@ -157,12 +188,18 @@ class Engine:
         status = self.exit_status(timeout)
         if status is None:
             self.kill()
+        if self.selector:
+            self.selector.close()
         for stream in (self.process.stdin, self.process.stdout):
             try:
                 stream.close()
             except OSError:
                 pass
         return status
+
+
+def decoded(raw):
+    return raw.decode("utf-8", "replace").rstrip("\r\n")
 
 
 def five_through(stone_at, x, y):
