@@ -1,5 +1,6 @@
 #include "protocol/command_loop.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <exception>
@@ -17,6 +18,7 @@
 #include "protocol/output.h"
 #include "protocol/paced_output.h"
 #include "protocol/problem_runner.h"
+#include "protocol/stone_lists.h"
 #include "protocol/swap2.h"
 #include "protocol/trace_log.h"
 #include "protocol/turn_driver.h"
@@ -84,18 +86,6 @@ int memoryNeedExponent() {
     return exponent;
 }
 
-// A line "x,y" on the board as a cell, or -1; blanks are allowed anywhere.
-int pointOfLine(std::string line) {
-    std::erase_if(line, [](char c) { return isBlank(c); });
-    const char* end = line.data() + line.size();
-    int x = -1, y = -1;
-    const auto [comma, xError] = std::from_chars(line.data(), end, x);
-    if (xError != std::errc() || comma == end || *comma != ',') return -1;
-    const auto [last, yError] = std::from_chars(comma + 1, end, y);
-    if (yError != std::errc() || last != end || !onBoard(x, y)) return -1;
-    return cellAt(x, y);
-}
-
 void writeMove(std::ostream& out, int cell) {
     if (cell == NoMove)
         writeLine(out, "ERROR No empty cell left");
@@ -103,25 +93,53 @@ void writeMove(std::ostream& out, int cell) {
         writeLine(out, cellText(cell));
 }
 
+using Needs = CommandLoop::Needs;
+
 // "restart" and "takeback" are the commands Piskvork sends for a new game and
 // for its undo; "state" and "learn" are operator words for the browser board.
 constexpr CommandLoop::Command commands[] = {
-    {"0move", &CommandLoop::commandPass},       {"in", &CommandLoop::commandIn},
-    {"problem", &CommandLoop::commandProblem},  {"best", &CommandLoop::commandBest},
-    {"turn", &CommandLoop::commandTurn},        {"zturn", &CommandLoop::commandZturn},
-    {"moveback", &CommandLoop::commandMoveback}, {"info", &CommandLoop::commandInfo},
-    {"start", &CommandLoop::commandStart},      {"begin", &CommandLoop::commandBegin},
-    {"end", &CommandLoop::commandEnd},          {"board", &CommandLoop::commandBoard},
-    {"play", &CommandLoop::commandPlay},        {"about", &CommandLoop::commandAbout},
-    {"db", &CommandLoop::commandDb},            {"stats", &CommandLoop::commandStats},
-    {"read", &CommandLoop::commandRead},        {"print", &CommandLoop::commandPrint},
-    {"restart", &CommandLoop::commandRestart},  {"takeback", &CommandLoop::commandTakeback},
+    {"0move", &CommandLoop::commandPass},
+    {"in", &CommandLoop::commandIn},
+    {"problem", &CommandLoop::commandProblem},
+    {"best", &CommandLoop::commandBest, Needs::Game},
+    {"turn", &CommandLoop::commandTurn, Needs::Game},
+    {"zturn", &CommandLoop::commandZturn, Needs::Game},
+    {"moveback", &CommandLoop::commandMoveback},
+    {"info", &CommandLoop::commandInfo},
+    {"start", &CommandLoop::commandStart},
+    {"begin", &CommandLoop::commandBegin, Needs::Game},
+    {"end", &CommandLoop::commandEnd},
+    {"board", &CommandLoop::commandBoard, Needs::GameAndBlock},
+    {"play", &CommandLoop::commandPlay, Needs::Game},
+    {"about", &CommandLoop::commandAbout},
+    {"db", &CommandLoop::commandDb},
+    {"stats", &CommandLoop::commandStats},
+    {"read", &CommandLoop::commandRead},
+    {"print", &CommandLoop::commandPrint},
+    {"restart", &CommandLoop::commandRestart, Needs::Game},
+    {"takeback", &CommandLoop::commandTakeback, Needs::Game},
     // Yixin-Board's words, and the other words of managers and GUIs.
-    {"yxshowinfo", &CommandLoop::commandYxShowInfo},     {"yxboard", &CommandLoop::commandYxBoard},
-    {"yxshowforbid", &CommandLoop::commandYxShowForbid}, {"yxstop", &CommandLoop::commandYxStop},
-    {"yxnbest", &CommandLoop::commandYxNbest},           {"rectstart", &CommandLoop::commandRectStart},
-    {"swap2board", &CommandLoop::commandSwap2Board},
-    {"state", &CommandLoop::commandState},      {"learn", &CommandLoop::commandLearn},
+    {"yxshowinfo", &CommandLoop::commandYxShowInfo},
+    {"yxboard", &CommandLoop::commandYxBoard, Needs::GameAndBlock},
+    {"yxshowforbid", &CommandLoop::commandYxShowForbid},
+    {"yxstop", &CommandLoop::commandYxStop},
+    {"yxnbest", &CommandLoop::commandYxNbest, Needs::Game},
+    {"yxswap2step1", &CommandLoop::commandYxSwap2Step1, Needs::Game},
+    {"yxswap2step2", &CommandLoop::commandYxSwap2Step2, Needs::Game},
+    {"yxswap2step3", &CommandLoop::commandYxSwap2Step3, Needs::Game},
+    {"yxsoosorvstep1", &CommandLoop::commandYxSoosorvStep1, Needs::Game},
+    {"yxsoosorvstep2", &CommandLoop::commandYxSoosorvStep2, Needs::GameAndBlock},
+    {"yxsoosorvstep3", &CommandLoop::commandYxSoosorvStep3, Needs::GameAndBlock},
+    {"yxsoosorvstep4", &CommandLoop::commandYxSoosorvStep4, Needs::GameAndBlock},
+    {"yxsoosorvstep5", &CommandLoop::commandYxSoosorvStep5, Needs::GameAndBlock},
+    {"yxsoosorvstep6", &CommandLoop::commandYxSoosorvStep6, Needs::GameAndBlock},
+    {"yxbalanceone", &CommandLoop::commandYxBalanceOne, Needs::Game},
+    {"yxbalancetwo", &CommandLoop::commandYxBalanceTwo, Needs::Game},
+    {"yxsearchdefend", &CommandLoop::commandYxSearchDefend, Needs::Game},
+    {"rectstart", &CommandLoop::commandRectStart},
+    {"swap2board", &CommandLoop::commandSwap2Board, Needs::GameAndBlock},
+    {"state", &CommandLoop::commandState},
+    {"learn", &CommandLoop::commandLearn},
 };
 
 }  // namespace
@@ -139,12 +157,15 @@ LoopExit CommandLoop::run() {
     for (;;) {
         if (input.atEnd()) return LoopExit::EndOfInput;
         const bool whole = input.readCommandWord();
+        // A closed pipe is no command, and a last word is whole at its end.
+        if (!whole && input.commandLength == 0 && input.atEnd()) return LoopExit::EndOfInput;
         const Command* command = whole ? findCommand(input.word()) : nullptr;
         if (!command) {
             if (!(whole && skipQuietWord())) writeLine(out, "ERROR Unknown Command!");
             continue;
         }
-        const Outcome outcome = runCommand(*command);
+        const bool refused = boardRefused && command->needs != Needs::Nothing;
+        const Outcome outcome = refused ? refuseWithoutGame(*command) : runCommand(*command);
         out << std::flush;
         if (outcome == Outcome::End) return LoopExit::EndCommand;
         if (outcome == Outcome::Mismatch) {
@@ -163,6 +184,14 @@ CommandLoop::Outcome CommandLoop::runCommand(const Command& command) {
     } catch (...) {
         writeLine(out, "ERROR Unexpected Error");
     }
+    return Outcome::Continue;
+}
+
+CommandLoop::Outcome CommandLoop::refuseWithoutGame(const Command& command) {
+    input.readRestOfLine();
+    if (command.needs == Needs::GameAndBlock) input.readBlock([](const std::string&) {});
+    writeLine(out, "ERROR A 20x20 board is needed: START " + std::to_string(boardSize) +
+                       " was refused, so there is no game until START 20");
     return Outcome::Continue;
 }
 
@@ -293,7 +322,8 @@ void CommandLoop::useFolder(const std::string& folder) {
 
 CommandLoop::Outcome CommandLoop::commandStart() {
     if (!input.nextIsDigit() || !input.readInteger(boardSize)) return Outcome::Mismatch;
-    if (boardSize == BoardSize) {
+    boardRefused = boardSize != BoardSize;
+    if (!boardRefused) {
         startNewGame(game);
         writeLine(out, "OK");
     } else
@@ -458,13 +488,8 @@ CommandLoop::Outcome CommandLoop::commandRectStart() {
 
 CommandLoop::Outcome CommandLoop::commandSwap2Board() {
     std::vector<int> stones;
-    bool readable = true;
-    const bool done = input.readBlock([&](const std::string& line) {
-        const int cell = pointOfLine(line);
-        if (cell < 0) readable = false;
-        stones.push_back(cell);
-    });
-    if (!done) return Outcome::Continue;
+    if (!readStoneBlock(input, stones)) return Outcome::Continue;
+    const bool readable = std::find(stones.begin(), stones.end(), -1) == stones.end();
     writeLine(out, readable ? swap2Reply(game, stones) : "ERROR SWAP2BOARD lines must be points x,y on the board");
     return Outcome::Continue;
 }

@@ -32,9 +32,13 @@ enum class LoopExit { EndCommand, EndOfInput, ProtocolMismatch };
 
 struct CommandLoop {
     enum class Outcome { Continue, End, Mismatch };
+    // What a command needs of the game: after a refused START such a command
+    // is read (its line, and its block up to DONE) and refused whole.
+    enum class Needs { Nothing, Game, GameAndBlock };
     struct Command {
         std::string_view word;
         Outcome (CommandLoop::*run)();
+        Needs needs = Needs::Nothing;
     };
     // The command a (lower-case) word names, or null.
     static const Command* findCommand(std::string_view word);
@@ -43,6 +47,8 @@ struct CommandLoop {
     ProtocolInput input;
     std::ostream& out;
     int32_t boardSize = 0;
+    // START asked for a board this engine does not play: no game until START 20.
+    bool boardRefused = false;
     // After yxshowinfo the GUI knows this engine: yx words it does not know
     // get no reply.
     bool quietYxWords = false;
@@ -86,9 +92,26 @@ struct CommandLoop {
     Outcome commandSwap2Board();
     Outcome commandState();
     Outcome commandLearn();
+    // Yixin-Board's opening rules (opening_words.cpp).
+    Outcome commandYxSwap2Step1();
+    Outcome commandYxSwap2Step2();
+    Outcome commandYxSwap2Step3();
+    Outcome commandYxSoosorvStep1();
+    Outcome commandYxSoosorvStep2();
+    Outcome commandYxSoosorvStep3();
+    Outcome commandYxSoosorvStep4();
+    Outcome commandYxSoosorvStep5();
+    Outcome commandYxSoosorvStep6();
+    // Its Balance and Defend buttons (analysis_words.cpp).
+    Outcome commandYxBalanceOne();
+    Outcome commandYxBalanceTwo();
+    Outcome commandYxSearchDefend();
 
 private:
     Outcome runCommand(const Command& command);
+    Outcome refuseWithoutGame(const Command& command);
+    Outcome answerSoosorvStep(int step, bool readsCount);
+    Outcome answerBalance(int count);
     void answerTurn(int cell);
     bool refuseOccupied(int cell);
     bool refuseOverlong(WordRead read);

@@ -228,6 +228,21 @@ int sideOfLine(const char* line, int length, int& cell) {
 
 }  // namespace
 
+void SearchedValue::remember(const Board& board, int32_t searchedValue) {
+    known = true;
+    value = searchedValue;
+    side = board.sideToMove();
+    for (int cell = 0; cell < CellCount; ++cell) stones[cell] = static_cast<int8_t>(board.stoneAt(cell));
+}
+
+bool SearchedValue::carriedTo(const Board& board, int32_t& carried) const {
+    if (!known) return false;
+    for (int cell = 0; cell < CellCount; ++cell)
+        if (stones[cell] != NoStone && board.stoneAt(cell) != stones[cell]) return false;
+    carried = board.sideToMove() == side ? value : -value;
+    return true;
+}
+
 bool GameSession::readBoardInput(ProtocolInput& input) {
     int32_t cells[CellCount];
     uint8_t sides[CellCount];

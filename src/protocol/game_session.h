@@ -26,6 +26,21 @@ struct MoveChoice {
     PositionKey positionKey;
 };
 
+// The last turn's search, for the replies that run none: its value stands,
+// for the side it was searched for, while every stone it saw still stands
+// (a GUI that sends the whole position again every move starts no new game).
+struct SearchedValue {
+    bool known = false;
+    int32_t value = 0;
+    int side = 1;
+    int8_t stones[CellCount] = {};  // NoStone, 0 or 1 by cell
+
+    void remember(const Board& board, int32_t searchedValue);
+    // The value for the side now to move on board, when board still holds
+    // every stone the search saw; false otherwise.
+    bool carriedTo(const Board& board, int32_t& carried) const;
+};
+
 // The one game the command loop holds for the whole run.
 struct GameSession {
     Board board;
@@ -65,6 +80,7 @@ struct GameSession {
     // then no game that could be followed in the database or learned from.
     bool recordIsGame = true;
     MoveChoice lastChoice;
+    SearchedValue lastSearchValue;
     std::ostream& out;  // where the game's own reply lines go
 
     explicit GameSession(std::ostream& output) : out(output) {}

@@ -1,6 +1,7 @@
 #include "protocol/input.h"
 
 #include <limits>
+#include <sstream>
 
 namespace {
 
@@ -26,10 +27,11 @@ bool ProtocolInput::readCommandWord() {
     for (;;) {
         const int c = in.get();
         if (c == std::char_traits<char>::eof()) {
+            // The end of input ends the last word as a line end would.
             lastTerminator = -1;
             commandWord[length] = '\0';
             commandLength = length;
-            return false;
+            return length > 0 && !overlong;
         }
         if (endsWord(c)) {
             lastTerminator = c;
@@ -114,6 +116,21 @@ void ProtocolInput::readRestOfLine() {
         }
     }
     restOfLine[length] = '\0';
+}
+
+bool ProtocolInput::readIntegerOnLine(int32_t& value) {
+    if (lastTerminator == '\n' || lastTerminator == '\r') return false;
+    while (in.peek() == ' ' || in.peek() == '\t') in.get();
+    return in.peek() != '\r' && in.peek() != '\n' && readInteger(value);
+}
+
+bool ProtocolInput::readLineInteger(int32_t& value) {
+    readRestOfLine();
+    std::istringstream line(restOfLine);
+    ProtocolInput reader(line);
+    if (!reader.readInteger(value)) return false;
+    reader.skipSpace();
+    return line.peek() == std::char_traits<char>::eof();
 }
 
 bool ProtocolInput::readLine(std::string& line) {

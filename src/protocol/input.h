@@ -22,9 +22,9 @@ struct ProtocolInput {
 
     bool atEnd() const { return !in.good(); }
 
-    // The next word, lower-cased, into commandWord. False when the input
-    // ended inside the word or before it, or for a word longer than 1023
-    // characters, which is consumed whole.
+    // The next word, lower-cased, into commandWord; the end of input ends a
+    // word too. False when the input ended before any word, or for a word
+    // longer than 1023 characters, which is consumed whole.
     bool readCommandWord();
     std::string_view word() const { return {commandWord, static_cast<size_t>(commandLength)}; }
     // Index of the next word in table, or -1 (no such word, or no word read).
@@ -44,6 +44,13 @@ struct ProtocolInput {
     // Up to and including the next line feed, at most 1023 characters kept. When
     // the last command word already ended its line, there is nothing left to read.
     void readRestOfLine();
+    // An integer on the rest of this line: false, with nothing read, when
+    // the line ends first (so a word on the next line is never taken for it).
+    bool readIntegerOnLine(int32_t& value);
+    // The rest of the line as one optionally signed integer between blanks;
+    // false, with the line read all the same, when it holds none (so a word
+    // on the next line is never taken for the value).
+    bool readLineInteger(int32_t& value);
     // The next line, up to the line feed (consumed), without a carriage
     // return and at most 1023 characters of it kept; false at the end of
     // input with nothing read.

@@ -8,6 +8,7 @@
 
 #include "board/analysis.h"
 #include "board/shared_state.h"
+#include "board/win_test.h"
 #include "knowledge/experience_database.h"
 #include "platform/clock.h"
 #include "protocol/analysis_lines.h"
@@ -121,26 +122,52 @@ int fastReply(GameSession& game) {
     return cell;
 }
 
-// A reply the search did not choose still shows the GUIs its move and the
-// position's value.
-SearchReport unsearchedReport(Board& board, int cell) {
-    SearchReport report;
-    report.value = report.staticValue = scorePosition(board);
-    report.best = cell;
-    if (cell != NoMove) report.line = {cell};
-    return report;
+// The value of the position for a reply already chosen; false, with
+// nothing searched, when no copy can be made.
+bool searchForValue(GameSession& game, SearchReport& report) {
+    try {
+        const SearchReport searched = searchPosition(game.board, TurnSearchDepth);
+        game.lastSearchValue.remember(game.board, searched.value);
+        report.value = searched.value;
+        report.depth = searched.depth;
+        report.selectiveDepth = searched.selectiveDepth;
+        report.nodes = searched.nodes;
+        report.timeMs = searched.timeMs;
+        if (searched.best == report.best) report.line = searched.line;
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
-int showReply(GameSession& game, const SearchReport& report, int cell) {
+int showReply(GameSession& game, const SearchReport& report) {
+    if (game.showDetail == 0) return report.best;
+    writePvBlock(game.out, 0, 1, game.board, report);
+    writeBestAndSummary(game.out, game.board, report);
+    return report.best;
+}
+
+// A reply the search did not choose shows the GUIs its move with a value
+// only where one is known: a decided position's (verdict +1 won, -1 lost,
+// as the win test or the forced-move analysis found it), else the last
+// search's for this side, else that of a search of the position run for
+// the GUI alone. A static score is no search value: should even that search
+// fail, the GUI gets the move and no winrate.
+int showUnsearchedReply(GameSession& game, int cell, int verdict) {
     if (game.showDetail == 0 || cell == NoMove) return cell;
-    const SearchReport& shown = cell == report.best ? report : unsearchedReport(game.board, cell);
-    writePvBlock(game.out, 0, 1, game.board, shown);
-    writeBestAndSummary(game.out, game.board, shown);
+    SearchReport report;
+    report.staticValue = scorePosition(game.board);
+    report.best = cell;
+    report.line = {cell};
+    bool known = verdict != 0;
+    if (known)
+        report.value = verdict > 0 ? WinValue : -WinValue;
+    else
+        known = game.lastSearchValue.carriedTo(game.board, report.value) || searchForValue(game, report);
+    if (known) return showReply(game, report);
+    writeLine(game.out, "MESSAGE REALTIME BEST " + cellText(cell));
+    writeLine(game.out, "MESSAGE reply without a search, no value known, line " + cellText(cell));
     return cell;
-}
-
-int showUnsearchedReply(GameSession& game, int cell) {
-    return showReply(game, unsearchedReport(game.board, cell), cell);
 }
 
 // A search's move that a stored game lost is played again only when the
@@ -171,6 +198,10 @@ void setMoveDeadline(const GameSession& game, int32_t startedMs) {
 }
 
 void setMoveDeadline(const GameSession& game) { setMoveDeadline(game, platform::clockMs()); }
+
+bool deadlinePassed() { return msBeforeDeadline() <= 0; }
+
+int32_t msBeforeDeadline() { return platform::clockDiff(moveDeadline, platform::clockMs()); }
 
 int32_t turnBudget(const GameSession& game) {
     const int32_t share = game.timeLeft / 6;
@@ -221,15 +252,15 @@ int chooseMove(GameSession& game, int32_t startMs) {
     const int fast = fastReply(game);
     if (fast != NoMove) {
         noteChoice(game, MoveChoice::Source::Fast, fast, startMs);
-        return showUnsearchedReply(game, fast);
+        return showUnsearchedReply(game, fast, winTest(board));
     }
 
-    analyse(board);
+    const int verdict = analyse(board);
     if (resultCount == 1) {
         trace("resultCount == 1", formatted("forced %d", resultCells[0]).c_str());
         const int forced = legalOrFallback(board, resultCells[0]);
         noteChoice(game, MoveChoice::Source::Forced, forced, startMs);
-        return showUnsearchedReply(game, forced);
+        return showUnsearchedReply(game, forced, verdict);
     }
 
     SearchReport report;
@@ -239,7 +270,7 @@ int chooseMove(GameSession& game, int32_t startMs) {
         trace("bad_alloc", "no copy for the search");
         const int first = legalOrFallback(board, resultCells[0]);
         noteChoice(game, MoveChoice::Source::Forced, first, startMs);
-        return showUnsearchedReply(game, first);
+        return showUnsearchedReply(game, first, verdict);
     }
     writeLine(game.out, "MESSAGE " + std::to_string(report.value) + "|" + std::to_string(report.staticValue) +
                             "|" + std::to_string(report.nodes));
@@ -254,7 +285,9 @@ int chooseMove(GameSession& game, int32_t startMs) {
     choice.depth = report.depth;
     choice.selectiveDepth = report.selectiveDepth;
     choice.line = report.line;
-    return showReply(game, report, cell);
+    game.lastSearchValue.remember(board, report.value);
+    if (cell != report.best) return showUnsearchedReply(game, cell, 0);
+    return showReply(game, report);
 }
 
 int chooseBestMoves(GameSession& game, int count) {
@@ -267,6 +300,7 @@ int chooseBestMoves(GameSession& game, int count) {
     }
     if (reports.empty()) return chooseMove(game);  // nothing listed to compare
     const int n = count < int(reports.size()) ? count : int(reports.size());
+    game.lastSearchValue.remember(game.board, reports[0].value);
     for (int i = 0; i < n; ++i) writePvBlock(game.out, i, n, game.board, reports[i]);
     writeBestAndSummary(game.out, game.board, reports[0]);
     return reports[0].best;

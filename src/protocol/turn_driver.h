@@ -17,6 +17,11 @@ int32_t storeWaitLimit(const GameSession& game);
 void setMoveDeadline(const GameSession& game, int32_t startedMs);
 // The same for a reply begun now.
 void setMoveDeadline(const GameSession& game);
+// Whether the clock has reached moveDeadline: work that would go on past it
+// stops, and a search that ran into it holds leaves, not searched values.
+bool deadlinePassed();
+// Milliseconds until moveDeadline (negative once it has passed).
+int32_t msBeforeDeadline();
 
 // START: a new game as in a fresh process, the engine playing side 1.
 void startNewGame(GameSession& game);

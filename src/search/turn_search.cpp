@@ -37,32 +37,42 @@ SearchReport searchPosition(Board& board, int32_t depth) {
 
 const SearchReport& lastSearch() { return last; }
 
+SearchReport searchRootMove(Board& board, int cell, int32_t depth, bool onlyMove) {
+    std::unique_ptr<Board> child = copyBoard(board);
+    const int32_t started = platform::clockMs();
+    nodeCounter = 0;
+    child->makeMove(cell);
+    SearchReport report;
+    int32_t scratch = 0;
+    // A single move costs the root no depth, as in the turn's search.
+    report.value = -search(scratch, *child, onlyMove ? depth : depth - 1, WinValue);
+    report.timeMs = platform::clockDiff(platform::clockMs(), started);
+    report.nodes = nodeCounter;
+    report.depth = depth;
+    report.selectiveDepth = selectiveDepth() + 1;
+    report.best = cell;
+    report.line = principalVariation();
+    report.line.insert(report.line.begin(), cell);
+    report.staticValue = scorePosition(board);
+    return report;
+}
+
+std::vector<int> rootMoves(const Board& board) {
+    analyse(board);
+    const int n = resultCount < MaxCandidates ? resultCount : MaxCandidates;
+    std::vector<int> moves;
+    for (int i = 0; i < n; ++i)
+        if (board.isEmpty(resultCells[i])) moves.push_back(resultCells[i]);
+    return moves;
+}
+
 std::vector<SearchReport> searchRootMoves(Board& board, int32_t depth) {
     analyse(board);
     const int n = resultCount < MaxCandidates ? resultCount : MaxCandidates;
     const std::vector<int> candidates(resultCells, resultCells + n);
-    const int32_t staticValue = scorePosition(board);
     std::vector<SearchReport> reports;
-    for (int cell : candidates) {
-        if (!board.isEmpty(cell)) continue;
-        std::unique_ptr<Board> child = copyBoard(board);
-        const int32_t started = platform::clockMs();
-        nodeCounter = 0;
-        child->makeMove(cell);
-        SearchReport report;
-        int32_t scratch = 0;
-        // A single move costs the root no depth, as in the turn's search.
-        report.value = -search(scratch, *child, n == 1 ? depth : depth - 1, WinValue);
-        report.timeMs = platform::clockDiff(platform::clockMs(), started);
-        report.nodes = nodeCounter;
-        report.depth = depth;
-        report.selectiveDepth = selectiveDepth() + 1;
-        report.best = cell;
-        report.line = principalVariation();
-        report.line.insert(report.line.begin(), cell);
-        report.staticValue = staticValue;
-        reports.push_back(std::move(report));
-    }
+    for (int cell : candidates)
+        if (board.isEmpty(cell)) reports.push_back(searchRootMove(board, cell, depth, n == 1));
     std::stable_sort(reports.begin(), reports.end(),
                      [](const SearchReport& a, const SearchReport& b) { return a.value > b.value; });
     return reports;

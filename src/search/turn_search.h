@@ -27,5 +27,15 @@ SearchReport searchPosition(Board& board, int32_t depth);
 // nodes, time and line. Throws std::bad_alloc when no copy can be made.
 std::vector<SearchReport> searchRootMoves(Board& board, int32_t depth);
 
+// The moves the search would try first in the position: the forced-move
+// analysis' list, at most MaxCandidates, empty cells only.
+std::vector<int> rootMoves(const Board& board);
+
+// One root move searched as the first move of a turn's search is (onlyMove:
+// the position has no other, which costs the root no depth): its value for
+// the side to move at board, nodes, time and line, the move first. Throws
+// std::bad_alloc when no copy can be made.
+SearchReport searchRootMove(Board& board, int cell, int32_t depth, bool onlyMove);
+
 // The report of the last searchPosition (all zero before the first).
 const SearchReport& lastSearch();

@@ -32,7 +32,7 @@ TEST(CommandLoop, RepliesOfWholeRuns) {
     struct Case { std::string input; std::string output; };
     const Case cases[] = {
         {"about\nend\n", About},
-        {"ABOUT\nAbout\nend", About + About + Unknown},  // "end" never ended
+        {"ABOUT\nAbout\nend", About + About},  // the end of input ends "end"
         {"foo bar\nend\n", Unknown + Unknown},
         {"turns 1,1\nend\n", Unknown + Unknown},
         {"turn 20,0\nabout\n", Mismatch},
@@ -55,16 +55,18 @@ TEST(CommandLoop, RepliesOfWholeRuns) {
         {"INFO rule 1\nabout\nend\n", ruleMessage(1) + About},
         {"INFO folder\nabout\nend\n", About},
         {"INFO timeout_turn 5000 about\nend\n", About},
-        {"INFO\nend\n", Unknown},  // "end" is taken as the key
+        {"INFO\nend\n", ""},  // "end" is taken as the key; then a quiet end of input
         {"db import\nend\n", ""},
         {"db " + std::string(1100, 'a') + " about\nend\n",
          "ERROR Word longer than 1023 characters ignored\n" + About},
         {"problem x\nend\n", "ERROR Problem number expected\n" + Unknown},
         {std::string(5000, 'x') + "\nabout\nend\n", Unknown + About},
         {"end\nabout\n", ""},
-        {"about\n", About + Unknown},
-        {"about", Unknown},
-        {"", Unknown},
+        // A closed input is no command: the engine leaves without a word.
+        {"about\n", About},
+        {"about", About},
+        {"", ""},
+        {"about\n \r\n\t", About},
         {"about\r\nend\r\n", About},
         {"play 9,9\nplay 9,9\nturn 9,9\nzturn 189\nend\n",
          "ERROR Cell 9,9 is occupied\nERROR Cell 9,9 is occupied\nERROR Cell 9,9 is occupied\n"},
@@ -84,7 +86,8 @@ TEST(CommandLoop, CommandsConsumeExactlyTheirArguments) {
         "restart",     "takeback 9,9",      "play 9,9\ntakeback 9,9", "info rule 4\n", "info time_left -50",
         "yxshowinfo",  "yxshowforbid",      "yxstop",        "yxboard\n9,9,1\ndone\n", "yxnbest 2",
         "rectstart 20,15\n", "swap2board\n7,7\n8,7\n9,9\ndone\n", "info show_detail 1\n",
-        "info evaluate 9,9\n",
+        "info evaluate 9,9\n", "yxswap2step1", "yxsoosorvstep1", "yxsoosorvstep5 2\n10,10\n11,10\n10,12\n9,11\ndone\n",
+        "yxbalanceone 0", "yxbalancetwo -20", "yxsearchdefend",
     };
     const std::string quickClock = "INFO timeout_turn 100\nINFO time_left 600\n";
     for (const auto& input : cases) {
@@ -98,6 +101,33 @@ TEST(CommandLoop, CommandsConsumeExactlyTheirArguments) {
             ++abouts;
         EXPECT_EQ(abouts, 2u) << input << output;
         EXPECT_TRUE(output.ends_with(About)) << input << output;
+    }
+}
+
+// After a refused START there is no game: every word that would play, set
+// or judge a position is read whole and gets one ERROR line, and nothing is
+// placed, until START 20.
+TEST(CommandLoop, AfterARefusedStartNoGameWordIsPlayed) {
+    const std::string refusal = "ERROR A 20x20 board is needed: START 15 was refused, so there is no game until START 20\n";
+    const std::string words[] = {
+        "begin", "turn 9,9", "zturn 189", "best", "play 9,9", "restart", "takeback 9,9",
+        "board\r\n9,9,1\r\n10,10,2\r\ndone", "yxboard\r\n9,9,1\r\ndone", "swap2board\r\n7,7\r\n8,7\r\n9,9\r\ndone",
+        "yxnbest 2", "yxswap2step1", "yxswap2step2", "yxswap2step3", "yxsoosorvstep1",
+        "yxsoosorvstep2\r\n10,10\r\n11,10\r\n10,12\r\ndone", "yxsoosorvstep4 3\r\n10,10\r\n11,10\r\n10,12\r\n9,11\r\ndone",
+        "yxsoosorvstep6\r\n10,10\r\n11,10\r\n10,12\r\n9,11\r\n12,12\r\ndone", "yxbalanceone 0", "yxbalancetwo 0",
+        "yxsearchdefend",
+    };
+    for (const std::string& word : words) {
+        ScratchDirectory scratch;
+        SessionDriver gui;
+        gui.run("START 20\r\nplay 3,3\r\n");
+        const std::string output = gui.run("START 15\r\n" + word + "\r\nabout\r\nend\r\n");
+        EXPECT_EQ(output, "ERROR Unsupport size of board, supported size is 20!\n" + refusal + About) << word;
+        EXPECT_EQ(gui.game.board.moveCount(), 1) << word;
+        // START 20 gives a game again.
+        const std::string again = gui.run("START 20\r\nbegin\r\nend\r\n");
+        EXPECT_TRUE(std::regex_match(again, std::regex("OK\n(MESSAGE .*\n)*[0-9]+,[0-9]+\n"))) << again;
+        EXPECT_EQ(gui.game.board.moveCount(), 1) << word;
     }
 }
 

@@ -6,9 +6,15 @@
 #include <sstream>
 #include <string>
 
+#include "platform/clock.h"
 #include "protocol/referee_runner.h"
 #include "protocol/scratch_directory.h"
 #include "protocol/session_driver.h"
+#include "protocol/stone_lists.h"
+#include "search/turn_search.h"
+#include "search/shared_state.h"
+#include "search/static_value.h"
+#include "search/winrate.h"
 
 namespace {
 
@@ -97,6 +103,43 @@ TEST(GuiWords, Swap2BoardAnswersEachCaseOnOneLine) {
     }
 }
 
+// What a GUI shows for a reply: the EVAL of its analysis block.
+std::string evalOf(const std::string& output) {
+    std::smatch m;
+    return std::regex_search(output, m, std::regex("INFO EVAL ([^\n]*)\n")) ? std::string(m[1]) : "none";
+}
+
+// A reply that runs no search shows no static score: a decided position's
+// proof, else the last search's value for the same side while its stones
+// still stand, else the value of a search of the position.
+TEST(GuiWords, RepliesWithoutASearchShowASearchedValue) {
+    ScratchDirectory scratch;
+    SessionDriver gui;
+    const std::string quiet = "start 20\r\ninfo show_detail 1\r\nboard\r\n5,4,1\r\n5,5,2\r\n12,12,1\r\n5,6,2\r\n"
+                              "12,13,1\r\n5,7,2\r\ndone\r\n";
+    const std::string searched = gui.run(quiet);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(searched, m, std::regex("MESSAGE (-?[0-9]+)\\|"))) << searched;
+    const std::string value = m[1];
+    ASSERT_TRUE(std::regex_search(searched, m, std::regex("\n([0-9]+,[0-9]+)\n$"))) << searched;
+    ASSERT_EQ(std::string(m[1]), "12,11");
+    // The opponent's four: the block is a fast reply, the value the search's.
+    const std::string four = "start 20\r\nboard\r\n5,4,1\r\n5,5,2\r\n12,12,1\r\n5,6,2\r\n12,13,1\r\n5,7,2\r\n"
+                             "12,11,1\r\n5,8,2\r\ndone\r\n";
+    const std::string blocked = gui.run(four);
+    EXPECT_NE(blocked.find("MESSAGE fast reply"), std::string::npos) << blocked;
+    EXPECT_EQ(evalOf(blocked), value) << blocked;
+    EXPECT_NE(blocked.find("value " + value + " ("), std::string::npos) << blocked;
+
+    // The opening reply of a fresh game: a search of the position gives it.
+    SessionDriver fresh;
+    const std::string opened = fresh.run("start 20\r\ninfo show_detail 1\r\nturn 9,9\r\n");
+    auto board = boardOfStones({cellAt(9, 9)});
+    moveDeadline = platform::clockAdd(platform::clockMs(), 1 << 30);
+    EXPECT_EQ(evalOf(opened), std::to_string(searchPosition(*board, 7).value)) << opened;
+    EXPECT_EQ(opened.find("INFO EVAL " + std::to_string(scorePosition(*board)) + "\n"), std::string::npos) << opened;
+}
+
 // Both answer at once and exit 0; an engine that read standard input instead
 // would answer the empty input with an ERROR line.
 TEST(GuiWords, HelpAndVersionNeverReadTheProtocol) {
@@ -110,6 +153,18 @@ TEST(GuiWords, HelpAndVersionNeverReadTheProtocol) {
         EXPECT_TRUE(exitedZero) << c.option;
         EXPECT_NE(output.find(c.shows), std::string::npos) << output;
         EXPECT_EQ(output.find("ERROR"), std::string::npos) << output;
+    }
+}
+
+// A GUI that closes the pipe, or a manager killed, ends the input without
+// END: the engine leaves quietly with status 0.
+TEST(GuiWords, ClosedInputEndsQuietly) {
+    for (const char* input : {"START 20\\r\\nBEGIN\\r\\n", "START 20\\nabout", "", "yxshowinfo\\r\\n  \\r\\n"}) {
+        bool exitedZero = false;
+        const std::string output =
+            commandOutput("printf '" + std::string(input) + "' | " + shellQuote(TARVO_EXE), exitedZero);
+        EXPECT_TRUE(exitedZero) << input;
+        EXPECT_EQ(output.find("ERROR"), std::string::npos) << input << output;
     }
 }
 

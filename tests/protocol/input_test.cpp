@@ -37,7 +37,7 @@ TEST(ProtocolInput, MatchKeywordTerminatorsAndCaseFolding) {
         {"tu\trn ", "", ""},              // a tab belongs to the word
         {"turn\t10,10 x", "", "x"},
         {std::string("turn\0x 1", 8), "", "1"},
-        {"print", "", ""},                // input ends inside the word
+        {"print", "print", ""},           // the end of input ends the last word
         {"", "", ""},
         {"   ", "", ""},
         {overlong + " about", "", "about"},
