@@ -10,6 +10,11 @@ method) on half of the games and judged on the other half (log loss, Brier score
 a calibration table against the base rate), then fitted again on all of them: those
 two numbers are the constants of src/search/winrate.cpp.
 
+--bootstrap N refits on N resamples of whole games (positions of one game are not
+independent) and prints the 95 % interval of each constant, and of a first-move term
+(black to move against white to move at the same value): the bias is kept only where
+its interval excludes 0; --no-bias fits the scale alone.
+
 Proved values (+-20000) are left out: they are certain. So are replies that ran no
 search (fast replies, single forced moves) and games that ended without five.
 """
@@ -17,6 +22,7 @@ search (fast replies, single forced moves) and games that ended without five.
 import argparse
 import glob
 import math
+import random
 import os
 import sys
 import tempfile
@@ -76,7 +82,8 @@ class Searcher:
 
 
 def collect(engine_command, paths, timeout_turn):
-    """(game index, value, 1 if the side to move won) for every searched position."""
+    """(game index, value, 1 if the side to move won, 1 if black was to move) for every
+    searched position."""
     samples = []
     with tempfile.TemporaryDirectory() as folder:  # no tarvo/: nothing learned, nothing recommended
         engine = Searcher(engine_command, timeout_turn, folder)
@@ -88,7 +95,7 @@ def collect(engine_command, paths, timeout_turn):
             for k in range(1, len(moves)):
                 value = engine.value(moves[:k])
                 if value is not None and abs(value) < WIN:
-                    samples.append((index, value, 1 if k % 2 == won_by else 0))
+                    samples.append((index, value, 1 if k % 2 == won_by else 0, 1 if k % 2 == 0 else 0))
             print(f"{index + 1}/{len(paths)} games, {len(samples)} values", file=sys.stderr, flush=True)
         engine.close()
     return samples
@@ -98,40 +105,91 @@ def sigmoid(z):
     return 1.0 / (1.0 + math.exp(-z)) if z > -700 else 0.0
 
 
-def fit(samples):
-    """bias, scale of the logistic curve by Newton's method on the log likelihood."""
-    bias, scale = 0.0, 0.0
-    unit = 1000.0  # values are scaled so that both unknowns have the same size
+def fit_logistic(rows, width):
+    """Maximum-likelihood weights of p = sigmoid(w . x) over rows (x, won), by Newton's
+    method; x has `width` features."""
+    w = [0.0] * width
     for _ in range(50):
-        g0 = g1 = h00 = h01 = h11 = 0.0
-        for _, value, won in samples:
-            v = value / unit
-            p = sigmoid(bias + scale * v)
-            g0 += won - p
-            g1 += (won - p) * v
-            w = p * (1 - p)
-            h00 += w
-            h01 += w * v
-            h11 += w * v * v
-        det = h00 * h11 - h01 * h01
-        if det <= 0:
+        g = [0.0] * width
+        h = [[0.0] * width for _ in range(width)]
+        for x, won in rows:
+            p = sigmoid(sum(wi * xi for wi, xi in zip(w, x)))
+            for i in range(width):
+                g[i] += (won - p) * x[i]
+                for j in range(width):
+                    h[i][j] += p * (1 - p) * x[i] * x[j]
+        step = solve(h, g)
+        if step is None:
             break
-        step0 = (h11 * g0 - h01 * g1) / det
-        step1 = (h00 * g1 - h01 * g0) / det
-        bias += step0
-        scale += step1
-        if abs(step0) < 1e-10 and abs(step1) < 1e-10:
+        w = [wi + si for wi, si in zip(w, step)]
+        if max(abs(si) for si in step) < 1e-10:
             break
-    return bias, scale / unit
+    return w
+
+
+def solve(a, b):
+    """x with a x = b by Gaussian elimination, or None for a singular a."""
+    n = len(b)
+    m = [row[:] + [b[i]] for i, row in enumerate(a)]
+    for c in range(n):
+        pivot = max(range(c, n), key=lambda r: abs(m[r][c]))
+        if abs(m[pivot][c]) < 1e-12:
+            return None
+        m[c], m[pivot] = m[pivot], m[c]
+        for r in range(n):
+            if r != c:
+                f = m[r][c] / m[c][c]
+                m[r] = [vr - f * vc for vr, vc in zip(m[r], m[c])]
+    return [m[i][n] / m[i][i] for i in range(n)]
+
+
+UNIT = 1000.0  # values are scaled so that the unknowns have the same size
+
+
+def fit(samples, with_bias=True):
+    """bias, scale of the logistic curve (bias 0 without with_bias)."""
+    if with_bias:
+        bias, scale = fit_logistic([((1.0, s[1] / UNIT), s[2]) for s in samples], 2)
+    else:
+        bias, (scale,) = 0.0, fit_logistic([((s[1] / UNIT,), s[2]) for s in samples], 1)
+    return bias, scale / UNIT
+
+
+def fit_first_move(samples):
+    """bias, scale and the first-move term t of sigmoid(bias + scale * value + t * side),
+    side +1 with black to move and -1 with white."""
+    rows = [((1.0, s[1] / UNIT, 1.0 if s[3] else -1.0), s[2]) for s in samples]
+    bias, scale, term = fit_logistic(rows, 3)
+    return bias, scale / UNIT, term
+
+
+def bootstrap(samples, rounds, seed=1):
+    """95 % intervals of (bias, scale) and of the first-move fit's term, resampling games."""
+    games = {}
+    for s in samples:
+        games.setdefault(s[0], []).append(s)
+    keys = sorted(games)
+    dice = random.Random(seed)
+    biases, scales, terms = [], [], []
+    coloured = all(len(s) > 3 for s in samples)
+    for _ in range(rounds):
+        chosen = [s for _ in keys for s in games[dice.choice(keys)]]
+        bias, scale = fit(chosen)
+        biases.append(bias)
+        scales.append(scale)
+        if coloured:
+            terms.append(fit_first_move(chosen)[2])
+    interval = lambda xs: (sorted(xs)[int(0.025 * len(xs))], sorted(xs)[int(0.975 * len(xs)) - 1]) if xs else None
+    return interval(biases), interval(scales), interval(terms)
 
 
 def judge(samples, bias, scale):
     n = len(samples)
-    base = sum(won for _, _, won in samples) / n
+    base = sum(s[2] for s in samples) / n
     clip = lambda p: min(max(p, 1e-12), 1 - 1e-12)
     loss = brier = base_loss = base_brier = 0.0
     right = 0
-    for _, value, won in samples:
+    for _, value, won, *_ in samples:
         p = sigmoid(bias + scale * value)
         loss -= math.log(clip(p if won else 1 - p))
         brier += (p - won) ** 2
@@ -147,7 +205,7 @@ def calibration(samples, bias, scale, bins=10):
     rows = []
     for b in range(bins):
         low, high = b / bins, (b + 1) / bins
-        chosen = [(sigmoid(bias + scale * v), won) for _, v, won in samples
+        chosen = [(sigmoid(bias + scale * v), won) for _, v, won, *_ in samples
                   if low <= sigmoid(bias + scale * v) < high or (b == bins - 1 and sigmoid(bias + scale * v) == 1)]
         if chosen:
             rows.append((low, high, len(chosen), sum(p for p, _ in chosen) / len(chosen),
@@ -161,7 +219,10 @@ def main(argv):
     parser.add_argument("--engine", default=os.path.join(os.path.dirname(__file__), "..", "build", "pbrain-tarvo"))
     parser.add_argument("--timeout-turn", type=int, default=60000,
                         help="ms per search; long enough that every search reaches its depth")
-    parser.add_argument("--samples", help="file of 'game value won' lines: read if it exists, else written")
+    parser.add_argument("--samples", help="file of 'game value won black' lines: read if it exists, else written")
+    parser.add_argument("--bootstrap", type=int, default=0, metavar="N",
+                        help="95 %% intervals of the constants from N resamples of the games")
+    parser.add_argument("--no-bias", action="store_true", help="fit the scale alone: a value of 0 reads 50 %%")
     args = parser.parse_args(argv)
 
     paths = sorted(glob.glob(os.path.join(args.games, "*.psq")))
@@ -174,16 +235,16 @@ def main(argv):
         samples = collect(args.engine, paths, args.timeout_turn)
         if args.samples:
             with open(args.samples, "w") as f:
-                f.writelines(f"{g} {v} {w}\n" for g, v, w in samples)
+                f.writelines(" ".join(str(x) for x in s) + "\n" for s in samples)
     if len(samples) < 50:
         print(f"only {len(samples)} values: too few to fit", file=sys.stderr)
         return 1
 
-    decided = len({g for g, _, _ in samples})
+    decided = len({s[0] for s in samples})
     print(f"data: {len(paths)} records, {decided} decided games with searched positions, {len(samples)} values")
     train = [s for s in samples if s[0] % 2 == 0]
     test = [s for s in samples if s[0] % 2 == 1]
-    bias, scale = fit(train)
+    bias, scale = fit(train, not args.no_bias)
     print(f"fit on the even games ({len(train)} values): bias {bias:.4f}, scale {scale:.6f}")
     quality = judge(test, bias, scale)
     print("on the odd games ({n} values): log loss {log_loss:.4f} (base rate {base_rate:.3f} alone: "
@@ -192,7 +253,15 @@ def main(argv):
     print("calibration on the odd games: predicted range, values, mean predicted, observed")
     for low, high, count, predicted, observed in calibration(test, bias, scale):
         print(f"  {low:.1f}-{high:.1f}  {count:6d}  {predicted:.3f}  {observed:.3f}")
-    bias, scale = fit(samples)
+    if args.bootstrap:
+        bias_range, scale_range, term_range = bootstrap(samples, args.bootstrap)
+        print(f"{args.bootstrap} resamples of the games, 95 % intervals: bias {bias_range[0]:.4f} .. "
+              f"{bias_range[1]:.4f}, scale {scale_range[0]:.6f} .. {scale_range[1]:.6f}")
+        if term_range:
+            b, sc, t = fit_first_move(samples)
+            print(f"with a first-move term (+t black to move, -t white): bias {b:.4f}, scale {sc:.6f}, "
+                  f"t {t:.4f}, 95 % interval of t {term_range[0]:.4f} .. {term_range[1]:.4f}")
+    bias, scale = fit(samples, not args.no_bias)
     print(f"fit on all games: bias {bias:.4f}, scale {scale:.6f}  "
           f"(src/search/winrate.cpp: WinrateBias, WinrateScale)")
     return 0
