@@ -11,8 +11,9 @@
 
 namespace {
 
-constexpr int LoneStoneReach = 4;
+constexpr int LoneStoneReach = BoardSize;  // any empty cell
 constexpr int PairReach = 2;
+constexpr int32_t RankingDepth = 3;
 
 // Empty cells within `reach` points of a stone (`extra` counted as one); on
 // an empty board the centre and its neighbourhood.
@@ -42,15 +43,38 @@ struct Placement {
     int32_t distance;   // of the static value from the target
 };
 
+// The position once the stones stand, searched as the engine searches its
+// own games: with side 1 to move. After a lone stone the other side is to
+// move, so the colours are swapped; its value is then the other side's.
+std::unique_ptr<Board> positionAfter(const Board& board, const Placement& placement) {
+    std::unique_ptr<Board> after = copyBoard(board);
+    after->makeMove(placement.first);
+    if (placement.second >= 0) {
+        after->makeMove(placement.second);
+        return after;
+    }
+    int8_t swapped[CellCount];
+    for (int cell = 0; cell < CellCount; ++cell) {
+        const int stone = after->stoneAt(cell);
+        swapped[cell] = static_cast<int8_t>(stone == NoStone ? NoStone : 1 - stone);
+    }
+    after->setUp(swapped, 1 - after->sideToMove());
+    return after;
+}
+
 std::vector<Placement> rankedPlacements(const Board& board, int count, int32_t target) {
     std::unique_ptr<Board> copy = copyBoard(board);
     std::vector<Placement> placements;
-    // A lone stone may have to be a quiet one, away from the fight: the
-    // tempo alone is worth much.
+    // A lone stone may have to be a quiet one, far from the fight: the tempo
+    // alone is worth much, so the stones near the others all give too much.
     for (int first : nearCells(board, count == 1 ? LoneStoneReach : PairReach)) {
         copy->makeMove(first);
         if (count == 1) {
-            placements.push_back({first, -1, std::abs(-scorePosition(*copy) - target)});
+            // A lone stone's static value says little (the move passes to
+            // the other side): a shallow search ranks it.
+            const Placement lone{first, -1, 0};
+            const int32_t value = -searchPosition(*positionAfter(board, lone), RankingDepth).value;
+            placements.push_back({first, -1, std::abs(value - target)});
         } else {
             for (int second : nearCells(board, PairReach, first)) {
                 copy->makeMove(second);
@@ -73,9 +97,7 @@ Balance balanceStones(const Board& board, int count, int32_t target) {
     const std::vector<Placement> placements = rankedPlacements(board, count, target);
     for (const Placement& placement : placements) {
         if (best.searched > 0 && (deadlinePassed() || best.searched >= MaxBalanceSearches)) break;
-        std::unique_ptr<Board> after = copyBoard(board);
-        after->makeMove(placement.first);
-        if (placement.second >= 0) after->makeMove(placement.second);
+        std::unique_ptr<Board> after = positionAfter(board, placement);
         const int32_t searched = searchPosition(*after, TurnSearchDepth).value;
         const int32_t value = placement.second >= 0 ? searched : -searched;
         const int32_t distance = std::abs(value - target);

@@ -7,8 +7,9 @@
 // yxbalanceone / yxbalancetwo: `count` stones (one for the side to move; with
 // two, then one for the other side) that bring the engine's value nearest to
 // `target`, the value for the side to move in the given position once the
-// stones stand. The placements near the stones are ranked by the static
-// value they leave and searched in that order, a turn's search each, until
+// stones stand. The placements (a lone stone anywhere, a pair within two
+// points of the stones) are ranked by the static value they leave and
+// searched in that order, a turn's search each, until
 // moveDeadline (the first always is); the nearest searched one is taken.
 struct Balance {
     std::vector<int> stones;  // empty cells, in the order they are played; none on a full board

@@ -185,14 +185,16 @@ std::vector<int> withoutSymmetricTwins(const std::vector<int>& stones, const std
 }
 
 std::vector<std::string> soosorvStepLines(GameSession& game, int step, int fifths, const std::vector<int>& stones) {
-    setMoveDeadline(game);
     if (step == 1) {
+        // Yixin-Board runs the human's clock while the engine opens.
+        setOpeningDeadline(game);
         const std::vector<int> opening = balancedOpening(OpeningCentre, false);
         return {"MESSAGE SOOSORV MOVE1 " + spacedCell(opening[0]), "MESSAGE SOOSORV MOVE2 " + spacedCell(opening[1]),
                 "MESSAGE SOOSORV MOVE3 " + spacedCell(opening[2])};
     }
     const std::string error = stoneError(step, stones, fifths);
     if (!error.empty()) return {error};
+    setMoveDeadline(game);
     switch (step) {
         case 2: {
             auto board = boardOfStones(stones);

@@ -97,12 +97,14 @@ std::string swap2Reply(GameSession& game, const std::vector<int>& stones) {
 }
 
 std::vector<std::string> swap2StepLines(GameSession& game, int step) {
-    setMoveDeadline(game);
     if (step == 1) {
+        // Yixin-Board runs the human's clock while the engine opens.
+        setOpeningDeadline(game);
         const std::vector<int> opening = balancedOpening(cellAt(9, 9), true);
         return {"MESSAGE SWAP2 MOVE1 " + spacedCell(opening[0]), "MESSAGE SWAP2 MOVE2 " + spacedCell(opening[1]),
                 "MESSAGE SWAP2 MOVE3 " + spacedCell(opening[2])};
     }
+    setMoveDeadline(game);
     const std::vector<int> stones = gameStones(game);
     const std::string word = "yxswap2step" + std::to_string(step);
     std::string error = checkSwap2Stones(stones, step == 2 ? 3 : 5, word);

@@ -199,6 +199,10 @@ void setMoveDeadline(const GameSession& game, int32_t startedMs) {
 
 void setMoveDeadline(const GameSession& game) { setMoveDeadline(game, platform::clockMs()); }
 
+void setOpeningDeadline(const GameSession& game) {
+    moveDeadline = platform::clockAdd(platform::clockMs(), turnBudget(game) / 4 - ReplyReserveMs);
+}
+
 bool deadlinePassed() { return msBeforeDeadline() <= 0; }
 
 int32_t msBeforeDeadline() { return platform::clockDiff(moveDeadline, platform::clockMs()); }

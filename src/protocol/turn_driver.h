@@ -17,6 +17,9 @@ int32_t storeWaitLimit(const GameSession& game);
 void setMoveDeadline(const GameSession& game, int32_t startedMs);
 // The same for a reply begun now.
 void setMoveDeadline(const GameSession& game);
+// moveDeadline for a GUI's opening stones, worked out while the GUI runs the
+// human's clock: a quarter of the turn's budget, the reserve held back.
+void setOpeningDeadline(const GameSession& game);
 // Whether the clock has reached moveDeadline: work that would go on past it
 // stops, and a search that ran into it holds leaves, not searched values.
 bool deadlinePassed();
