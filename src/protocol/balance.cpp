@@ -68,6 +68,7 @@ std::vector<Placement> rankedPlacements(const Board& board, int count, int32_t t
     // A lone stone may have to be a quiet one, far from the fight: the tempo
     // alone is worth much, so the stones near the others all give too much.
     for (int first : nearCells(board, count == 1 ? LoneStoneReach : PairReach)) {
+        if (!placements.empty() && deadlinePassed()) break;  // the ranking too keeps to the turn
         copy->makeMove(first);
         if (count == 1) {
             // A lone stone's static value says little (the move passes to
