@@ -18,14 +18,13 @@
 #include "board/analysis.h"
 #include "board/board.h"
 #include "board/board_image.h"
-#include "board/shared_state.h"
 #include "platform/clock.h"
 #include "platform/data_directory.h"
 #include "platform/memory.h"
 #include "search/estimates.h"
 #include "search/node_table.h"
 #include "search/proof_number_search.h"
-#include "search/shared_state.h"
+#include "search/proof_state.h"
 #include "search/statistics_run.h"
 
 namespace {
@@ -37,10 +36,11 @@ std::vector<std::string> databaseImages(int games) {
     std::vector<std::string> images;
     for (int g = 0; g < games; ++g) {
         Board board;
+        AnalysisResult listed;
         for (int ply = 0; ply < 15; ++ply) {
-            if (analyse(board) != 0) break;
-            const int choices = std::min<int>(resultCount, 3);
-            const int cell = resultCells[random() % choices];
+            if (analyse(board, listed) != 0) break;
+            const int choices = std::min<int>(listed.resultCount, 3);
+            const int cell = listed.resultCells[random() % choices];
             if (ply >= 6 && ply % 4 == 2) {
                 std::FILE* file = std::tmpfile();
                 writeBoardImage(board, file);
@@ -95,13 +95,14 @@ void BM_ProofNumberSearch(benchmark::State& state) {
     std::ostream discard(nullptr);
     int64_t iterations = 0, nodes = 0, bytes = 0, proven = 0, disproven = 0;
     double seconds = 0;
+    SearchContext context;
     for (auto _ : state) {
         for (const std::string& image : images) {
             const int64_t heapBefore = heapBytes();
             ProofNode* root = createNode(nullptr, boardFromImage(image));
-            moveDeadline = platform::clockAdd(platform::clockMs(), 20000 + searchMs);
+            context.moveDeadline = platform::clockAdd(platform::clockMs(), 20000 + searchMs);
             const int32_t start = platform::clockMs();
-            proofNumberSearch(root, 20000, int64_t{1} << 40, 0, discard);
+            proofNumberSearch(context, root, 20000, int64_t{1} << 40, 0, discard);
             seconds += platform::clockDiff(platform::clockMs(), start) / 1000.0;
             iterations += searchIterations;
             const size_t size = graphSize(root);
@@ -131,18 +132,19 @@ void BM_ProofNumberFixed(benchmark::State& state) {
     const int64_t count = state.range(0);
     int64_t nodes = 0, bytes = 0, iterations = 0;
     uint64_t digest = 0;
+    SearchContext context;
     for (auto _ : state) {
         for (const std::string& image : images) {
             const int64_t heapBefore = heapBytes();
             ProofNode* root = createNode(nullptr, boardFromImage(image));
             std::ostream discard(nullptr);
-            expandNode(root, 0, discard);
+            expandNode(context, root, 0, discard);
             setNumbers(root, 0);
             ProofNode* current = root;
             for (int64_t i = 0; i < count && !root->decided() && root->childCount > 0; ++i) {
                 if (current->decided()) current = root;
                 ProofNode* m = selectMostProving(current, 0);
-                expandNode(m, 0, discard);
+                expandNode(context, m, 0, discard);
                 current = updateAncestors(m, 0);
                 ++iterations;
             }
@@ -182,10 +184,11 @@ void BM_StatsRunPeakMemory(benchmark::State& state) {
     }
     std::ostream discard(nullptr);
     int64_t peak = 0, before = 0;
+    SearchContext context;
     for (auto _ : state) {
         before = platform::committedMemoryBytes();
         std::ofstream("/proc/self/clear_refs") << "5";  // restart the peak count
-        statisticsRun(1, 1, static_cast<int32_t>(state.range(0)), discard);
+        statisticsRun(context, 1, 1, static_cast<int32_t>(state.range(0)), discard);
         peak = peakResidentBytes();
     }
     std::filesystem::current_path(previous);

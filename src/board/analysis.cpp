@@ -4,26 +4,28 @@
 #include <cstdlib>
 
 #include "board/line_patterns.h"
-#include "board/shared_state.h"
 
 namespace {
 
-// Both lists may reserve every one of their cells, so room for two lists.
-int32_t reserveCells[2 * CellCount];
-int reserveCount = 0;
+void append(AnalysisResult& r, int cell) { r.resultCells[r.resultCount++] = cell; }
 
-void append(int cell) { resultCells[resultCount++] = cell; }
-
-void add(int cell) {
-    if (resultMarks[cell]) return;
-    resultMarks[cell] = 1;
-    append(cell);
+void add(AnalysisResult& r, int cell) {
+    if (r.resultMarks[cell]) return;
+    r.resultMarks[cell] = 1;
+    append(r, cell);
 }
 
-void reserve(int cell) { reserveCells[reserveCount++] = cell; }
+// Cells the quiet branch holds back for its later passes; both lists may
+// reserve every one of their cells.
+struct Reserve {
+    int32_t cells[2 * CellCount];
+    int count = 0;
+};
 
-void resetMarks() {
-    for (int i = 0; i < resultCount; ++i) resultMarks[resultCells[i]] = 0;
+void reserve(Reserve& held, int cell) { held.cells[held.count++] = cell; }
+
+void resetMarks(AnalysisResult& r) {
+    for (int i = 0; i < r.resultCount; ++i) r.resultMarks[r.resultCells[i]] = 0;
 }
 
 int distanceOf(int threatClass) { return winDistance[readClass(threatClass)]; }
@@ -44,21 +46,21 @@ bool existsEmpty(const Board& board, int cell) { return cell >= 0 && isEmptyCell
 
 // With three defence points a, b, c of an attack of class 1 on one line, keep
 // the two that matter: an outer point is dropped when the far side is open.
-void tidyLastThree(const Board& board, int line) {
-    if (resultCount < 3) return;
+void tidyLastThree(AnalysisResult& r, const Board& board, int line) {
+    if (r.resultCount < 3) return;
     int s = ForwardStep[line];
-    int32_t* last = resultCells + resultCount - 3;
+    int32_t* last = r.resultCells + r.resultCount - 3;
     int a = last[0], b = last[1], c = last[2];
     if (b == a - s) {
         if (existsEmpty(board, neighbour(c, line, true))) {
-            resultMarks[b] = 0;
+            r.resultMarks[b] = 0;
             last[1] = c;
-            --resultCount;
+            --r.resultCount;
         }
     } else if (c == a + s) {
         if (existsEmpty(board, neighbour(b, line, false))) {
-            resultMarks[c] = 0;
-            --resultCount;
+            r.resultMarks[c] = 0;
+            --r.resultCount;
         } else {
             last[1] = c;
             last[2] = b;
@@ -115,98 +117,98 @@ int defaultMove(const Board& board) {
 
 using Walk = ThreatList::Iterator;
 
-void answerThreats(const Board& board, int b, int pc) {
+void answerThreats(AnalysisResult& r, const Board& board, int b, int pc) {
     const ThreatList& m = board.moverThreats();
     const ThreatList& p = board.opponentThreats();
     if (b <= 2) {
-        addDefences(board, pc, b);
+        addDefences(board, pc, b, r);
     } else {
-        for (Walk e = p.begin(); e != p.end() && (*e).threatClass <= 3; ++e) addDefences(board, (*e).cell, (*e).threatClass);
+        for (Walk e = p.begin(); e != p.end() && (*e).threatClass <= 3; ++e) addDefences(board, (*e).cell, (*e).threatClass, r);
     }
     const int d = distanceOf(p.strongest().threatClass);
     for (Walk e = m.begin(); e != m.end() && (*e).threatClass < 14; ++e)
-        if (distanceOf((*e).threatClass) <= d && depthOf((*e).threatClass) <= 1) add((*e).cell);
+        if (distanceOf((*e).threatClass) <= d && depthOf((*e).threatClass) <= 1) add(r, (*e).cell);
 }
 
 // The own walk of the quiet branch; stops early, on the entry it stopped at,
 // once the reserve has grown past ten.
-void ownWalk(const Board& board, Walk& m) {
+void ownWalk(AnalysisResult& r, Reserve& held, const Board& board, Walk& m) {
     const ThreatList& own = board.moverThreats();
     const int opponent = 1 - board.sideToMove();
     for (; m != own.end(); ++m) {
         const auto [cell, k] = *m;
         if (k == 13) {  // the weakest and most common class first
-            reserve(cell);
+            reserve(held, cell);
         } else if (k <= 7 || k == 12 || (k == 11 && board.isListed(cell, opponent))) {
-            add(cell);
-            if (k == 7 && board.sideToMove() == 1) addLineThrees(cell, m, own.end());
+            add(r, cell);
+            if (k == 7 && board.sideToMove() == 1) addLineThrees(cell, m, own.end(), r);
         } else if (isIsolated(board, cell)) {
-            reserve(cell);
-        } else if (resultCount <= 8) {
-            reserve(cell);
-            if (reserveCount > 10) return;
+            reserve(held, cell);
+        } else if (r.resultCount <= 8) {
+            reserve(held, cell);
+            if (held.count > 10) return;
         }
     }
 }
 
 // The opponent walk of the quiet branch; true when it filled the list.
-bool opponentWalk(const Board& board, Walk& p) {
+bool opponentWalk(AnalysisResult& r, Reserve& held, const Board& board, Walk& p) {
     for (const Walk end = board.opponentThreats().end(); p != end;) {
         const auto [cell, k] = *p;
         if (k == 7) {
-            add(cell);
+            add(r, cell);
         } else if (k == 11) {
             if (!isIsolated(board, cell) && board.moveCount() < 10)
-                add(cell);
+                add(r, cell);
             else
-                reserve(cell);
+                reserve(held, cell);
         } else if (k <= 6) {
             if (isIsolated(board, cell))
-                reserve(cell);
+                reserve(held, cell);
             else
-                add(cell);
+                add(r, cell);
         } else {
-            reserve(cell);
+            reserve(held, cell);
         }
         ++p;
-        if (resultCount == 14) return true;
+        if (r.resultCount == 14) return true;
     }
     return false;
 }
 
 // Reserve passes; true when they ended the branch.
-bool reservePasses(const Board& board) {
-    if (resultCount >= 10) return false;
-    for (int i = 0; i < reserveCount; ++i) {
-        if (isIsolated(board, reserveCells[i])) continue;
-        add(reserveCells[i]);
-        if (resultCount >= 10) return true;
+bool reservePasses(AnalysisResult& r, const Reserve& held, const Board& board) {
+    if (r.resultCount >= 10) return false;
+    for (int i = 0; i < held.count; ++i) {
+        if (isIsolated(board, held.cells[i])) continue;
+        add(r, held.cells[i]);
+        if (r.resultCount >= 10) return true;
     }
-    if (resultCount != 0) return true;
-    for (int i = 0; i < reserveCount; ++i) {
-        add(reserveCells[i]);
-        if (resultCount >= 8) return true;
+    if (r.resultCount != 0) return true;
+    for (int i = 0; i < held.count; ++i) {
+        add(r, held.cells[i]);
+        if (r.resultCount >= 8) return true;
     }
     return false;
 }
 
-void continueWalk(Walk& walk, Walk end) {
-    for (; resultCount < 5 && walk != end; ++walk) add((*walk).cell);
+void continueWalk(AnalysisResult& r, Walk& walk, Walk end) {
+    for (; r.resultCount < 5 && walk != end; ++walk) add(r, (*walk).cell);
 }
 
-void quietBranch(const Board& board) {
-    reserveCount = 0;
+void quietBranch(AnalysisResult& r, const Board& board) {
+    Reserve held;
     Walk m = board.moverThreats().begin(), p = board.opponentThreats().begin();
-    ownWalk(board, m);
-    if (opponentWalk(board, p)) return;
-    if (reservePasses(board)) return;
-    if (resultCount < 5) {
-        continueWalk(m, board.moverThreats().end());
-        continueWalk(p, board.opponentThreats().end());
+    ownWalk(r, held, board, m);
+    if (opponentWalk(r, held, board, p)) return;
+    if (reservePasses(r, held, board)) return;
+    if (r.resultCount < 5) {
+        continueWalk(r, m, board.moverThreats().end());
+        continueWalk(r, p, board.opponentThreats().end());
     }
-    if (resultCount == 0) {
+    if (r.resultCount == 0) {
         int move = defaultMove(board);
-        if (move >= 0) add(move);
+        if (move >= 0) add(r, move);
     }
 }
 
@@ -224,18 +226,18 @@ bool isIsolated(const Board& board, int c) {
     return (stones & (StoneX | StoneO)) == 0;
 }
 
-void addLineThrees(int c, ThreatList::Iterator from, ThreatList::Iterator end) {
+void addLineThrees(int c, ThreatList::Iterator from, ThreatList::Iterator end, AnalysisResult& r) {
     auto lineThree = [](int k) { return k >= 8 && k <= 10; };
     while (from != end && !lineThree((*from).threatClass)) ++from;
     const int cx = cellX(c), cy = cellY(c);
     for (; from != end && lineThree((*from).threatClass); ++from) {
         const int cell = (*from).cell;
         const int dx = std::abs(cellX(cell) - cx), dy = std::abs(cellY(cell) - cy);
-        if ((dx == 0 && dy <= 4) || (dy == 0 && dx <= 4) || (dx == dy && dx <= 4)) add(cell);
+        if ((dx == 0 && dy <= 4) || (dy == 0 && dx <= 4) || (dx == dy && dx <= 4)) add(r, cell);
     }
 }
 
-void addDefences(const Board& board, int t, int k) {
+void addDefences(const Board& board, int t, int k, AnalysisResult& r) {
     int attacker = 1 - board.sideToMove();
     int codes[LineCount];
     bool selected[LineCount] = {};
@@ -253,7 +255,7 @@ void addDefences(const Board& board, int t, int k) {
         }
         if (k >= 1 && k <= 3 && dist == 2) selected[line] = true;
     }
-    add(t);
+    add(r, t);
     if (zeros > 1) return;
     for (int line = 0; line < LineCount; ++line) {
         if (!selected[line]) continue;
@@ -261,55 +263,55 @@ void addDefences(const Board& board, int t, int k) {
         int n = 0;
         for (int i = 0; i < SegmentMax; ++i) {
             if (defenceCell(codes[line], i) == 0) continue;
-            add(start + i * ForwardStep[line]);
+            add(r, start + i * ForwardStep[line]);
             ++n;
         }
-        if (n == 3 && k == 1) tidyLastThree(board, line);
+        if (n == 3 && k == 1) tidyLastThree(r, board, line);
     }
 }
 
-int analyse(const Board& board) {
+int analyse(const Board& board, AnalysisResult& r) {
     const ThreatList& m = board.moverThreats();
     const ThreatList& p = board.opponentThreats();
     m.settle();
     p.settle();
-    resultCount = 0;
+    r.resultCount = 0;
     if (board.moveCount() < 3) {
-        append(openingReply(board));
+        append(r, openingReply(board));
         return 0;
     }
 
     const auto [mc, a] = m.strongest();
     if (a == 0) {
-        append(mc);
+        append(r, mc);
         return 1;
     }
     const auto [pc, b] = p.strongest();
     if (b == 0) {
-        append(pc);
+        append(r, pc);
         return p.twoFives() ? -1 : 0;
     }
 
     bool quiet = b > 3;
     if (a <= 3) {
-        append(mc);
+        append(r, mc);
         if (a <= 1) return 1;
         if (b <= 2) {
-            --resultCount;
+            --r.resultCount;
         } else {
             if (p.empty()) return 1;
             int minD = 18;
             for (const ThreatEntry e : p) minD = std::min(minD, distanceOf(e.threatClass));
             if (minD > 1) return 1;
-            --resultCount;
+            --r.resultCount;
             quiet = true;
         }
     }
 
     if (quiet)
-        quietBranch(board);
+        quietBranch(r, board);
     else
-        answerThreats(board, b, pc);
-    resetMarks();
+        answerThreats(r, board, b, pc);
+    resetMarks(r);
     return 0;
 }

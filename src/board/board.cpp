@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "board/line_patterns.h"
-#include "board/shared_state.h"
 
 namespace {
 
@@ -112,7 +111,6 @@ void Board::makeMove(int cell) {
     if (playedCount_ < CellCount) played_[playedCount_++] = {static_cast<int16_t>(cell), sideToMove_};
     placeStone(cell);
     updateAround(cell);
-    ++nodeCounter;
     sideToMove_ = static_cast<uint8_t>(1 - sideToMove_);
     positionKey_ ^= key(sideToMove_, cell);
     checkInDebug(cell);
@@ -141,7 +139,6 @@ void Board::makeMove(int cell, MoveUndo& undo) {
     deferLayout_ = defer;
     undo.xPending = xThreats_.isPending();
     undo.oPending = oThreats_.isPending();
-    ++nodeCounter;
     sideToMove_ = static_cast<uint8_t>(1 - sideToMove_);
     positionKey_ ^= key(sideToMove_, cell);
     checkInDebug(cell);
@@ -200,14 +197,12 @@ bool Board::takeBack() {
     PlayedMove moves[CellCount];
     std::copy(played_, played_ + playedCount_, moves);
     for (int i = 0; i < playedCount_; ++i) stones[moves[i].cell] = NoStone;
-    const int32_t nodes = nodeCounter;  // no search's moves
     setUp(stones, moves[kept].side);
     for (int i = 0; i < kept; ++i) {
         sideToMove_ = moves[i].side;
         makeMove(moves[i].cell);
     }
     sideToMove_ = moves[kept].side;
-    nodeCounter = nodes;
     return true;
 }
 
@@ -421,10 +416,8 @@ bool Board::probeMove(int cell, MoveProbe& probe) const {
 
 // The probe against the move played on a copy.
 void Board::checkProbe(int cell, const MoveProbe& probe) const {
-    const int32_t nodes = nodeCounter;
     const auto played = copyBoard(*this);
     played->makeMove(cell);
-    nodeCounter = nodes;
     const ProbeSide* sides[2] = {&probe.o, &probe.x};
     const int32_t totals[2] = {played->oScore_, played->xScore_};
     for (int side = 0; side < 2; ++side) {

@@ -109,7 +109,7 @@ public:
         bool twoFives() const { return strong[0] >= 2; }
     };
     // That of both lists, and the saved total, worked out without playing
-    // the move (not counted as a move). False when only playing it tells: a
+    // the move. False when only playing it tells: a
     // Board that cannot try moves, or lists that hold what only an image
     // can. Precondition: cell is empty.
     struct MoveProbe {
@@ -204,7 +204,7 @@ private:
 };
 
 // Plays a move on a Board and takes it back, exactly (cells, lists in their
-// order, totals, key, all of it), when it leaves scope; counted as a move.
+// order, totals, key, all of it), when it leaves scope.
 // In between nothing else may change the Board or read its lists in order
 // (begin, strongest): a list laid out then could not be put back. The win
 // test and the strongest class read without laying out. Needs canTryMoves.

@@ -19,7 +19,7 @@ CommandLoop::Outcome CommandLoop::answerBalance(int count) {
         return Outcome::Continue;
     }
     setMoveDeadline(game);
-    const Balance balance = balanceStones(game.board, count, target);
+    const Balance balance = balanceStones(game.search, game.board, count, target);
     if (balance.stones.size() != size_t(count)) {
         writeLine(out, "ERROR No empty cell left");
         return Outcome::Continue;

@@ -62,19 +62,19 @@ std::unique_ptr<Board> positionAfter(const Board& board, const Placement& placem
     return after;
 }
 
-std::vector<Placement> rankedPlacements(const Board& board, int count, int32_t target) {
+std::vector<Placement> rankedPlacements(SearchContext& context, const Board& board, int count, int32_t target) {
     std::unique_ptr<Board> copy = copyBoard(board);
     std::vector<Placement> placements;
     // A lone stone may have to be a quiet one, far from the fight: the tempo
     // alone is worth much, so the stones near the others all give too much.
     for (int first : nearCells(board, count == 1 ? LoneStoneReach : PairReach)) {
-        if (!placements.empty() && deadlinePassed()) break;  // the ranking too keeps to the turn
+        if (!placements.empty() && context.deadlinePassed()) break;  // the ranking too keeps to the turn
         copy->makeMove(first);
         if (count == 1) {
             // A lone stone's static value says little (the move passes to
             // the other side): a shallow search ranks it.
             const Placement lone{first, -1, 0};
-            const int32_t value = -searchPosition(*positionAfter(board, lone), RankingDepth).value;
+            const int32_t value = -searchPosition(context, *positionAfter(board, lone), RankingDepth).value;
             placements.push_back({first, -1, std::abs(value - target)});
         } else {
             for (int second : nearCells(board, PairReach, first)) {
@@ -92,14 +92,14 @@ std::vector<Placement> rankedPlacements(const Board& board, int count, int32_t t
 
 }  // namespace
 
-Balance balanceStones(const Board& board, int count, int32_t target) {
+Balance balanceStones(SearchContext& context, const Board& board, int count, int32_t target) {
     Balance best;
     int32_t bestDistance = 0;
-    const std::vector<Placement> placements = rankedPlacements(board, count, target);
+    const std::vector<Placement> placements = rankedPlacements(context, board, count, target);
     for (const Placement& placement : placements) {
-        if (best.searched > 0 && (deadlinePassed() || best.searched >= MaxBalanceSearches)) break;
+        if (best.searched > 0 && (context.deadlinePassed() || best.searched >= MaxBalanceSearches)) break;
         std::unique_ptr<Board> after = positionAfter(board, placement);
-        const int32_t searched = searchPosition(*after, TurnSearchDepth).value;
+        const int32_t searched = searchPosition(context, *after, TurnSearchDepth).value;
         const int32_t value = placement.second >= 0 ? searched : -searched;
         const int32_t distance = std::abs(value - target);
         ++best.searched;

@@ -398,7 +398,7 @@ CommandLoop::Outcome CommandLoop::commandStats() {
     {
         // Most positions take less time than writing their lines would.
         PacedOutput paced(out, StatsOutputIntervalMs);
-        statisticsRun(1, 40, game.timeoutTurn, paced);
+        statisticsRun(game.search, 1, 40, game.timeoutTurn, paced);
     }
     writeLine(out, "Done");
     return Outcome::Continue;

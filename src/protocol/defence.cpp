@@ -44,8 +44,8 @@ Round searchRound(GameSession& game, const std::vector<int>& moves, int32_t dept
     writeLine(game.out, "MESSAGE REALTIME REFRESH");
     for (size_t i = 0; i < moves.size(); ++i) {
         writeMark(game.out, "POS", moves[i]);
-        SearchReport report = searchRootMove(game.board, moves[i], depth, moves.size() == 1);
-        if (depth > TurnSearchDepth && deadlinePassed()) {
+        SearchReport report = searchRootMove(game.search, game.board, moves[i], depth, moves.size() == 1);
+        if (depth > TurnSearchDepth && game.search.deadlinePassed()) {
             round.whole = false;
             break;
         }
@@ -72,7 +72,7 @@ bool allProved(const Round& round) {
 
 int searchDefence(GameSession& game) {
     setMoveDeadline(game);
-    const std::vector<int> moves = rootMoves(game.board);
+    const std::vector<int> moves = rootMoves(game.search, game.board);
     if (moves.empty()) return nearestEmptyCell(game.board, cellAt(9, 9));
     std::vector<bool> lost(moves.size(), false);
     int shownBest = -1;
@@ -91,7 +91,7 @@ int searchDefence(GameSession& game) {
         const int32_t growth =
             previousMs > 0 ? std::max(LeastGrowth, last.timeMs / std::max<int32_t>(previousMs, 1)) : FirstGrowth;
         previousMs = std::max<int32_t>(last.timeMs, 1);
-        if (int64_t(previousMs) * growth > msBeforeDeadline()) break;
+        if (int64_t(previousMs) * growth > game.search.msBeforeDeadline()) break;
     }
     if (last.reports.empty()) return moves[0];
     const SearchReport& best = bestOf(last);

@@ -6,7 +6,6 @@
 
 #include "board/analysis.h"
 #include "board/line_patterns.h"
-#include "board/shared_state.h"
 #include "knowledge/experience_database.h"
 #include "protocol/output.h"
 #include "search/static_value.h"
@@ -103,8 +102,9 @@ void writeRecordedMoves(Json& j, const GameSession& game, const BoardReading& bo
 }
 
 void writeListed(Json& j, Board& board) {
-    const int result = analyse(board);
-    j.raw("{").key("result").number(result).raw(",").key("moves").points(resultCells, resultCount).raw("}");
+    AnalysisResult listed;
+    const int result = analyse(board, listed);
+    j.raw("{").key("result").number(result).raw(",").key("moves").points(listed.resultCells, listed.resultCount).raw("}");
 }
 
 const char* sourceName(MoveChoice::Source source) {

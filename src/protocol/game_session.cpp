@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "board/analysis.h"
-#include "board/shared_state.h"
 #include "board/win_test.h"
 #include "knowledge/experience_database.h"
 #include "knowledge/game_records.h"
@@ -165,14 +164,15 @@ bool GameSession::stepCandidate(int c) {
         board.liftLastStone();
     } else {
         const int k = (c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c) - 'A';
-        analyse(board);
-        if (k < 0 || k >= resultCount) {
+        const AnalysisResult& listed = search.analysis;
+        analyse(board, search.analysis);
+        if (k < 0 || k >= listed.resultCount) {
             const char letter = static_cast<char>(c);
             writeLine(out, "ERROR No listed move for the letter " +
                                printableText(std::string_view(&letter, 1)));
             return false;
         }
-        const int cell = resultCells[k];
+        const int cell = listed.resultCells[k];
         if (!board.isEmpty(cell)) {
             writeLine(out, "ERROR Cell " + cellText(cell) + " is occupied");
             return false;
@@ -343,13 +343,14 @@ void printBoard(Board& board, std::ostream& out) {
         << std::flush;
     out << "DEBUG " << scorePosition(board) << '\n' << std::flush;
 
-    analyse(board);
+    AnalysisResult result;
+    analyse(board, result);
     int xClass[CellCount], oClass[CellCount], listed[CellCount];
     classByCell(board.threats(1), xClass);
     classByCell(board.threats(0), oClass);
     for (int& position : listed) position = -1;
-    for (int i = resultCount - 1; i >= 0; --i)
-        if (resultCells[i] >= 0 && resultCells[i] < CellCount) listed[resultCells[i]] = i;
+    for (int i = result.resultCount - 1; i >= 0; --i)
+        if (result.resultCells[i] >= 0 && result.resultCells[i] < CellCount) listed[result.resultCells[i]] = i;
 
     out << "DEBUG  01234567890123456789 01234567890123456789 01234567890123456789\n" << std::flush;
     for (int y = 0; y < BoardSize; ++y) {

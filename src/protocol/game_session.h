@@ -6,6 +6,7 @@
 #include "board/board.h"
 #include "knowledge/experience_database.h"
 #include "protocol/input.h"
+#include "search/search_context.h"
 
 constexpr int32_t MinimumMemoryBudget = 2097152;
 
@@ -81,6 +82,9 @@ struct GameSession {
     bool recordIsGame = true;
     MoveChoice lastChoice;
     SearchedValue lastSearchValue;
+    // The turn's search state: its deadline, node counter, the analysis'
+    // list and the best line; the statistics run searches with it too.
+    SearchContext search;
     std::ostream& out;  // where the game's own reply lines go
 
     explicit GameSession(std::ostream& output) : out(output) {}

@@ -68,9 +68,9 @@ struct RankedMove {
 
 // The moves of the side to move after `stones`, best first, each searched
 // as a turn's first move is, one of each symmetric family.
-std::vector<RankedMove> rankedMoves(const std::vector<int>& stones) {
+std::vector<RankedMove> rankedMoves(SearchContext& context, const std::vector<int>& stones) {
     auto board = boardOfStones(stones);
-    const std::vector<SearchReport> reports = searchRootMoves(*board, TurnSearchDepth);
+    const std::vector<SearchReport> reports = searchRootMoves(context, *board, TurnSearchDepth);
     std::vector<int> cells;
     for (const SearchReport& report : reports) cells.push_back(report.best);
     const std::vector<int> kept = withoutSymmetricTwins(stones, cells);
@@ -84,9 +84,9 @@ std::vector<RankedMove> rankedMoves(const std::vector<int>& stones) {
 // N fifth stones for black: its best searched ones, then, should the
 // search list fewer, the empty cells nearest the centre that are no twin of
 // one already offered.
-std::vector<int> offeredFifths(const std::vector<int>& four, int count) {
+std::vector<int> offeredFifths(SearchContext& context, const std::vector<int>& four, int count) {
     std::vector<int> offered;
-    for (const RankedMove& move : rankedMoves(four))
+    for (const RankedMove& move : rankedMoves(context, four))
         if (int(offered.size()) < count) offered.push_back(move.cell);
     auto board = boardOfStones(four);
     for (int ring = 1; ring < BoardSize && int(offered.size()) < count; ++ring)
@@ -111,16 +111,16 @@ struct FourthChoice {
 // among the N best black offers, so the value of black's N-th best fifth is
 // what the game is worth; the pair that brings it nearest to even, since
 // black may still swap.
-FourthChoice chooseFourth(const std::vector<int>& three) {
+FourthChoice chooseFourth(SearchContext& context, const std::vector<int>& three) {
     auto board = boardOfStones(three);
-    const std::vector<SearchReport> fourths = searchRootMoves(*board, TurnSearchDepth);
+    const std::vector<SearchReport> fourths = searchRootMoves(context, *board, TurnSearchDepth);
     FourthChoice best;
     for (const SearchReport& fourth : fourths) {
-        if (best.cell >= 0 && deadlinePassed()) break;
+        if (best.cell >= 0 && context.deadlinePassed()) break;
         std::vector<int> four = three;
         four.push_back(fourth.best);
-        const std::vector<RankedMove> fifths = rankedMoves(four);
-        if (best.cell >= 0 && deadlinePassed()) break;  // cut short: its values are not the search's
+        const std::vector<RankedMove> fifths = rankedMoves(context, four);
+        if (best.cell >= 0 && context.deadlinePassed()) break;  // cut short: its values are not the search's
         for (int n = 1; n <= SoosorvMaxFifths && n <= int(fifths.size()); ++n) {
             const int32_t distance = std::abs(fifths[n - 1].value);
             if (best.cell < 0 || distance < best.distance) best = {fourth.best, n, distance};
@@ -132,20 +132,20 @@ FourthChoice chooseFourth(const std::vector<int>& three) {
 }
 
 // Black's value with `count` fifths offered: white keeps the worst of them.
-int32_t valueWithFifths(const std::vector<int>& four, int count) {
-    const std::vector<RankedMove> fifths = rankedMoves(four);
+int32_t valueWithFifths(SearchContext& context, const std::vector<int>& four, int count) {
+    const std::vector<RankedMove> fifths = rankedMoves(context, four);
     if (fifths.empty()) return 0;
     return fifths[std::min<size_t>(count, fifths.size()) - 1].value;
 }
 
 // The offered fifth that leaves white best off.
-int chooseFifth(const std::vector<int>& stones) {
+int chooseFifth(SearchContext& context, const std::vector<int>& stones) {
     int best = -1;
     int32_t bestValue = 0;
     for (size_t i = 4; i < stones.size(); ++i) {
-        if (best >= 0 && deadlinePassed()) break;
+        if (best >= 0 && context.deadlinePassed()) break;
         auto board = boardOfStones({stones[0], stones[1], stones[2], stones[3], stones[i]});
-        const int32_t value = searchPosition(*board, TurnSearchDepth).value;  // for white
+        const int32_t value = searchPosition(context, *board, TurnSearchDepth).value;  // for white
         if (best < 0 || value > bestValue) {
             best = stones[i];
             bestValue = value;
@@ -188,7 +188,7 @@ std::vector<std::string> soosorvStepLines(GameSession& game, int step, int fifth
     if (step == 1) {
         // Yixin-Board runs the human's clock while the engine opens.
         setOpeningDeadline(game);
-        const std::vector<int> opening = balancedOpening(OpeningCentre, false);
+        const std::vector<int> opening = balancedOpening(game.search, OpeningCentre, false);
         return {"MESSAGE SOOSORV MOVE1 " + spacedCell(opening[0]), "MESSAGE SOOSORV MOVE2 " + spacedCell(opening[1]),
                 "MESSAGE SOOSORV MOVE3 " + spacedCell(opening[2])};
     }
@@ -198,19 +198,19 @@ std::vector<std::string> soosorvStepLines(GameSession& game, int step, int fifth
     switch (step) {
         case 2: {
             auto board = boardOfStones(stones);
-            return {"MESSAGE SOOSORV SWAP1 " + yesOrNo(winrate(searchPosition(*board, TurnSearchDepth).value) < 0.5)};
+            return {"MESSAGE SOOSORV SWAP1 " + yesOrNo(winrate(searchPosition(game.search, *board, TurnSearchDepth).value) < 0.5)};
         }
         case 3: {
-            const FourthChoice choice = chooseFourth(stones);
+            const FourthChoice choice = chooseFourth(game.search, stones);
             return {"MESSAGE SOOSORV MOVE4 " + spacedCell(choice.cell) + " " + std::to_string(choice.fifths)};
         }
-        case 4: return {"MESSAGE SOOSORV SWAP2 " + yesOrNo(winrate(valueWithFifths(stones, fifths)) < 0.5)};
+        case 4: return {"MESSAGE SOOSORV SWAP2 " + yesOrNo(winrate(valueWithFifths(game.search, stones, fifths)) < 0.5)};
         case 5: {
             std::vector<std::string> lines = {"MESSAGE SOOSORV MOVE5 REFRESH"};
-            for (int cell : offeredFifths(stones, fifths)) lines.push_back("MESSAGE SOOSORV MOVE5 " + spacedCell(cell));
+            for (int cell : offeredFifths(game.search, stones, fifths)) lines.push_back("MESSAGE SOOSORV MOVE5 " + spacedCell(cell));
             lines.push_back("MESSAGE SOOSORV MOVE5 DONE");
             return lines;
         }
-        default: return {"MESSAGE SOOSORV MOVE5C " + spacedCell(chooseFifth(stones))};
+        default: return {"MESSAGE SOOSORV MOVE5C " + spacedCell(chooseFifth(game.search, stones))};
     }
 }

@@ -19,15 +19,15 @@ constexpr double ChooseAbove = 0.55;
 
 // The search's move, or the first empty cell from the centre out should the
 // search name none.
-int searchedMove(Board& board, SearchReport& report) {
-    report = searchPosition(board, TurnSearchDepth);
+int searchedMove(SearchContext& context, Board& board, SearchReport& report) {
+    report = searchPosition(context, board, TurnSearchDepth);
     if (report.best >= 0 && report.best < CellCount && board.isEmpty(report.best)) return report.best;
     return nearestEmptyCell(board, cellAt(9, 9));
 }
 
 }  // namespace
 
-std::vector<int> balancedOpening(int centre, bool farWhite) {
+std::vector<int> balancedOpening(SearchContext& context, int centre, bool farWhite) {
     const int cx = cellX(centre), cy = cellY(centre);
     const int whiteSteps[][2] = {{1, 0}, {1, 1}, {2, 0}, {2, 1}, {2, 2}};
     std::vector<std::vector<int>> openings;
@@ -42,9 +42,9 @@ std::vector<int> balancedOpening(int centre, bool farWhite) {
     const std::vector<int>* best = nullptr;
     int32_t bestDistance = 0;
     for (const std::vector<int>& stones : openings) {
-        if (best && deadlinePassed()) break;
+        if (best && context.deadlinePassed()) break;
         auto board = boardOfStones(stones);
-        const int32_t distance = std::abs(searchPosition(*board, TurnSearchDepth).value);
+        const int32_t distance = std::abs(searchPosition(context, *board, TurnSearchDepth).value);
         if (!best || distance < bestDistance) {
             best = &stones;
             bestDistance = distance;
@@ -53,17 +53,17 @@ std::vector<int> balancedOpening(int centre, bool farWhite) {
     return *best;
 }
 
-Swap2Choice judgeSwap2(const std::vector<int>& stones) {
+Swap2Choice judgeSwap2(SearchContext& context, const std::vector<int>& stones) {
     auto board = boardOfStones(stones);  // white to move
     SearchReport report;
     Swap2Choice choice;
-    choice.first = searchedMove(*board, report);
+    choice.first = searchedMove(context, *board, report);
     const double white = winrate(report.value);
     if (choice.first < 0 || white < (stones.size() == 5 ? 0.5 : SwapBelow)) return Swap2Choice{};
     choice.kind = Swap2Choice::Kind::OneStone;
     if (stones.size() == 5 || white > ChooseAbove) return choice;
     board->makeMove(choice.first);
-    choice.second = searchedMove(*board, report);
+    choice.second = searchedMove(context, *board, report);
     if (choice.second >= 0) choice.kind = Swap2Choice::Kind::TwoStones;
     return choice;
 }
@@ -84,10 +84,10 @@ std::string swap2Reply(GameSession& game, const std::vector<int>& stones) {
     if (!error.empty()) return error;
     setMoveDeadline(game);
     if (stones.empty()) {
-        const std::vector<int> opening = balancedOpening(cellAt(9, 9), true);
+        const std::vector<int> opening = balancedOpening(game.search, cellAt(9, 9), true);
         return cellText(opening[0]) + " " + cellText(opening[1]) + " " + cellText(opening[2]);
     }
-    const Swap2Choice choice = judgeSwap2(stones);
+    const Swap2Choice choice = judgeSwap2(game.search, stones);
     switch (choice.kind) {
         case Swap2Choice::Kind::Swap: return "SWAP";
         case Swap2Choice::Kind::OneStone: return cellText(choice.first);
@@ -100,7 +100,7 @@ std::vector<std::string> swap2StepLines(GameSession& game, int step) {
     if (step == 1) {
         // Yixin-Board runs the human's clock while the engine opens.
         setOpeningDeadline(game);
-        const std::vector<int> opening = balancedOpening(cellAt(9, 9), true);
+        const std::vector<int> opening = balancedOpening(game.search, cellAt(9, 9), true);
         return {"MESSAGE SWAP2 MOVE1 " + spacedCell(opening[0]), "MESSAGE SWAP2 MOVE2 " + spacedCell(opening[1]),
                 "MESSAGE SWAP2 MOVE3 " + spacedCell(opening[2])};
     }
@@ -110,7 +110,7 @@ std::vector<std::string> swap2StepLines(GameSession& game, int step) {
     std::string error = checkSwap2Stones(stones, step == 2 ? 3 : 5, word);
     if (error.empty() && !game.recordIsGame) error = "ERROR " + word + " needs stones of alternate colours";
     if (!error.empty()) return {error};
-    const Swap2Choice choice = judgeSwap2(stones);
+    const Swap2Choice choice = judgeSwap2(game.search, stones);
     const std::string prefix = step == 2 ? "MESSAGE SWAP2 SWAP1 " : "MESSAGE SWAP2 SWAP2 ";
     switch (choice.kind) {
         case Swap2Choice::Kind::Swap: return {prefix + "YES"};

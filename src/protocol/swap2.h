@@ -21,15 +21,16 @@ struct Swap2Choice {
 
 // Black in the centre, white beside it, black again within two points: the
 // opening whose search value lies nearest to even, searched in a fixed order
-// until moveDeadline (the first always is). `farWhite` also lets white stand
+// until the context's moveDeadline (the first always is). `farWhite` also lets white stand
 // two points away; without it white touches the centre stone.
-std::vector<int> balancedOpening(int centre, bool farWhite);
+std::vector<int> balancedOpening(SearchContext& context, int centre, bool farWhite);
 
 // With three stones: Swap when white's chance is under 45 %, the fourth
 // stone when over 55 %, else the fourth and fifth for the opponent to choose
 // from. With five: Swap below 50 %, else the sixth stone. `stones` must be
-// valid (checkSwap2Stones) and 3 or 5 long; moveDeadline must be set.
-Swap2Choice judgeSwap2(const std::vector<int>& stones);
+// valid (checkSwap2Stones) and 3 or 5 long; the context's moveDeadline
+// must be set.
+Swap2Choice judgeSwap2(SearchContext& context, const std::vector<int>& stones);
 
 // An "ERROR " line, naming the word, for stones that are no swap2 position
 // of `count` stones (count < 0: 0, 3 or 5), else an empty string.

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "board/analysis.h"
-#include "board/shared_state.h"
 #include "board/win_test.h"
 #include "knowledge/experience_database.h"
 #include "platform/clock.h"
@@ -15,7 +14,6 @@
 #include "protocol/lost_lines.h"
 #include "protocol/output.h"
 #include "protocol/trace_log.h"
-#include "search/shared_state.h"
 #include "search/turn_search.h"
 #include "search/static_value.h"
 
@@ -88,12 +86,14 @@ int firstEmptyCell(const Board& board) {
 
 // The searches always name a listed cell; this only keeps a broken list from
 // ever reaching the protocol as an illegal move.
-int legalOrFallback(Board& board, int cell) {
+int legalOrFallback(GameSession& game, int cell) {
+    Board& board = game.board;
     if (isEmptyCell(board, cell)) return cell;
     trace("!isEmptyCell(best)", formatted("move %d replaced", cell).c_str());
-    analyse(board);
-    for (int i = 0; i < resultCount; ++i)
-        if (isEmptyCell(board, resultCells[i])) return resultCells[i];
+    const AnalysisResult& listed = game.search.analysis;
+    analyse(board, game.search.analysis);
+    for (int i = 0; i < listed.resultCount; ++i)
+        if (isEmptyCell(board, listed.resultCells[i])) return listed.resultCells[i];
     return firstEmptyCell(board);
 }
 
@@ -126,7 +126,7 @@ int fastReply(GameSession& game) {
 // nothing searched, when no copy can be made.
 bool searchForValue(GameSession& game, SearchReport& report) {
     try {
-        const SearchReport searched = searchPosition(game.board, TurnSearchDepth);
+        const SearchReport searched = searchPosition(game.search, game.board, TurnSearchDepth);
         game.lastSearchValue.remember(game.board, searched.value);
         report.value = searched.value;
         report.depth = searched.depth;
@@ -178,7 +178,7 @@ void avoidLostLine(GameSession& game, SearchReport& report) {
     if (!lost.contains(report.best)) return;
     std::vector<SearchReport> reports;
     try {
-        reports = searchRootMoves(game.board, TurnSearchDepth);
+        reports = searchRootMoves(game.search, game.board, TurnSearchDepth);
     } catch (const std::bad_alloc&) {
         trace("bad_alloc", "no copy for the lost line's alternatives");
         return;
@@ -193,19 +193,15 @@ void avoidLostLine(GameSession& game, SearchReport& report) {
 
 }  // namespace
 
-void setMoveDeadline(const GameSession& game, int32_t startedMs) {
-    moveDeadline = platform::clockAdd(startedMs, turnBudget(game) - ReplyReserveMs);
+void setMoveDeadline(GameSession& game, int32_t startedMs) {
+    game.search.moveDeadline = platform::clockAdd(startedMs, turnBudget(game) - ReplyReserveMs);
 }
 
-void setMoveDeadline(const GameSession& game) { setMoveDeadline(game, platform::clockMs()); }
+void setMoveDeadline(GameSession& game) { setMoveDeadline(game, platform::clockMs()); }
 
-void setOpeningDeadline(const GameSession& game) {
-    moveDeadline = platform::clockAdd(platform::clockMs(), turnBudget(game) / 4 - ReplyReserveMs);
+void setOpeningDeadline(GameSession& game) {
+    game.search.moveDeadline = platform::clockAdd(platform::clockMs(), turnBudget(game) / 4 - ReplyReserveMs);
 }
-
-bool deadlinePassed() { return msBeforeDeadline() <= 0; }
-
-int32_t msBeforeDeadline() { return platform::clockDiff(moveDeadline, platform::clockMs()); }
 
 int32_t turnBudget(const GameSession& game) {
     const int32_t share = game.timeLeft / 6;
@@ -259,20 +255,21 @@ int chooseMove(GameSession& game, int32_t startMs) {
         return showUnsearchedReply(game, fast, winTest(board));
     }
 
-    const int verdict = analyse(board);
-    if (resultCount == 1) {
-        trace("resultCount == 1", formatted("forced %d", resultCells[0]).c_str());
-        const int forced = legalOrFallback(board, resultCells[0]);
+    const AnalysisResult& listed = game.search.analysis;
+    const int verdict = analyse(board, game.search.analysis);
+    if (listed.resultCount == 1) {
+        trace("resultCount == 1", formatted("forced %d", listed.resultCells[0]).c_str());
+        const int forced = legalOrFallback(game, listed.resultCells[0]);
         noteChoice(game, MoveChoice::Source::Forced, forced, startMs);
         return showUnsearchedReply(game, forced, verdict);
     }
 
     SearchReport report;
     try {
-        report = searchPosition(board, TurnSearchDepth);
+        report = searchPosition(game.search, board, TurnSearchDepth);
     } catch (const std::bad_alloc&) {
         trace("bad_alloc", "no copy for the search");
-        const int first = legalOrFallback(board, resultCells[0]);
+        const int first = legalOrFallback(game, listed.resultCells[0]);
         noteChoice(game, MoveChoice::Source::Forced, first, startMs);
         return showUnsearchedReply(game, first, verdict);
     }
@@ -280,7 +277,7 @@ int chooseMove(GameSession& game, int32_t startMs) {
                             "|" + std::to_string(report.nodes));
     trace("search", formatted("value %d, nodes %d, best %d", report.value, report.nodes, report.best).c_str());
     avoidLostLine(game, report);
-    const int cell = legalOrFallback(board, report.best);
+    const int cell = legalOrFallback(game, report.best);
     noteChoice(game, MoveChoice::Source::Search, cell, startMs);
     MoveChoice& choice = game.lastChoice;
     choice.value = report.value;
@@ -298,7 +295,7 @@ int chooseBestMoves(GameSession& game, int count) {
     setMoveDeadline(game);
     std::vector<SearchReport> reports;
     try {
-        reports = searchRootMoves(game.board, TurnSearchDepth);
+        reports = searchRootMoves(game.search, game.board, TurnSearchDepth);
     } catch (const std::bad_alloc&) {
         trace("bad_alloc", "no copy for the best moves");
     }

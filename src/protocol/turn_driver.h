@@ -12,19 +12,15 @@ int32_t turnBudget(const GameSession& game);
 // How long a store after a reply waits for another process's store: a tenth
 // of the turn, and never long enough to hold up the reading of the next turn.
 int32_t storeWaitLimit(const GameSession& game);
-// moveDeadline for a reply begun at startedMs, a clock reading: the budget
-// less the reserve.
-void setMoveDeadline(const GameSession& game, int32_t startedMs);
+// The session's search.moveDeadline for a reply begun at startedMs, a clock
+// reading: the budget less the reserve.
+void setMoveDeadline(GameSession& game, int32_t startedMs);
 // The same for a reply begun now.
-void setMoveDeadline(const GameSession& game);
-// moveDeadline for a GUI's opening stones, worked out while the GUI runs the
-// human's clock: a quarter of the turn's budget, the reserve held back.
-void setOpeningDeadline(const GameSession& game);
-// Whether the clock has reached moveDeadline: work that would go on past it
-// stops, and a search that ran into it holds leaves, not searched values.
-bool deadlinePassed();
-// Milliseconds until moveDeadline (negative once it has passed).
-int32_t msBeforeDeadline();
+void setMoveDeadline(GameSession& game);
+// The session's search.moveDeadline for a GUI's opening stones, worked out
+// while the GUI runs the human's clock: a quarter of the turn's budget, the
+// reserve held back.
+void setOpeningDeadline(GameSession& game);
 
 // START: a new game as in a fresh process, the engine playing side 1.
 void startNewGame(GameSession& game);

@@ -7,9 +7,7 @@
 #include <sstream>
 #include <vector>
 
-#include "board/shared_state.h"
 #include "platform/clock.h"
-#include "search/shared_state.h"
 #include "search/static_value.h"
 #include "search/negamax.h"
 
@@ -61,13 +59,13 @@ struct TimedSearch {
     double ms = 0;
 };
 
-TimedSearch searchWithoutDeadline(Board& board, int depth) {
+TimedSearch searchWithoutDeadline(SearchContext& context, Board& board, int depth) {
     using Clock = std::chrono::steady_clock;
-    moveDeadline = platform::clockAdd(platform::clockMs(), 1 << 30);
-    nodeCounter = 0;
+    context.moveDeadline = platform::clockAdd(platform::clockMs(), 1 << 30);
+    context.nodeCounter = 0;
     TimedSearch result;
     const auto start = Clock::now();
-    result.value = search(result.best, board, depth, -WinValue);
+    result.value = search(context, result.best, board, depth, -WinValue);
     result.ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     return result;
 }
@@ -75,16 +73,17 @@ TimedSearch searchWithoutDeadline(Board& board, int depth) {
 }  // namespace
 
 int64_t runBench(std::ostream& out) {
+    SearchContext context;
     int64_t totalNodes = 0;
     double totalMs = 0;
     for (size_t i = 0; i < benchPositions.size(); ++i) {
         Board board;
         for (int cell : benchPositions[i]) board.makeMove(cell);
-        const TimedSearch result = searchWithoutDeadline(board, BenchDepth);
-        totalNodes += nodeCounter;
+        const TimedSearch result = searchWithoutDeadline(context, board, BenchDepth);
+        totalNodes += context.nodeCounter;
         totalMs += result.ms;
         const std::string label = "position " + std::to_string(i + 1);
-        out << report(label.c_str(), nodeCounter, result.ms) << ", value " << result.value << ", best "
+        out << report(label.c_str(), context.nodeCounter, result.ms) << ", value " << result.value << ", best "
             << result.best << '\n';
     }
     out << report("total", totalNodes, totalMs) << '\n';
@@ -164,16 +163,16 @@ bool readPositionSet(const std::string& path, std::vector<SetPosition>& position
     return true;
 }
 
-SetAnswer searchSetPosition(const SetPosition& position, int depth) {
+SetAnswer searchSetPosition(SearchContext& context, const SetPosition& position, int depth) {
     Board board;
     for (int cell : position.moves) board.makeMove(cell);
     auto copy = copyBoard(board);
-    const TimedSearch result = searchWithoutDeadline(*copy, depth);
+    const TimedSearch result = searchWithoutDeadline(context, *copy, depth);
     SetAnswer answer;
     answer.ms = result.ms;
-    answer.nodes = nodeCounter;
+    answer.nodes = context.nodeCounter;
     answer.line = std::to_string(result.value) + "|" + std::to_string(scorePosition(board)) + "|" +
-                  std::to_string(nodeCounter);
+                  std::to_string(context.nodeCounter);
     answer.move = result.best >= 0 && result.best < CellCount ? pointText(result.best) : std::to_string(result.best);
     return answer;
 }
@@ -188,9 +187,10 @@ int runPositionBench(std::ostream& out, const std::string& path, int depth) {
     int64_t totalNodes = 0;
     double totalMs = 0, slowestMs = 0;
     int differing = 0, recorded = 0;
+    SearchContext context;
     for (size_t i = 0; i < positions.size(); ++i) {
         const SetPosition& position = positions[i];
-        const SetAnswer answer = searchSetPosition(position, depth);
+        const SetAnswer answer = searchSetPosition(context, position, depth);
         totalNodes += answer.nodes;
         totalMs += answer.ms;
         if (answer.ms > slowestMs) slowestMs = answer.ms;

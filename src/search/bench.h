@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "search/search_context.h"
+
 constexpr int BenchDepth = 5;
 
 // Searches the fixed bench positions without a deadline and reports nodes,
@@ -34,7 +36,7 @@ struct SetAnswer {
     int32_t nodes = 0;
     double ms = 0;
 };
-SetAnswer searchSetPosition(const SetPosition& position, int depth);
+SetAnswer searchSetPosition(SearchContext& context, const SetPosition& position, int depth);
 
 // Searches every position of a set at the depth, reports each answer beside
 // the recorded one and the speed in total. Returns the number of positions

@@ -3,7 +3,7 @@
 #include <fstream>
 
 #include "platform/data_directory.h"
-#include "search/shared_state.h"
+#include "search/proof_state.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 #pragma once
 #include <cstdint>
 
-#include "search/shared_state.h"
+#include "search/proof_state.h"
 
-// Reads pnEst and dnEst (search/shared_state.h) from the data folder's
+// Reads pnEst and dnEst (search/proof_state.h) from the data folder's
 // estimate tables (platform::ProofEstimatePath, DisproofEstimatePath): 45 whitespace-separated integers each. A missing file
 // gives all ones; the entries from the first value that fails to read on stay 0.
 // Also resets the id counter.

@@ -3,7 +3,7 @@
 #include <new>
 
 #include "search/proof_node.h"
-#include "search/shared_state.h"
+#include "search/proof_state.h"
 
 ProofNode* NodeTable::find(const PositionKey& key) {
     placePending();

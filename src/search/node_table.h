@@ -50,7 +50,7 @@ private:
     void removePending(const ProofNode* node);
 };
 
-// Sets nodeTable (search/shared_state.h). Without a table the proof-number
+// Sets nodeTable (search/proof_state.h). Without a table the proof-number
 // search runs on, only without sharing transpositions.
 bool createNodeTable();
 void releaseNodeTable();

@@ -7,13 +7,12 @@
 #include <vector>
 
 #include "board/analysis.h"
-#include "board/shared_state.h"
 #include "board/win_test.h"
 #include "platform/clock.h"
 #include "platform/memory.h"
 #include "search/estimates.h"
 #include "search/node_table.h"
-#include "search/shared_state.h"
+#include "search/proof_state.h"
 
 namespace {
 
@@ -236,22 +235,24 @@ ProofNode* createChild(ProofNode* parent, int cell, const PositionKey& key) {
 
 // The win test of the position after cell, from a probe of the move when that
 // tells, counted as the move it saves. False when only playing it tells.
-bool probeWinTest(const Board& board, int cell, int& result) {
+bool probeWinTest(SearchContext& context, const Board& board, int cell, int& result) {
     Board::MoveProbe probe;
     const int r = winTestAfterMove(board, cell, probe);
     if (r == NeedsEntries) return false;
-    ++nodeCounter;
+    ++context.nodeCounter;
     result = r;
     return true;
 }
 
-int playedWinTest(Board& board, Board& scratch, int cell) {
+int playedWinTest(SearchContext& context, Board& board, Board& scratch, int cell) {
     if (board.canTryMoves()) {
         const TrialMove trial(board, cell);
+        ++context.nodeCounter;
         return winTest(board);
     }
     copyBoard(board, scratch);
     scratch.makeMove(cell);
+    ++context.nodeCounter;
     return winTest(scratch);
 }
 
@@ -277,11 +278,8 @@ ProofNode* createNode(ProofNode* parent, const Board& board, const PackedBoard* 
 
 namespace {
 
-void playNodeMove(const ProofNode* node, Board& board) {
-    const int32_t nodes = nodeCounter;  // counted when the child was made
-    board.makeMove(node->move);
-    nodeCounter = nodes;
-}
+// Not counted as a move: it was counted when the child was made.
+void playNodeMove(const ProofNode* node, Board& board) { board.makeMove(node->move); }
 
 // The node's position into `position`, from the last one where it can.
 void takePosition(const ProofNode* node) {
@@ -300,7 +298,7 @@ void nodePosition(const ProofNode* node, Board& board) {
     if (node->flags & BoardBeforeMove) playNodeMove(node, board);
 }
 
-bool expandNode(ProofNode* node, int level, std::ostream& out) {
+bool expandNode(SearchContext& context, ProofNode* node, int level, std::ostream& out) {
     if (node->childCount > 0) {
         // Only a run at another level than the graph's tags gets here; the
         // children stay and the node now counts as expanded at this level.
@@ -312,12 +310,13 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
     // One node is expanded at a time: its Board and its children's are scratch.
     static Board childBoard;
     takePosition(node);
-    const int r = analyse(position);
+    const AnalysisResult& listed = context.analysis;
+    const int r = analyse(position, context.analysis);
     if (r != 0) {
         setDecided(node, r);
         return true;
     }
-    if (resultCount == 0) {
+    if (listed.resultCount == 0) {
         node->setTag(level);
         node->setExpansion(DeadEnd);
         return false;
@@ -334,9 +333,9 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
     const uint32_t flagsBefore = node->flags;
     node->setTag(level);
     // The win tests below may run analyses of their own, so keep the list.
-    const int count = std::min<int>(resultCount, MaxChildren);
+    const int count = std::min<int>(listed.resultCount, MaxChildren);
     int32_t cells[MaxChildren];
-    std::copy(resultCells, resultCells + count, cells);
+    std::copy(listed.resultCells, listed.resultCells + count, cells);
     PositionKey keys[MaxChildren];
     for (int i = 0; i < count; ++i) keys[i] = childKey(position, cells[i]);
     // A table that holds nothing yet can only come to hold the children
@@ -359,7 +358,8 @@ bool expandNode(ProofNode* node, int level, std::ostream& out) {
                 continue;
             }
             int rChild;
-            if (!probeWinTest(position, cells[i], rChild)) rChild = playedWinTest(position, childBoard, cells[i]);
+            if (!probeWinTest(context, position, cells[i], rChild))
+                rChild = playedWinTest(context, position, childBoard, cells[i]);
             ProofNode* child = createChild(node, cells[i], k);
             node->children[node->childCount++] = child;
             if (node->parentCount > 0 && nodeTable) nodeTable->insert(child);
@@ -566,7 +566,8 @@ SearchEnd lastSearchEnd() { return searchEnd; }
 
 ProofNumbers reportedNumbers() { return reported; }
 
-int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int level, std::ostream& out) {
+int proofNumberSearch(SearchContext& context, ProofNode* root, int32_t margin, int64_t memoryLimit, int level,
+                      std::ostream& out) {
     if (carryReading && memoryLimit == headroomLimit)
         grownSinceReading += BetweenSearches;
     else
@@ -577,7 +578,7 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
     bool memoryShort = false;  // sticks: the search then depended on the memory figure
     if (root->expansion() == NotExpanded || root->tag() < level) {
         try {
-            expandNode(root, level, out);
+            expandNode(context, root, level, out);
         } catch (const std::bad_alloc&) {
             // No room even for the root's children: answer as for a decided root.
             memoryShort = true;
@@ -589,8 +590,8 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
         searchIterations = 0;
         Board rootPosition;
         nodePosition(root, rootPosition);
-        analyse(rootPosition);
-        return resultCount > 0 ? resultCells[0] : -1;
+        analyse(rootPosition, context.analysis);
+        return context.analysis.resultCount > 0 ? context.analysis.resultCells[0] : -1;
     }
     std::fill(workByCell, workByCell + CellCount, -1);
     // The cells that the choice at the end scans, in order: only root
@@ -604,14 +605,14 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
     std::sort(rootCells, rootCells + rootCellCount);
 
     const int32_t start = platform::clockMs();
-    nodeCounter = 0;
+    context.nodeCounter = 0;
     int64_t iterations = 0;
     ProofNode* current = root;
     for (;;) {
         bool memoryOk = true;
         while (!root->decided()) {
             const int32_t now = platform::clockMs();
-            if (platform::clockDiff(moveDeadline, now) <= margin && iterations > 0) {
+            if (platform::clockDiff(context.moveDeadline, now) <= margin && iterations > 0) {
                 searchEnd = SearchEnd::Clock;
                 break;
             }
@@ -629,7 +630,7 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
             if (current->decided()) current = root;
             try {
                 ProofNode* m = selectMostProving(current, level);
-                expandNode(m, level, out);
+                expandNode(context, m, level, out);
                 current = updateAncestors(m, level);
             } catch (const std::bad_alloc&) {
                 memoryOk = false;
@@ -661,10 +662,10 @@ int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int 
     if (memoryShort) searchEnd = SearchEnd::Memory;
     searchIterations = iterations;
     reported = {root->pn, root->dn};
-    writeReportLine(out, nodeCounter, root->pn, root->dn);
+    writeReportLine(out, context.nodeCounter, root->pn, root->dn);
     if (platform::clockDiff(platform::clockMs(), start) > 0) {
         const int32_t elapsed = platform::clockDiff(platform::clockMs(), start);
-        writeMessage(out, std::to_string(static_cast<int64_t>(nodeCounter) * 1000 / (elapsed + 1)) + "/s");
+        writeMessage(out, std::to_string(static_cast<int64_t>(context.nodeCounter) * 1000 / (elapsed + 1)) + "/s");
     }
 
     // Only a pruned child's work is kept; the remaining ones count as 0 there.

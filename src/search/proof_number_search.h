@@ -7,7 +7,8 @@
 #include "board/keys.h"
 #include "board/packed_board.h"
 #include "search/proof_node.h"
-#include "search/shared_state.h"
+#include "search/search_context.h"
+#include "search/proof_state.h"
 
 // positionKey of a copy of board after makeMove(cell), without playing it.
 inline PositionKey childKey(const Board& board, int cell) {
@@ -24,7 +25,7 @@ ProofNode* createNode(ProofNode* parent, const Board& board, const PackedBoard* 
 void nodePosition(const ProofNode* node, Board& board);
 // False for a dead end. On allocation failure the node is left as it was and
 // std::bad_alloc propagates.
-bool expandNode(ProofNode* node, int level, std::ostream& out = std::cout);
+bool expandNode(SearchContext& context, ProofNode* node, int level, std::ostream& out = std::cout);
 ProofNode* selectMostProving(ProofNode* start, int level);
 void setNumbers(ProofNode* node, int level);
 ProofNode* updateAncestors(ProofNode* node, int level);
@@ -34,11 +35,12 @@ void deleteChildren(ProofNode* node);
 void addParent(ProofNode* node, ProofNode* parent);
 void removeParent(ProofNode* node, ProofNode* parent);
 
-// Tries to prove that the side to move at root wins, until moveDeadline is no
-// more than margin ms away, the committed memory reaches memoryLimit with no
+// Tries to prove that the side to move at root wins, until the context's
+// moveDeadline is no more than margin ms away, the committed memory reaches memoryLimit with no
 // root child left to prune, the root is decided or its numbers pass their limits.
 // Returns the most promising root move (-1 if none); root->pn/dn then hold its numbers.
-int proofNumberSearch(ProofNode* root, int32_t margin, int64_t memoryLimit, int level,
+// Counts its moves in the context's node counter, reset first.
+int proofNumberSearch(SearchContext& context, ProofNode* root, int32_t margin, int64_t memoryLimit, int level,
                       std::ostream& out = std::cout);
 
 // Why the last proofNumberSearch stopped. Only Clock and Memory depend on

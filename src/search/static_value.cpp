@@ -1,6 +1,5 @@
 #include "search/static_value.h"
 
-#include "board/shared_state.h"
 #include "board/win_test.h"
 
 int32_t scorePosition(const Board& board) {
@@ -13,7 +12,6 @@ bool scoreAfterMove(const Board& board, int cell, int32_t& value) {
     Board::MoveProbe probe;
     const int r = winTestAfterMove(board, cell, probe);
     if (r == NeedsEntries) return false;
-    ++nodeCounter;  // as the move would count
     const Board::ProbeSide& mover = board.sideToMove() ? probe.o : probe.x;
     value = r != 0 ? WinValue * r : mover.total - probe.savedScore;
     return true;

@@ -13,11 +13,10 @@
 #include "board/keys.h"
 #include "board/line_patterns.h"
 #include "board/packed_board.h"
-#include "board/shared_state.h"
 #include "platform/clock.h"
 #include "platform/data_directory.h"
 #include "search/proof_number_search.h"
-#include "search/shared_state.h"
+#include "search/proof_state.h"
 
 namespace {
 
@@ -231,7 +230,8 @@ bool repeatable(SearchEnd end, int32_t timeoutTurn) {
 }
 
 // Searches every whole board image of an open node file in turn.
-void runNodeFile(std::FILE* file, int fileIndex, int fileTotal, int32_t timeoutTurn, std::ostream& out) {
+void runNodeFile(SearchContext& context, std::FILE* file, int fileIndex, int fileTotal, int32_t timeoutTurn,
+                 std::ostream& out) {
     int64_t size = -1;
     if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
     std::fseek(file, 0, SEEK_SET);
@@ -254,7 +254,7 @@ void runNodeFile(std::FILE* file, int fileIndex, int fileTotal, int32_t timeoutT
         line << "Pocitam... " << int64_t{fileIndex} << " z " << int64_t{fileTotal} << ", " << percent << "%";
         if (seen) {
             const SearchResult& r = *seen;
-            if (r.reported) nodeCounter = r.nodes;
+            if (r.reported) context.nodeCounter = r.nodes;
             searchIterations = r.iterations;
             idCounter += r.ids;
             // Like the search it stands for, it took no measurable time: no
@@ -266,19 +266,19 @@ void runNodeFile(std::FILE* file, int fileIndex, int fileTotal, int32_t timeoutT
         line.writeTo(out);
         const uint32_t idsBefore = idCounter;
         ProofNode* root = createNode(nullptr, board);
-        moveDeadline = platform::clockAdd(platform::clockMs(), static_cast<int32_t>(searchTime));
+        context.moveDeadline = platform::clockAdd(platform::clockMs(), static_cast<int32_t>(searchTime));
         // Between two positions the run holds one Board, the file's buffer and
         // the known images, unless their table has grown since.
         if (known.capacity() == capacityAtSearch) carryMemoryReading();
         capacityAtSearch = known.capacity();
         try {
-            proofNumberSearch(root, StatisticsMargin, StatisticsMemoryLimit, StatisticsLevel, out);
+            proofNumberSearch(context, root, StatisticsMargin, StatisticsMemoryLimit, StatisticsLevel, out);
         } catch (...) {
             deleteNode(root);
             throw;
         }
         // The numbers the search reported, before it set the root to its choice's.
-        const SearchResult result{lastSearchEnd() != SearchEnd::NoChildren, nodeCounter, reportedNumbers().pn, reportedNumbers().dn, searchIterations, 0};
+        const SearchResult result{lastSearchEnd() != SearchEnd::NoChildren, context.nodeCounter, reportedNumbers().pn, reportedNumbers().dn, searchIterations, 0};
         deleteNode(root);
         if (repeatable(lastSearchEnd(), timeoutTurn)) {
             SearchResult kept = result;
@@ -290,12 +290,12 @@ void runNodeFile(std::FILE* file, int fileIndex, int fileTotal, int32_t timeoutT
 
 }  // namespace
 
-void statisticsRun(int first, int last, int32_t timeoutTurn, std::ostream& out) {
+void statisticsRun(SearchContext& context, int first, int last, int32_t timeoutTurn, std::ostream& out) {
     for (int k = first; k <= last; ++k) {
         std::FILE* file = std::fopen(platform::dataPath(platform::nodeFilePath(k)).c_str(), "rb");
         if (!file) continue;
         try {
-            runNodeFile(file, k - first + 1, last - first + 1, timeoutTurn, out);
+            runNodeFile(context, file, k - first + 1, last - first + 1, timeoutTurn, out);
         } catch (...) {
             std::fclose(file);
             throw;

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "board/board.h"
+#include "search/search_context.h"
 
 // What one search of a position found, for the lines that show it.
 struct SearchReport {
@@ -16,26 +17,23 @@ struct SearchReport {
     std::vector<int> line;       // the principal variation; line[0] is best
 };
 
-// The turn's search: a copy of board searched to depth against moveDeadline,
-// the node counter reset first. Throws std::bad_alloc, with nothing searched,
-// when no copy can be made.
-SearchReport searchPosition(Board& board, int32_t depth);
+// The turn's search: a copy of board searched to depth against the context's
+// moveDeadline, its node counter reset first. Throws std::bad_alloc, with
+// nothing searched, when no copy can be made.
+SearchReport searchPosition(SearchContext& context, Board& board, int32_t depth);
 
 // Every move the search would try in the position (at most MaxCandidates),
 // each searched to the depth as the first move of a turn's search is, best
 // value first (ties in the search's order): its report holds its own value,
 // nodes, time and line. Throws std::bad_alloc when no copy can be made.
-std::vector<SearchReport> searchRootMoves(Board& board, int32_t depth);
+std::vector<SearchReport> searchRootMoves(SearchContext& context, Board& board, int32_t depth);
 
 // The moves the search would try first in the position: the forced-move
 // analysis' list, at most MaxCandidates, empty cells only.
-std::vector<int> rootMoves(const Board& board);
+std::vector<int> rootMoves(SearchContext& context, const Board& board);
 
 // One root move searched as the first move of a turn's search is (onlyMove:
 // the position has no other, which costs the root no depth): its value for
 // the side to move at board, nodes, time and line, the move first. Throws
 // std::bad_alloc when no copy can be made.
-SearchReport searchRootMove(Board& board, int cell, int32_t depth, bool onlyMove);
-
-// The report of the last searchPosition (all zero before the first).
-const SearchReport& lastSearch();
+SearchReport searchRootMove(SearchContext& context, Board& board, int cell, int32_t depth, bool onlyMove);

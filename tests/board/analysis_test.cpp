@@ -8,10 +8,13 @@
 #include <utility>
 #include <vector>
 
-#include "board/shared_state.h"
 #include "board_fixture.h"
 
 namespace {
+
+// The list every analysis of these tests leaves its moves in.
+AnalysisResult listed;
+int analyse(const Board& board) { return analyse(board, listed); }
 
 using Points = std::vector<std::pair<int, int>>;
 
@@ -30,7 +33,7 @@ void load(Board& board, const Points& xs, const Points& os, int sideToMove) {
     board.setUp(stones, sideToMove);
 }
 
-std::vector<int> resultList() { return std::vector<int>(resultCells, resultCells + resultCount); }
+std::vector<int> resultList() { return std::vector<int>(listed.resultCells, listed.resultCells + listed.resultCount); }
 
 std::vector<int> cellsOf(const Points& points) {
     std::vector<int> cells;
@@ -39,7 +42,7 @@ std::vector<int> cellsOf(const Points& points) {
 }
 
 bool marksClear() {
-    return std::all_of(resultMarks, resultMarks + CellCount, [](uint8_t m) { return m == 0; });
+    return std::all_of(listed.resultMarks, listed.resultMarks + CellCount, [](uint8_t m) { return m == 0; });
 }
 
 TEST(AnalysisTest, OpeningReplies) {
@@ -98,9 +101,9 @@ TEST(AnalysisTest, ImmediateOutcomes) {
         Board board;
         load(board, c.xs, c.os, c.side);
         EXPECT_EQ(analyse(board), c.result) << c.name;
-        ASSERT_EQ(resultCount, 1) << c.name;
+        ASSERT_EQ(listed.resultCount, 1) << c.name;
         auto allowed = cellsOf(c.allowed);
-        EXPECT_NE(std::find(allowed.begin(), allowed.end(), resultCells[0]), allowed.end()) << c.name;
+        EXPECT_NE(std::find(allowed.begin(), allowed.end(), listed.resultCells[0]), allowed.end()) << c.name;
         EXPECT_TRUE(marksClear()) << c.name;
     }
 }
@@ -367,11 +370,11 @@ TEST(AnalysisTest, AddLineThreesTakesNearbyThreesOnTheLines) {
     m.insert(cellAt(9, 12), 8);   // same column
     m.insert(cellAt(3, 3), 7);    // skipped: not 8..10
     m.insert(c, 7);
-    resultCount = 0;
-    addLineThrees(c, m.begin(), m.end());
+    listed.resultCount = 0;
+    addLineThrees(c, m.begin(), m.end(), listed);
     EXPECT_EQ(resultList(), (std::vector<int>{cellAt(9, 12), cellAt(5, 5)}));
-    for (int i = 0; i < resultCount; ++i) resultMarks[resultCells[i]] = 0;
-    resultCount = 0;
+    for (int i = 0; i < listed.resultCount; ++i) listed.resultMarks[listed.resultCells[i]] = 0;
+    listed.resultCount = 0;
 }
 
 // Random games with stones mostly near each other: the list is well formed
@@ -388,13 +391,13 @@ TEST(AnalysisTest, ListIsWellFormedOverRandomGames) {
             ASSERT_GE(result, -1);
             ASSERT_LE(result, 1);
             if (result == 0) {
-                ASSERT_GT(resultCount, 0);
+                ASSERT_GT(listed.resultCount, 0);
             } else {
-                ASSERT_EQ(resultCount, 1);
+                ASSERT_EQ(listed.resultCount, 1);
             }
             std::set<int> seen;
-            for (int i = 0; i < resultCount; ++i) {
-                int cell = resultCells[i];
+            for (int i = 0; i < listed.resultCount; ++i) {
+                int cell = listed.resultCells[i];
                 ASSERT_GE(cell, 0);
                 ASSERT_LT(cell, CellCount);
                 ASSERT_TRUE(board.isEmpty(cell)) << "occupied cell listed, game " << game;
@@ -406,7 +409,7 @@ TEST(AnalysisTest, ListIsWellFormedOverRandomGames) {
             }
             int move;
             if (rng() % 4 != 0) {
-                move = resultCells[rng() % resultCount];
+                move = listed.resultCells[rng() % listed.resultCount];
             } else {
                 do move = static_cast<int>(rng() % CellCount);
                 while (!board.isEmpty(move));

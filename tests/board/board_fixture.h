@@ -11,7 +11,6 @@
 #include "board/board.h"
 #include "board/board_image.h"
 #include "board/line_patterns.h"
-#include "board/shared_state.h"
 
 using EntrySet = std::multiset<std::pair<int, int>>;
 

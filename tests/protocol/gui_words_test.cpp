@@ -12,7 +12,6 @@
 #include "protocol/session_driver.h"
 #include "protocol/stone_lists.h"
 #include "search/turn_search.h"
-#include "search/shared_state.h"
 #include "search/static_value.h"
 #include "search/winrate.h"
 
@@ -135,8 +134,9 @@ TEST(GuiWords, RepliesWithoutASearchShowASearchedValue) {
     SessionDriver fresh;
     const std::string opened = fresh.run("start 20\r\ninfo show_detail 1\r\nturn 9,9\r\n");
     auto board = boardOfStones({cellAt(9, 9)});
-    moveDeadline = platform::clockAdd(platform::clockMs(), 1 << 30);
-    EXPECT_EQ(evalOf(opened), std::to_string(searchPosition(*board, 7).value)) << opened;
+    SearchContext context;
+    context.moveDeadline = platform::clockAdd(platform::clockMs(), 1 << 30);
+    EXPECT_EQ(evalOf(opened), std::to_string(searchPosition(context, *board, 7).value)) << opened;
     EXPECT_EQ(opened.find("INFO EVAL " + std::to_string(scorePosition(*board)) + "\n"), std::string::npos) << opened;
 }
 

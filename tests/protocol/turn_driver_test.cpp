@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "board/analysis.h"
-#include "board/shared_state.h"
 #include "knowledge/experience_database.h"
 #include "platform/clock.h"
 #include "platform/data_directory.h"
@@ -16,7 +15,6 @@
 #include "protocol/output.h"
 #include "protocol/scratch_directory.h"
 #include "search/turn_search.h"
-#include "search/shared_state.h"
 
 namespace {
 
@@ -65,13 +63,13 @@ TEST(TurnDriverTest, DeadlineHoldsBackTheReserve) {
         s.play({189, 0, 190, 40, 191, 80, 192});  // o must block at once
         const int32_t before = platform::clockMs();
         chooseMove(s.game);
-        const int32_t offset = platform::clockDiff(moveDeadline, before);
+        const int32_t offset = platform::clockDiff(s.game.search.moveDeadline, before);
         const int32_t expected = turnBudget(s.game) - ReplyReserveMs;  // 9800, then -34
         EXPECT_GE(offset, expected);
         EXPECT_LE(offset, expected + 50);
         // A turn's time runs from when its command was read, not from the search.
         chooseMove(s.game, platform::clockAdd(before, -1000));
-        EXPECT_EQ(platform::clockDiff(moveDeadline, before), expected - 1000);
+        EXPECT_EQ(platform::clockDiff(s.game.search.moveDeadline, before), expected - 1000);
     }
 }
 
@@ -375,7 +373,7 @@ TEST(TurnDriverTest, WhenEveryReplyLostTheLatestLossIsPlayed) {
     DatabaseSession s(-1);
     s.run("start 20\nturn 9,9\nturn 11,11\nend\n");
     s.game.board.takeBack();
-    const std::vector<SearchReport> roots = searchRootMoves(s.game.board, TurnSearchDepth);
+    const std::vector<SearchReport> roots = searchRootMoves(s.game.search, s.game.board, TurnSearchDepth);
     ASSERT_GE(roots.size(), 3u);
     // Each root move's stored game goes on with moves far away, one more for
     // the middle one of the list than for any other.

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "search/estimates.h"
-#include "search/shared_state.h"
+#include "search/proof_state.h"
 #include "search_test_support.h"
 
 namespace {

@@ -6,20 +6,21 @@
 #include <vector>
 
 #include "board/analysis.h"
-#include "board/shared_state.h"
 #include "platform/clock.h"
-#include "search/shared_state.h"
 #include "search/static_value.h"
 
 namespace {
+
+// The state of the searches of these tests, as a turn's would be.
+SearchContext context;
 
 void play(Board& board, const std::vector<int>& moves) {
     for (int cell : moves) board.makeMove(cell);
 }
 
 std::vector<int> listedMoves(Board& board) {
-    analyse(board);
-    return std::vector<int>(resultCells, resultCells + resultCount);
+    analyse(board, context.analysis);
+    return std::vector<int>(context.analysis.resultCells, context.analysis.resultCells + context.analysis.resultCount);
 }
 
 // The value of the child after `cell` at depth 0, seen from the parent.
@@ -29,7 +30,7 @@ int32_t childValue(const Board& board, int cell) {
     return -scorePosition(*copy);
 }
 
-void setDeadline(int32_t fromNowMs) { moveDeadline = platform::clockAdd(platform::clockMs(), fromNowMs); }
+void setDeadline(int32_t fromNowMs) { context.moveDeadline = platform::clockAdd(platform::clockMs(), fromNowMs); }
 
 // Random analysis-driven games that reached a position with more than 20 listed moves.
 const std::vector<int> manyMovesSide1 = {189, 190, 169, 209, 170, 171, 152, 151, 228, 207, 149,
@@ -72,21 +73,21 @@ TEST(ThreatSearchTest, LeavesGiveTheStaticValueAndTheFirstListedMove) {
         const int32_t expected = scorePosition(board);
         const int first = listedMoves(board).at(0);
         setDeadline(c.deadlineFromNow);
-        nodeCounter = 0;
+        context.nodeCounter = 0;
         int32_t best = -1;
-        EXPECT_EQ(search(best, board, c.depth, -WinValue), expected);
+        EXPECT_EQ(search(context, best, board, c.depth, -WinValue), expected);
         EXPECT_EQ(best, first);
-        EXPECT_EQ(nodeCounter, 0);
+        EXPECT_EQ(context.nodeCounter, 0);
         // Asked for no suggestion, a leaf leaves `best` alone.
         int32_t none = 0;
-        search(none, board, c.depth, -WinValue);
+        search(context, none, board, c.depth, -WinValue);
         EXPECT_EQ(none, 0);
     }
     Board won;
     play(won, xToMoveWon);
     setDeadline(100000);
     int32_t best = -1;
-    EXPECT_EQ(search(best, won, 7, -WinValue), WinValue);
+    EXPECT_EQ(search(context, best, won, 7, -WinValue), WinValue);
 }
 
 TEST(ThreatSearchTest, StoneCountsNextTo398AreSearched) {
@@ -98,10 +99,10 @@ TEST(ThreatSearchTest, StoneCountsNextTo398AreSearched) {
         for (int c = 0; c < CellCount; ++c)
             if (board.isEmpty(c)) empty.push_back(c);
         setDeadline(100000);
-        nodeCounter = 0;
+        context.nodeCounter = 0;
         int32_t best = -1;
-        search(best, board, 3, -WinValue);
-        EXPECT_GT(nodeCounter, 0);
+        search(context, best, board, 3, -WinValue);
+        EXPECT_GT(context.nodeCounter, 0);
         EXPECT_NE(std::find(empty.begin(), empty.end(), best), empty.end()) << best;
     }
 }
@@ -120,11 +121,11 @@ TEST(ThreatSearchTest, SideOneSearchesAtMostTwentyCandidatesAndKeepsTheEarlierOf
     }
     ASSERT_LT(expectedValue, WinValue);
     setDeadline(100000);
-    nodeCounter = 0;
+    context.nodeCounter = 0;
     int32_t best = -1;
-    EXPECT_EQ(search(best, board, 1, -WinValue), expectedValue);
+    EXPECT_EQ(search(context, best, board, 1, -WinValue), expectedValue);
     EXPECT_EQ(best, expectedBest);
-    EXPECT_EQ(nodeCounter, MaxCandidates);
+    EXPECT_EQ(context.nodeCounter, MaxCandidates);
 }
 
 TEST(ThreatSearchTest, SideZeroStopsAsSoonAsAValueBeatsTheBound) {
@@ -136,18 +137,18 @@ TEST(ThreatSearchTest, SideZeroStopsAsSoonAsAValueBeatsTheBound) {
     const int32_t first = childValue(board, listed[0]);
     ASSERT_GT(first, -WinValue);
     setDeadline(100000);
-    nodeCounter = 0;
+    context.nodeCounter = 0;
     int32_t best = -1;
-    EXPECT_EQ(search(best, board, 1, -WinValue), first);
+    EXPECT_EQ(search(context, best, board, 1, -WinValue), first);
     EXPECT_EQ(best, listed[0]);
-    EXPECT_EQ(nodeCounter, 1);
+    EXPECT_EQ(context.nodeCounter, 1);
 
     // A bound above every child value lets all 20 be searched.
     Board again;
     play(again, manyMovesSide0);
-    nodeCounter = 0;
-    search(best, again, 1, WinValue);
-    EXPECT_EQ(nodeCounter, MaxCandidates);
+    context.nodeCounter = 0;
+    search(context, best, again, 1, WinValue);
+    EXPECT_EQ(context.nodeCounter, MaxCandidates);
 }
 
 TEST(ThreatSearchTest, SingleCandidateIsPlayedOnTheBoardWithoutSpendingDepth) {
@@ -158,13 +159,13 @@ TEST(ThreatSearchTest, SingleCandidateIsPlayedOnTheBoardWithoutSpendingDepth) {
     ASSERT_EQ(listedMoves(board), std::vector<int>({193}));
     const int forced = 193;
     setDeadline(100000);
-    nodeCounter = 0;
+    context.nodeCounter = 0;
     int32_t best = -1;
-    search(best, board, 1, -WinValue);
+    search(context, best, board, 1, -WinValue);
     EXPECT_EQ(best, forced);
     EXPECT_FALSE(board.isEmpty(forced));
     // The forced reply was free, so the node after it still spent its one ply on children.
-    EXPECT_GT(nodeCounter, 1);
+    EXPECT_GT(context.nodeCounter, 1);
 }
 
 TEST(ThreatSearchTest, DeeperSearchFindsTheWinOfAnOpenThree) {
@@ -174,7 +175,7 @@ TEST(ThreatSearchTest, DeeperSearchFindsTheWinOfAnOpenThree) {
     ASSERT_EQ(board.sideToMove(), 1);
     setDeadline(100000);
     int32_t best = -1;
-    EXPECT_EQ(search(best, board, 3, -WinValue), WinValue);
+    EXPECT_EQ(search(context, best, board, 3, -WinValue), WinValue);
     EXPECT_TRUE(best == 188 || best == 192) << best;
 }
 

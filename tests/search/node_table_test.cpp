@@ -4,7 +4,7 @@
 
 #include "search/node_table.h"
 #include "search/proof_number_search.h"
-#include "search/shared_state.h"
+#include "search/proof_state.h"
 
 namespace {
 

@@ -76,8 +76,8 @@ const Answer depthFour[] = {
 
 // The search's line starts with its move, plays only empty cells and ends
 // where the value came from: the static value there, seen from the root.
-void expectLineBehindValue(const SetPosition& position, const SetAnswer& answer) {
-    const std::vector<int> line = principalVariation();
+void expectLineBehindValue(const SearchContext& context, const SetPosition& position, const SetAnswer& answer) {
+    const std::vector<int> line = principalVariation(context);
     ASSERT_FALSE(line.empty()) << answer.line;
     EXPECT_EQ(std::to_string(cellX(line[0])) + "," + std::to_string(cellY(line[0])), answer.move);
     Board board;
@@ -94,28 +94,30 @@ void expectLineBehindValue(const SetPosition& position, const SetAnswer& answer)
 TEST(PositionSet, EveryPositionAtDepthFourGivesItsAnswer) {
     const std::vector<SetPosition> positions = positionSet();
     ASSERT_EQ(positions.size(), std::size(depthFour));
+    SearchContext context;
     for (const Answer& expected : depthFour) {
         const SetPosition& position = positions[expected.position - 1];
-        const SetAnswer answer = searchSetPosition(position, 4);
+        const SetAnswer answer = searchSetPosition(context, position, 4);
         EXPECT_EQ(answer.line, expected.line) << "position " << expected.position;
         EXPECT_EQ(answer.move, expected.move) << "position " << expected.position;
-        expectLineBehindValue(position, answer);
+        expectLineBehindValue(context, position, answer);
     }
 }
 
 TEST(PositionSet, SmallSearchesAtDepthSevenGiveTheRecordedAnswer) {
     const std::vector<SetPosition> positions = positionSet();
     ASSERT_GE(positions.size(), 30u);
+    SearchContext context;
     int searched = 0;
     for (size_t i = 0; i < positions.size(); ++i) {
         const SetPosition& position = positions[i];
         ASSERT_FALSE(position.expectedLine.empty()) << "position " << i + 1 << " has no recorded answer";
         const int recordedNodes = std::stoi(position.expectedLine.substr(position.expectedLine.rfind('|') + 1));
         if (recordedNodes > 20000) continue;  // the whole set runs in "pbrain-tarvo bench FILE"
-        const SetAnswer answer = searchSetPosition(position, 7);
+        const SetAnswer answer = searchSetPosition(context, position, 7);
         EXPECT_EQ(answer.line, position.expectedLine) << "position " << i + 1;
         EXPECT_EQ(answer.move, position.expectedMove) << "position " << i + 1;
-        expectLineBehindValue(position, answer);
+        expectLineBehindValue(context, position, answer);
         ++searched;
     }
     EXPECT_GE(searched, 5);

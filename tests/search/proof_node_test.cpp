@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "search/proof_number_search.h"
-#include "search/shared_state.h"
+#include "search/proof_state.h"
 #include "search_test_support.h"
 
 namespace {
@@ -338,7 +338,8 @@ TEST(ProofNode, RemainingRootChildrenCountNoWorkInTheChoice) {
     root->pn = 0;
     root->dn = OO;
     std::ostringstream out;
-    EXPECT_EQ(proofNumberSearch(root, 0, INT64_MAX, 0, out), 30);
+    SearchContext context;
+    EXPECT_EQ(proofNumberSearch(context, root, 0, INT64_MAX, 0, out), 30);
     EXPECT_EQ(workByCell[40], 0);
 }
 
@@ -347,7 +348,8 @@ TEST(ProofNode, ExpandingANodeWithChildrenKeepsThem) {
     NodeGuard guard{node};
     node->setTag(5);
     std::ostringstream out;
-    EXPECT_TRUE(expandNode(node, 2, out));
+    SearchContext context;
+    EXPECT_TRUE(expandNode(context, node, 2, out));
     EXPECT_EQ(out.str(), "MESSAGE ERROR\n");
     EXPECT_EQ(node->childCount, 2);
     EXPECT_EQ(node->tag(), 2);

@@ -7,12 +7,11 @@
 #include <vector>
 
 #include "board/analysis.h"
-#include "board/shared_state.h"
 #include "platform/clock.h"
 #include "platform/memory.h"
 #include "search/node_table.h"
 #include "search/proof_number_search.h"
-#include "search/shared_state.h"
+#include "search/proof_state.h"
 #include "search_test_support.h"
 
 namespace {
@@ -56,12 +55,13 @@ protected:
 
     int search(std::initializer_list<std::pair<int, int>> moves, int32_t timeMs, int64_t memoryLimit) {
         root = createNode(nullptr, boardAfter(moves));
-        moveDeadline = platform::clockAdd(platform::clockMs(), 20000 + timeMs);
-        const int cell = proofNumberSearch(root, 20000, memoryLimit, 0, out);
+        context.moveDeadline = platform::clockAdd(platform::clockMs(), 20000 + timeMs);
+        const int cell = proofNumberSearch(context, root, 20000, memoryLimit, 0, out);
         lines = linesOf(out.str());
         return cell;
     }
 
+    SearchContext context;
     ProofNode* root = nullptr;
     std::ostringstream out;
     std::vector<std::string> lines;
@@ -72,8 +72,8 @@ protected:
 TEST_F(ProofNumberSearch, RootDecidedByTheAnalysisAnswersAtOnce) {
     const auto moves = {std::pair{7, 9}, {0, 5}, {8, 9}, {0, 6}, {9, 9}, {0, 10}};  // x's open three, x to move
     auto probe = boardAfter(moves);
-    ASSERT_EQ(analyse(*probe), 1);
-    const int expected = resultCells[0];
+    ASSERT_EQ(analyse(*probe, context.analysis), 1);
+    const int expected = context.analysis.resultCells[0];
     EXPECT_EQ(search(moves, 5000, int64_t{1} << 40), expected);
     EXPECT_EQ(out.str(), "");
     EXPECT_EQ(root->childCount, 0);
@@ -83,8 +83,8 @@ TEST_F(ProofNumberSearch, RootDecidedByTheAnalysisAnswersAtOnce) {
 TEST_F(ProofNumberSearch, ProvesAWonPosition) {
     const int cell = search(WonForX, 20000, int64_t{1} << 40);
     ASSERT_GE(lines.size(), 1u);
-    EXPECT_EQ(lines[0], "MESSAGE " + std::to_string(nodeCounter) + "{0,OO}");
-    EXPECT_GT(nodeCounter, 0);
+    EXPECT_EQ(lines[0], "MESSAGE " + std::to_string(context.nodeCounter) + "{0,OO}");
+    EXPECT_GT(context.nodeCounter, 0);
     for (size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(lines[i].back(), 's') << lines[i];
     ASSERT_GE(cell, 0);
     EXPECT_EQ(numbersByCell[cell].pn, 0);
@@ -140,15 +140,15 @@ TEST_F(ProofNumberSearch, ADeadlineInsideTheMarginAllowsOneIteration) {
     int expandedBelowRoot = 0;
     for (ProofNode* node : nodes) expandedBelowRoot += node != root && node->childCount > 0;
     EXPECT_LE(expandedBelowRoot, 1);
-    EXPECT_EQ(lines[0].rfind("MESSAGE " + std::to_string(nodeCounter) + "{", 0), 0u) << lines[0];
-    EXPECT_LE(nodeCounter, MaxChildren);
+    EXPECT_EQ(lines[0].rfind("MESSAGE " + std::to_string(context.nodeCounter) + "{", 0), 0u) << lines[0];
+    EXPECT_LE(context.nodeCounter, MaxChildren);
 }
 
 TEST_F(ProofNumberSearch, MemoryPressureCutsRootChildrenDownToOne) {
     // With the limit already passed no iteration runs: the disproven root
     // children go first, then the worst ones are cut until one is left.
     auto probe = createNode(nullptr, boardAfter(OpenTen));
-    expandNode(probe, 0);
+    expandNode(context, probe, 0);
     int disproven = 0;
     std::vector<int> moves;
     int lastKept = -1, best = -1;

@@ -8,12 +8,11 @@
 #include <vector>
 
 #include "board/board_image.h"
-#include "board/shared_state.h"
 #include "platform/clock.h"
 #include "platform/data_directory.h"
 #include "protocol/command_loop.h"
 #include "search/node_table.h"
-#include "search/shared_state.h"
+#include "search/proof_state.h"
 #include "search/statistics_run.h"
 #include "search_test_support.h"
 
@@ -42,9 +41,12 @@ void writeNodeFile(int number, const std::string& bytes) {
     std::ofstream(platform::nodeFilePath(number), std::ios::binary) << bytes;
 }
 
+// The state the runs search with, as the command loop's session holds it.
+SearchContext context;
+
 std::string run(int first, int last, int32_t timeoutTurn = 0) {
     std::ostringstream out;
-    statisticsRun(first, last, timeoutTurn, out);
+    statisticsRun(context, first, last, timeoutTurn, out);
     return out.str();
 }
 
@@ -108,8 +110,8 @@ TEST(StatisticsRun, EachPositionGetsTheTurnTime) {
     EXPECT_EQ(line.rfind("MESSAGE ", 0), 0u) << line;
     EXPECT_NE(line.find('{'), std::string::npos) << line;
     // With timeout_turn 0 the deadline sits at the margin: one iteration, then the report.
-    EXPECT_LE(nodeCounter, MaxChildren);
-    const int32_t ahead = platform::clockDiff(moveDeadline, before);
+    EXPECT_LE(context.nodeCounter, MaxChildren);
+    const int32_t ahead = platform::clockDiff(context.moveDeadline, before);
     EXPECT_GE(ahead, 20000);
     EXPECT_LT(ahead, 25000);
     bool secondFile = false;

@@ -5,9 +5,7 @@
 
 struct NodeTable;
 
-// Process-wide state of the search subsystem (single thread, one search at a time).
-extern int32_t moveDeadline;  // clock reading at which searches turn nodes into leaves
-
+// Process-wide state of the proof-number search (single thread, one search at a time).
 // Proof-number search. Every node creation takes idCounter + 1 as its stamp and
 // advances the counter by 2; only loadEstimates resets it.
 extern uint32_t idCounter;

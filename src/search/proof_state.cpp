@@ -1,6 +1,4 @@
-#include "search/shared_state.h"
-
-int32_t moveDeadline = 0;
+#include "search/proof_state.h"
 
 uint32_t idCounter = 0;
 int64_t searchIterations = 0;
