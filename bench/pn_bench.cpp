@@ -25,7 +25,7 @@
 #include "search/node_table.h"
 #include "search/proof_number_search.h"
 #include "search/proof_state.h"
-#include "search/statistics_run.h"
+#include "protocol/statistics_run.h"
 
 namespace {
 
@@ -92,7 +92,6 @@ void BM_ProofNumberSearch(benchmark::State& state) {
     setUp();
     const std::vector<std::string> images = databaseImages(8);
     const int32_t searchMs = static_cast<int32_t>(state.range(0));
-    std::ostream discard(nullptr);
     int64_t iterations = 0, nodes = 0, bytes = 0, proven = 0, disproven = 0;
     double seconds = 0;
     SearchContext context;
@@ -102,9 +101,9 @@ void BM_ProofNumberSearch(benchmark::State& state) {
             ProofNode* root = createNode(nullptr, boardFromImage(image));
             context.moveDeadline = platform::clockAdd(platform::clockMs(), 20000 + searchMs);
             const int32_t start = platform::clockMs();
-            proofNumberSearch(context, root, 20000, int64_t{1} << 40, 0, discard);
+            const ProofSearchResult result = proofNumberSearch(context, root, 20000, int64_t{1} << 40, 0);
             seconds += platform::clockDiff(platform::clockMs(), start) / 1000.0;
-            iterations += searchIterations;
+            iterations += result.iterations;
             const size_t size = graphSize(root);
             nodes += static_cast<int64_t>(size);
             bytes += heapBytes() - heapBefore;
@@ -137,14 +136,13 @@ void BM_ProofNumberFixed(benchmark::State& state) {
         for (const std::string& image : images) {
             const int64_t heapBefore = heapBytes();
             ProofNode* root = createNode(nullptr, boardFromImage(image));
-            std::ostream discard(nullptr);
-            expandNode(context, root, 0, discard);
+            expandNode(context, root, 0);
             setNumbers(root, 0);
             ProofNode* current = root;
             for (int64_t i = 0; i < count && !root->decided() && root->childCount > 0; ++i) {
                 if (current->decided()) current = root;
                 ProofNode* m = selectMostProving(current, 0);
-                expandNode(context, m, 0, discard);
+                expandNode(context, m, 0);
                 current = updateAncestors(m, 0);
                 ++iterations;
             }

@@ -25,7 +25,7 @@
 #include "search/estimates.h"
 #include "search/node_table.h"
 #include "search/static_value.h"
-#include "search/statistics_run.h"
+#include "protocol/statistics_run.h"
 
 namespace {
 

@@ -1,7 +1,6 @@
 #include "search/proof_state.h"
 
 uint32_t idCounter = 0;
-int64_t searchIterations = 0;
 int32_t workByCell[CellCount];
 ProofNumbers numbersByCell[CellCount];
 NodeTable* nodeTable = nullptr;

@@ -9,7 +9,6 @@ struct NodeTable;
 // Proof-number search. Every node creation takes idCounter + 1 as its stamp and
 // advances the counter by 2; only loadEstimates resets it.
 extern uint32_t idCounter;
-extern int64_t searchIterations;  // iterations of the last proof-number search
 
 struct ProofNumbers {
     int32_t pn;

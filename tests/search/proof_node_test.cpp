@@ -4,6 +4,7 @@
 #include <sstream>
 #include <vector>
 
+#include "protocol/proof_lines.h"
 #include "search/proof_number_search.h"
 #include "search/proof_state.h"
 #include "search_test_support.h"
@@ -339,7 +340,7 @@ TEST(ProofNode, RemainingRootChildrenCountNoWorkInTheChoice) {
     root->dn = OO;
     std::ostringstream out;
     SearchContext context;
-    EXPECT_EQ(proofNumberSearch(context, root, 0, INT64_MAX, 0, out), 30);
+    EXPECT_EQ(runProofNumberSearch(context, root, 0, INT64_MAX, 0, out), 30);
     EXPECT_EQ(workByCell[40], 0);
 }
 
@@ -349,7 +350,7 @@ TEST(ProofNode, ExpandingANodeWithChildrenKeepsThem) {
     node->setTag(5);
     std::ostringstream out;
     SearchContext context;
-    EXPECT_TRUE(expandNode(context, node, 2, out));
+    EXPECT_TRUE(expandNode(context, node, 2, eventLines(out)));
     EXPECT_EQ(out.str(), "MESSAGE ERROR\n");
     EXPECT_EQ(node->childCount, 2);
     EXPECT_EQ(node->tag(), 2);

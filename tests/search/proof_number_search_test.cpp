@@ -9,6 +9,7 @@
 #include "board/analysis.h"
 #include "platform/clock.h"
 #include "platform/memory.h"
+#include "protocol/proof_lines.h"
 #include "search/node_table.h"
 #include "search/proof_number_search.h"
 #include "search/proof_state.h"
@@ -56,7 +57,7 @@ protected:
     int search(std::initializer_list<std::pair<int, int>> moves, int32_t timeMs, int64_t memoryLimit) {
         root = createNode(nullptr, boardAfter(moves));
         context.moveDeadline = platform::clockAdd(platform::clockMs(), 20000 + timeMs);
-        const int cell = proofNumberSearch(context, root, 20000, memoryLimit, 0, out);
+        const int cell = runProofNumberSearch(context, root, 20000, memoryLimit, 0, out);
         lines = linesOf(out.str());
         return cell;
     }

@@ -13,7 +13,7 @@
 #include "protocol/command_loop.h"
 #include "search/node_table.h"
 #include "search/proof_state.h"
-#include "search/statistics_run.h"
+#include "protocol/statistics_run.h"
 #include "search_test_support.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "search/statistics_run.h"
+#include "protocol/statistics_run.h"
 
 #include <algorithm>
 #include <climits>
@@ -15,6 +15,8 @@
 #include "board/packed_board.h"
 #include "platform/clock.h"
 #include "platform/data_directory.h"
+#include "protocol/proof_lines.h"
+#include "search/proof_memory.h"
 #include "search/proof_number_search.h"
 #include "search/proof_state.h"
 
@@ -239,7 +241,7 @@ void runNodeFile(SearchContext& context, std::FILE* file, int fileIndex, int fil
     LineText line;
     // The operator sets the time per position with INFO timeout_turn.
     const int64_t searchTime = std::clamp<int64_t>(int64_t{StatisticsMargin} + timeoutTurn, 0, INT32_MAX);
-    static Board board;  // one position at a time
+    Board board;  // one position at a time
     KnownImages known;  // per file: the files hardly share positions
     size_t capacityAtSearch = known.capacity();
     for (;;) {
@@ -255,7 +257,6 @@ void runNodeFile(SearchContext& context, std::FILE* file, int fileIndex, int fil
         if (seen) {
             const SearchResult& r = *seen;
             if (r.reported) context.nodeCounter = r.nodes;
-            searchIterations = r.iterations;
             idCounter += r.ids;
             // Like the search it stands for, it took no measurable time: no
             // rate line, and the report goes out with the progress line.
@@ -271,16 +272,22 @@ void runNodeFile(SearchContext& context, std::FILE* file, int fileIndex, int fil
         // the known images, unless their table has grown since.
         if (known.capacity() == capacityAtSearch) carryMemoryReading();
         capacityAtSearch = known.capacity();
+        ProofSearchResult searched;
         try {
-            proofNumberSearch(context, root, StatisticsMargin, StatisticsMemoryLimit, StatisticsLevel, out);
+            searched = proofNumberSearch(context, root, StatisticsMargin, StatisticsMemoryLimit, StatisticsLevel,
+                                         eventLines(out));
         } catch (...) {
             deleteNode(root);
             throw;
         }
-        // The numbers the search reported, before it set the root to its choice's.
-        const SearchResult result{lastSearchEnd() != SearchEnd::NoChildren, context.nodeCounter, reportedNumbers().pn, reportedNumbers().dn, searchIterations, 0};
         deleteNode(root);
-        if (repeatable(lastSearchEnd(), timeoutTurn)) {
+        const ProofNumbers& numbers = searched.rootNumbers;
+        if (searched.searched) {
+            writeReportLine(out, searched.nodes, numbers.pn, numbers.dn);
+            writeRateLine(out, searched);
+        }
+        const SearchResult result{searched.searched, searched.nodes, numbers.pn, numbers.dn, searched.iterations, 0};
+        if (repeatable(searched.end, timeoutTurn)) {
             SearchResult kept = result;
             kept.ids = idCounter - idsBefore;
             known.insert(key, kept);
