@@ -117,6 +117,12 @@ int playedWinTest(SearchContext& context, Board& board, Board& scratch, int cell
     return winTest(scratch);
 }
 
+// The win test of the position after cell, probed where that tells, else played.
+int childWinTest(SearchContext& context, Board& board, Board& scratch, int cell) {
+    int result;
+    return probeWinTest(context, board, cell, result) ? result : playedWinTest(context, board, scratch, cell);
+}
+
 }  // namespace
 
 ProofNode* createNode(ProofNode* parent, const Board& board, const PackedBoard* playedFrom,
@@ -218,9 +224,7 @@ bool expandNode(SearchContext& context, ProofNode* node, int level, const ProofS
                 node->children[node->childCount++] = shared;
                 continue;
             }
-            int rChild;
-            if (!probeWinTest(context, position, cells[i], rChild))
-                rChild = playedWinTest(context, position, childBoard, cells[i]);
+            const int rChild = childWinTest(context, position, childBoard, cells[i]);
             ProofNode* child = createChild(node, cells[i], k);
             node->children[node->childCount++] = child;
             if (node->parentCount > 0 && nodeTable) nodeTable->insert(child);
