@@ -127,7 +127,7 @@ def main():
     parser.add_argument("--stones", default="3", help="stones of the random openings, N or MIN-MAX")
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--slow", type=int, default=3000, help="ms a move")
-    parser.add_argument("--fast", type=int, default=300, help="ms a move")
+    parser.add_argument("--fast", type=int, default=300, help="ms a move (0: no fast passes)")
     parser.add_argument("--opponent-ms", type=int,
                         help="the opponent's fixed ms a move (default: the learning brain's)")
     parser.add_argument("--modes", default="without,with", help="without and/or with the experience file")
@@ -153,6 +153,8 @@ def main():
     try:
         for mode in modes:
             for label, turn_ms in (("slow", args.slow), ("fast", args.fast)):
+                if turn_ms <= 0:
+                    continue
                 log = os.path.join(args.folder, f"replies-{mode}-{label}.log")
                 passes = []
                 for number in range(1, args.passes + 1):
