@@ -35,20 +35,26 @@ LostLines lostLines(GameSession& game) {
     return lost;
 }
 
-int replyAvoidingLosses(const std::vector<SearchReport>& reports, const LostLines& lost) {
+int replyAvoidingLosses(const std::vector<SearchReport>& reports, const LostLines& lost, int32_t margin) {
     // A win the search proves is played whatever was stored below it.
     if (!reports.empty() && reports[0].value >= WinValue) return 0;
     std::vector<Continuation> listedLosses;
     std::vector<int> listedAt;
+    bool everyListedLost = true;
     for (size_t i = 0; i < reports.size(); ++i) {
         const auto at = std::find(lost.cells.begin(), lost.cells.end(), reports[i].best);
         if (at == lost.cells.end()) {
-            if (reports[i].value > -WinValue) return int(i);
+            everyListedLost = false;
+            // Listed best first: the best lost move's value is the first one met.
+            const bool close = listedAt.empty() || margin == NoMargin ||
+                               int64_t(reports[i].value) >= int64_t(reports[size_t(listedAt[0])].value) - margin;
+            if (reports[i].value > -WinValue && close) return int(i);
             continue;
         }
         listedLosses.push_back(lost.continuations[size_t(at - lost.cells.begin())]);
         listedAt.push_back(int(i));
     }
+    if (margin != NoMargin && !everyListedLost) return -1;
     const int latest = latestLoss(listedLosses);
     if (latest >= 0) return listedAt[size_t(latest)];
     return reports.empty() ? -1 : 0;

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <vector>
 
 #include "knowledge/reply_policy.h"
@@ -21,7 +22,10 @@ LostLines lostLines(GameSession& game);
 
 // The reply among the search's root moves, best value first: a win that the
 // search proves; else the best one that no stored line lost, unless the
-// search proves that it loses; else,
-// among the lost ones it lists, the loss that came latest, then the least
-// tried. An index into reports; -1 when none is listed.
-int replyAvoidingLosses(const std::vector<SearchReport>& reports, const LostLines& lost);
+// search proves that it loses or (with a margin) it is worth more than margin
+// less than the best lost one; else, when every listed move lost or without a
+// margin, among the lost ones it lists the loss that came latest, then the
+// least tried. An index into reports; -1 when none is listed, or when the
+// search's own move is kept.
+constexpr int32_t NoMargin = INT32_MAX;
+int replyAvoidingLosses(const std::vector<SearchReport>& reports, const LostLines& lost, int32_t margin = NoMargin);

@@ -170,6 +170,10 @@ int showUnsearchedReply(GameSession& game, int cell, int verdict) {
     return cell;
 }
 
+// How much worse than a lost move another may be worth to be played instead:
+// NoMargin plays any other that the search does not prove lost.
+constexpr int32_t LostLineMargin = NoMargin;
+
 // A search's move that a stored game lost is played again only when the
 // search offers nothing better: every root move is searched then, and the
 // report becomes the chosen move's.
@@ -183,7 +187,7 @@ void avoidLostLine(GameSession& game, SearchReport& report) {
         trace("bad_alloc", "no copy for the lost line's alternatives");
         return;
     }
-    const int chosen = replyAvoidingLosses(reports, lost);
+    const int chosen = replyAvoidingLosses(reports, lost, LostLineMargin);
     if (chosen < 0 || reports[size_t(chosen)].best == report.best) return;
     writeLine(game.out, "MESSAGE Lost line " + std::to_string(report.best) + " avoided: " +
                             std::to_string(reports[size_t(chosen)].best));

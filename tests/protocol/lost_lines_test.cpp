@@ -52,7 +52,8 @@ TEST(LostLines, TheSearchsMoveIsPlayedAgainOnlyWhenNothingElseWillDo) {
         const char* name;
         std::vector<Root> roots;  // best value first, as the search lists them
         std::vector<Loss> losses;
-        int played;  // cell
+        int played;  // cell; -1: the search's own move is kept
+        int32_t margin = NoMargin;
     };
     const Case cases[] = {
         {"the best move lost, the next did not", {{1, 300}, {2, 100}, {3, 50}}, {{1, 4, 1}}, 2},
@@ -64,12 +65,14 @@ TEST(LostLines, TheSearchsMoveIsPlayedAgainOnlyWhenNothingElseWillDo) {
         {"all lost as late: the least tried", {{1, 300}, {2, 100}, {3, 50}}, {{1, 9, 3}, {2, 9, 2}, {3, 9, 7}}, 2},
         {"all alike: the search's order", {{1, 300}, {2, 100}}, {{2, 5, 1}, {1, 5, 1}}, 1},
         {"a loss the search does not list", {{1, 300}, {2, -WinValue}}, {{1, 2, 1}, {7, 9, 1}}, 1},
+        {"within the margin", {{1, 300}, {2, 160}, {3, 50}}, {{1, 4, 1}}, 2, 150},
+        {"past the margin: the lost line goes on", {{1, 300}, {2, 100}, {3, 50}}, {{1, 4, 1}}, -1, 150},
+        {"past the margin, every move lost", {{1, 300}, {2, 100}}, {{1, 4, 1}, {2, 9, 1}}, 2, 150},
     };
     for (const Case& c : cases) {
         const std::vector<SearchReport> reports = reportsOf(c.roots);
-        const int chosen = replyAvoidingLosses(reports, lossesOf(c.losses));
-        ASSERT_GE(chosen, 0) << c.name;
-        EXPECT_EQ(reports[size_t(chosen)].best, c.played) << c.name;
+        const int chosen = replyAvoidingLosses(reports, lossesOf(c.losses), c.margin);
+        EXPECT_EQ(chosen < 0 ? -1 : reports[size_t(chosen)].best, c.played) << c.name;
     }
     EXPECT_EQ(replyAvoidingLosses({}, lossesOf({{1, 4, 1}})), -1);
 }
