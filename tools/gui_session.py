@@ -4,11 +4,12 @@
 The brain is started as Yixin-Board starts it ("--force-utf8", lower-case words, CR LF)
 and gets Yixin-Board's start-up lines, then for every move of the brain "start 20",
 the whole position with board ... done and "INFO time_left"; while the human is to move,
-"yxshowforbid". Midway the position is set with yxboard and the three best moves are
+"yxshowforbid"; at the GUI's "unlimited" level the brain thinks until the user presses
+Stop (yxstop), here after --think seconds. Midway the position is set with yxboard and the three best moves are
 asked with "yxnbest 3"; yxstop (idle), yxhashclear and other yx words with and without
 their blocks come in between. Every reply is read as the GUI reads it (upper-cased):
-an ERROR line, a move on a stone or an analysis block that does not name the move
-played is a failure. Prints what the GUI would draw for each move of the brain
+an ERROR line, a move on a stone or a last analysis block (a brain that deepens writes
+one per depth) that does not name the move played is a failure. Prints what the GUI would draw for each move of the brain
 (the move, its tag: "W n"/"L n" for a proved line, else the winrate; the line), and
 with --transcript writes the whole session, both directions, to a file.
 The exit status is 1 on any failure.
@@ -19,6 +20,7 @@ import os
 import re
 import sys
 import tempfile
+import time
 
 from engine_protocol import SIZE, Engine, EngineEnded, EngineSilent, five_through, longest_line
 
@@ -35,11 +37,13 @@ class Failure(Exception):
 
 
 class Gui:
-    def __init__(self, command, folder, transcript, timeout):
+    def __init__(self, command, folder, transcript, timeout, think):
         self.transcript = transcript
         self.engine = Engine(command, cwd=folder, args=["--force-utf8"],
                              log=lambda direction, line: transcript.append(direction + " " + line))
         self.timeout = timeout
+        self.think = think
+        self.stop_at = None  # when the user presses Stop if no move has come
         self.errors = 0
 
     def send(self, *lines):
@@ -49,12 +53,23 @@ class Gui:
             raise Failure("the brain ended")
 
     def read_line(self):
-        try:
-            text = self.engine.read_line(self.timeout)
-        except EngineSilent:
-            raise Failure("no reply within %d s" % self.timeout)
-        except EngineEnded:
-            raise Failure("the brain ended")
+        text = None
+        if self.stop_at is not None:
+            # The user presses Stop when no line has come by then.
+            try:
+                text = self.engine.read_line(deadline=self.stop_at)
+            except EngineSilent:
+                self.stop_at = None
+                self.send("yxstop")
+            except EngineEnded:
+                raise Failure("the brain ended")
+        if text is None:
+            try:
+                text = self.engine.read_line(self.timeout)
+            except EngineSilent:
+                raise Failure("no reply within %d s" % self.timeout)
+            except EngineEnded:
+                raise Failure("the brain ended")
         if text.upper().startswith("ERROR"):
             self.errors += 1
         return text
@@ -151,20 +166,25 @@ def brain_move(gui, stones, order, command, count=1):
     else:
         gui.expect_silence("yxboard", *position, "done")
         gui.send(f"yxnbest {count}")
+    gui.stop_at = time.monotonic() + gui.think
     lines = gui.read_until(lambda u: bool(MOVE.match(u)))
+    gui.stop_at = None
     x, y = map(int, lines[-1].split(","))
     if (x, y) in stones or not (0 <= x < SIZE and 0 <= y < SIZE):
         raise Failure(f"the brain played {x},{y}, which is no empty point")
     blocks = blocks_of(lines)
-    if len(blocks) != count:
-        raise Failure(f"{len(blocks)} analysis blocks, expected {count}")
+    if len(blocks) < count:
+        raise Failure(f"{len(blocks)} analysis blocks, expected {count} at the end")
+    for b in blocks[:-count]:
+        check_block(b, stones, int(b["PV"]), int(b.get("NUMPV", "0")))
+    blocks = blocks[-count:]
     firsts = [check_block(b, stones, i, count) for i, b in enumerate(blocks)]
     if firsts[0] != (x, y):
         raise Failure(f"the first block names {firsts[0]}, the move is {x},{y}")
     if len(set(firsts)) != count:
         raise Failure(f"the blocks' first moves repeat: {firsts}")
     best = [l for l in lines if l.upper().startswith("MESSAGE REALTIME BEST")]
-    if best != [f"MESSAGE REALTIME BEST {x},{y}"]:
+    if not best or best[-1] != f"MESSAGE REALTIME BEST {x},{y}":
         raise Failure(f"REALTIME BEST lines {best} for the move {x},{y}")
     return (x, y), blocks
 
@@ -226,12 +246,13 @@ def main(argv):
     parser.add_argument("--engine", default=os.path.join(os.path.dirname(__file__), "..", "build", "pbrain-tarvo"))
     parser.add_argument("--moves", type=int, default=12, help="the brain's moves at most")
     parser.add_argument("--timeout", type=int, default=60, help="s to wait for one reply")
+    parser.add_argument("--think", type=float, default=2.0, help="s until the user presses Stop")
     parser.add_argument("--transcript", help="file for the whole session")
     args = parser.parse_args(argv)
     transcript, drawn = [], []
     failure = None
     with tempfile.TemporaryDirectory() as folder:
-        gui = Gui(args.engine, folder, transcript, args.timeout)
+        gui = Gui(args.engine, folder, transcript, args.timeout, args.think)
         try:
             play(gui, args.moves, drawn)
             gui.close()

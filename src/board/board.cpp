@@ -125,6 +125,10 @@ void Board::makeMove(int cell, MoveUndo& undo) {
     undo.sideToMove = sideToMove_;
     undo.cell = static_cast<int16_t>(cell);
     undo.touched = 0;
+    if (undo.lists) {
+        xThreats_.save(undo.lists->x);
+        oThreats_.save(undo.lists->o);
+    }
     std::memcpy(undo.rankKnown, rankKnown_, sizeof rankKnown_);
     const bool defer = deferLayout_;
     deferLayout_ = true;  // a laid-out list could not be put back
@@ -145,15 +149,20 @@ void Board::makeMove(int cell, MoveUndo& undo) {
 }
 
 void Board::undoMove(const MoveUndo& undo) {
-    if constexpr (SelfCheckOn) {
+    if (undo.lists) {
+        xThreats_.restore(undo.lists->x);
+        oThreats_.restore(undo.lists->o);
+    } else if constexpr (SelfCheckOn) {
         if ((undo.xPending && !xThreats_.isPending()) || (undo.oPending && !oThreats_.isPending())) {
             std::fprintf(stderr, "Board self-check: %s laid out during a trial move, which cannot be taken back\n",
                          undo.xPending && !xThreats_.isPending() ? "xThreats" : "oThreats");
             std::abort();
         }
     }
-    if (undo.xPending) xThreats_.undoPending();
-    if (undo.oPending) oThreats_.undoPending();
+    if (!undo.lists) {
+        if (undo.xPending) xThreats_.undoPending();
+        if (undo.oPending) oThreats_.undoPending();
+    }
     lines_.remove(undo.cell);
     std::memcpy(rankKnown_, undo.rankKnown, sizeof rankKnown_);
     for (int i = undo.touched - 1; i >= 0; --i) {

@@ -118,6 +118,12 @@ public:
     };
     bool probeMove(int cell, MoveProbe& probe) const;
 
+    // Both lists as they stand, for a TrialMove that lets the position it
+    // leads to be searched (large: kept by the search, one per ply).
+    struct SavedLists {
+        ThreatList::Saved x, o;
+    };
+
 private:
     friend class TrialMove;
     friend void copyBoard(const Board& source, Board& target);
@@ -129,6 +135,7 @@ private:
         PositionKey positionKey;
         uint8_t sideToMove;
         bool xPending, oPending;
+        SavedLists* lists = nullptr;  // both lists saved before the move
         int16_t cell;
         uint64_t rankKnown[(CellCount + 63) / 64];
         int touched = 0;  // the cells whose byte or ranks the move changes
@@ -208,9 +215,17 @@ private:
 // In between nothing else may change the Board or read its lists in order
 // (begin, strongest): a list laid out then could not be put back. The win
 // test and the strongest class read without laying out. Needs canTryMoves.
+//
+// Given room for both lists, the lists are saved before the move and put
+// back after it, so that anything may read them in between, and further
+// trial moves may be played and taken back there: the undo for a search.
 class TrialMove {
 public:
     TrialMove(Board& board, int cell) : board(board) { board.makeMove(cell, undo); }
+    TrialMove(Board& board, int cell, Board::SavedLists& lists) : board(board) {
+        undo.lists = &lists;
+        board.makeMove(cell, undo);
+    }
     ~TrialMove() { board.undoMove(undo); }
     TrialMove(const TrialMove&) = delete;
     TrialMove& operator=(const TrialMove&) = delete;

@@ -231,6 +231,22 @@ void ThreatList::undoPending() {
     pending = false;
 }
 
+void ThreatList::save(Saved& saved) const {
+    settle();
+    saved.count = static_cast<int16_t>(count);
+    std::memcpy(saved.perClass, perClass, sizeof perClass);
+    std::copy_n(entries, count, saved.entries);
+}
+
+void ThreatList::restore(const Saved& saved) {
+    if (pending) undoPending();
+    for (int i = 0; i < count; ++i) classOf[cellOf(entries[i])] = -1;
+    count = saved.count;
+    std::memcpy(perClass, saved.perClass, sizeof perClass);
+    std::copy_n(saved.entries, count, entries);
+    for (int i = 0; i < count; ++i) classOf[cellOf(entries[i])] = static_cast<int8_t>(classOfEntry(entries[i]));
+}
+
 int ThreatList::strongestClass() const {
     if (count == 0) return NoThreat;
     if (!pending) return classOfEntry(entries[count - 1]);

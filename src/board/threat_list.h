@@ -151,6 +151,15 @@ public:
     // counts are as before it; the caller restores totals and listed bits.
     void undoPending();
 
+    // The list as it stands, laid out, for restore() to put back however
+    // many updates and layouts came between (a search that reads the lists
+    // of the positions it plays through and then takes the moves back).
+    struct Saved;
+    void save(Saved& saved) const;
+    // The entries, their order and the index as save() found them; the
+    // caller restores totals and listed bits. Needs hasIndex.
+    void restore(const Saved& saved);
+
     // What an update would leave of the class counts and the total, worked
     // out without changing the list: all a static value and most win tests read.
     struct Tally {
@@ -228,6 +237,12 @@ private:
     }
     static int cellOf(uint32_t entry) { return static_cast<int16_t>(entry & 0xFFFF); }
     static int classOfEntry(uint32_t entry) { return static_cast<int32_t>(entry) >> 16; }
+};
+
+struct ThreatList::Saved {
+    int16_t count;
+    int16_t perClass[ClassSlots];
+    uint32_t entries[CellCount];
 };
 
 class ThreatList::Iterator {

@@ -9,8 +9,6 @@
 #include "search/static_value.h"
 #include "search/winrate.h"
 
-namespace {
-
 std::string lineText(const SearchReport& report) {
     std::string text;
     for (int cell : report.line) {
@@ -19,6 +17,8 @@ std::string lineText(const SearchReport& report) {
     }
     return text;
 }
+
+namespace {
 
 int32_t speed(const SearchReport& report) {
     return int32_t(int64_t(report.nodes) * 1000 / (report.timeMs > 0 ? report.timeMs : 1));

@@ -10,6 +10,9 @@
 // "INFO PV i" ... "INFO PV DONE" block per analysed root move, the best-move
 // mark, and a readable summary line. `root` is the searched position.
 
+// The line's moves as x,y, separated by blanks.
+std::string lineText(const SearchReport& report);
+
 // Plies from the root to the five of a proved line (a win when the value is
 // WinValue, a loss when it is -WinValue); 0 for a value that proves nothing.
 int32_t provedDistance(const Board& root, const SearchReport& report);

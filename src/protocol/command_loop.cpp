@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstring>
 #include <exception>
+#include <iostream>
 #include <string>
 #include <typeinfo>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "protocol/output.h"
 #include "protocol/paced_output.h"
 #include "protocol/problem_runner.h"
+#include "protocol/search_level.h"
 #include "protocol/stone_lists.h"
 #include "protocol/swap2.h"
 #include "protocol/trace_log.h"
@@ -138,6 +140,7 @@ constexpr CommandLoop::Command commands[] = {
     {"yxsearchdefend", &CommandLoop::commandYxSearchDefend, Needs::Game},
     {"rectstart", &CommandLoop::commandRectStart},
     {"swap2board", &CommandLoop::commandSwap2Board, Needs::GameAndBlock},
+    {"yxhashclear", &CommandLoop::commandYxHashClear},
     {"state", &CommandLoop::commandState},
     {"learn", &CommandLoop::commandLearn},
 };
@@ -151,7 +154,12 @@ const CommandLoop::Command* CommandLoop::findCommand(std::string_view word) {
 }
 
 CommandLoop::CommandLoop(GameSession& session, std::istream& in)
-    : game(session), input(in), out(session.out), dataFolderAtStartUp(platform::dataFolderFound()) {}
+    : game(session), input(in), out(session.out), dataFolderAtStartUp(platform::dataFolderFound()) {
+    input.readsStandardInput = &in == &std::cin;
+    game.stopRequested = [this] { return input.stopRequested(); };
+}
+
+CommandLoop::~CommandLoop() { game.stopRequested = nullptr; }
 
 LoopExit CommandLoop::run() {
     for (;;) {
@@ -203,8 +211,8 @@ bool CommandLoop::skipQuietWord() {
     if (input.word() == "done") return true;
     if (!input.word().starts_with("yx")) return false;
     input.readRestOfLine();
-    while (isBlank(input.in.peek())) input.in.get();
-    if (input.in.peek() >= '0' && input.in.peek() <= '9') input.readBlock([](const std::string&) {});
+    while (isBlank(input.peek())) input.get();
+    if (input.peek() >= '0' && input.peek() <= '9') input.readBlock([](const std::string&) {});
     return true;
 }
 
@@ -289,7 +297,10 @@ CommandLoop::Outcome CommandLoop::commandInfo() {
     if (value < 0) return Outcome::Mismatch;
     if (key == 0) game.timeLeft = value;
     if (key == 1) game.timeoutTurn = value;
-    if (key == 2) game.setMemoryBudget(value);
+    if (key == 2) {
+        game.setMemoryBudget(value);
+        game.memoryGiven = value > 0;
+    }
     return Outcome::Continue;
 }
 
@@ -305,6 +316,18 @@ void CommandLoop::infoLineKey(std::string_view key, const char* value) {
         if (error == std::errc()) game.showDetail = detail;
     } else if (key == "folder") {
         useFolder(std::string(trimmed(value)));
+    } else if (key == "max_depth") {
+        if (!setLevelDepth(game, value)) writeLine(out, "ERROR INFO max_depth needs an integer, not " + printableText(trimmed(value)));
+    } else if (key == "max_node") {
+        if (!setLevelNodes(game, value)) writeLine(out, "ERROR INFO max_node needs an integer, not " + printableText(trimmed(value)));
+    } else if (key == "hash_size") {
+        const std::string_view text = trimmed(value);
+        int64_t kilobytes = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), kilobytes);
+        if (error == std::errc() && end == text.data() + text.size() && kilobytes >= 0)
+            game.hashKilobytes = kilobytes;
+        else
+            writeLine(out, "ERROR INFO hash_size needs a number of kilobytes, not " + printableText(text));
     }
 }
 
@@ -432,6 +455,7 @@ CommandLoop::Outcome CommandLoop::commandPrint() {
 
 CommandLoop::Outcome CommandLoop::commandRestart() {
     startNewGame(game);
+    clearSearchTable(game);
     writeLine(out, "OK");
     return Outcome::Continue;
 }
@@ -465,8 +489,14 @@ CommandLoop::Outcome CommandLoop::commandYxShowForbid() {
     return Outcome::Continue;
 }
 
-// A search never runs while a word is read, so there is nothing to stop.
+// A search that yxstop stops has seen it in the input already; read here it
+// finds no search running, and an idle engine answers nothing.
 CommandLoop::Outcome CommandLoop::commandYxStop() { return Outcome::Continue; }
+
+CommandLoop::Outcome CommandLoop::commandYxHashClear() {
+    clearSearchTable(game);
+    return Outcome::Continue;
+}
 
 CommandLoop::Outcome CommandLoop::commandYxNbest() {
     int32_t count = 0;

@@ -59,6 +59,9 @@ struct CommandLoop {
 
     // Replies go where the session writes its own lines.
     CommandLoop(GameSession& session, std::istream& in);
+    ~CommandLoop();
+    CommandLoop(const CommandLoop&) = delete;
+    CommandLoop& operator=(const CommandLoop&) = delete;
 
     LoopExit run();
 
@@ -88,6 +91,7 @@ struct CommandLoop {
     Outcome commandYxShowForbid();
     Outcome commandYxStop();
     Outcome commandYxNbest();
+    Outcome commandYxHashClear();
     Outcome commandRectStart();
     Outcome commandSwap2Board();
     Outcome commandState();

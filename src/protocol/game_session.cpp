@@ -252,8 +252,8 @@ bool GameSession::readBoardInput(ProtocolInput& input) {
     while (!input.atEnd()) {
         char line[WordBufferSize];
         int length = 0;
-        for (int c = input.in.get(); c != std::char_traits<char>::eof() && c != '\n';
-             c = input.in.get())
+        for (int c = input.get(); c != std::char_traits<char>::eof() && c != '\n';
+             c = input.get())
             if (length < WordBufferSize - 1) line[length++] = static_cast<char>(c);
         while (length > 0 && (line[length - 1] == '\r' || line[length - 1] == ' ')) --length;
         int first = 0;

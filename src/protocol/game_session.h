@@ -1,11 +1,14 @@
 #pragma once
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <ostream>
 #include <vector>
 
 #include "board/board.h"
 #include "knowledge/experience_database.h"
 #include "protocol/input.h"
+#include "search/deep_search.h"
 #include "search/search_context.h"
 
 constexpr int32_t MinimumMemoryBudget = 2097152;
@@ -85,6 +88,19 @@ struct GameSession {
     // The turn's search state: its deadline, node counter, the analysis'
     // list and the best line; the statistics run searches with it too.
     SearchContext search;
+    // The level a manager or GUI asked for (INFO max_depth, INFO max_node,
+    // --max-depth): depth 7 without a node cap is the tournament play.
+    SearchLimits level;
+    // INFO hash_size in kilobytes (0: none sent) and whether INFO max_memory
+    // was sent: they size the deeper search's table.
+    int64_t hashKilobytes = 0;
+    bool memoryGiven = false;
+    // The deeper search's own state beside `search`, made at its first use
+    // and kept with its table from turn to turn.
+    std::unique_ptr<DeepSearchContext> deepSearch;
+    // Asked by the deeper search while it runs: true when input asks it to
+    // stop (set by the command loop; empty when nothing watches the input).
+    std::function<bool()> stopRequested;
     std::ostream& out;  // where the game's own reply lines go
 
     explicit GameSession(std::ostream& output) : out(output) {}

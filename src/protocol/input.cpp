@@ -1,7 +1,10 @@
 #include "protocol/input.h"
 
+#include <algorithm>
 #include <limits>
 #include <sstream>
+
+#include "platform/input_ready.h"
 
 namespace {
 
@@ -13,8 +16,51 @@ constexpr bool isDigit(int c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
+int ProtocolInput::get() {
+    if (stashAt == stash.size()) return in.get();
+    const int c = static_cast<unsigned char>(stash[stashAt++]);
+    if (stashAt == stash.size()) {
+        stash.clear();
+        stashAt = scannedTo = 0;
+    }
+    return c;
+}
+
+void ProtocolInput::takeAvailable() {
+    std::streambuf* buffer = in.rdbuf();
+    if (!buffer || !in.good()) return;
+    char chunk[4096];
+    for (;;) {
+        const std::streamsize ready = buffer->in_avail();
+        if (ready > 0) {
+            const std::streamsize n = buffer->sgetn(chunk, ready < std::streamsize(sizeof chunk) ? ready : sizeof chunk);
+            stash.append(chunk, static_cast<size_t>(n));
+            continue;
+        }
+        // The stream's buffer is empty: what the pipe holds comes with one
+        // read, which the pipe's readiness keeps from blocking.
+        if (ready < 0 || !readsStandardInput || !platform::standardInputReady()) return;
+        if (buffer->sgetc() == std::char_traits<char>::eof()) return;
+    }
+}
+
+bool ProtocolInput::stopRequested() {
+    takeAvailable();
+    for (;;) {
+        const size_t from = std::max(scannedTo, stashAt);
+        const size_t end = stash.find('\n', from);
+        if (end == std::string::npos) return false;
+        scannedTo = end + 1;
+        size_t at = from;
+        while (at < end && isBlank(stash[at])) ++at;
+        std::string word;
+        while (at < end && !isBlank(stash[at]) && word.size() < 7) word += char(lowerCase(stash[at++]));
+        if (word == "yxstop" && (at == end || isBlank(stash[at]))) return true;
+    }
+}
+
 void ProtocolInput::skipSpace() {
-    while (isBlank(in.peek())) in.get();
+    while (isBlank(peek())) get();
 }
 
 bool ProtocolInput::readCommandWord() {
@@ -25,7 +71,7 @@ bool ProtocolInput::readCommandWord() {
     int length = 0;
     bool overlong = false;
     for (;;) {
-        const int c = in.get();
+        const int c = get();
         if (c == std::char_traits<char>::eof()) {
             // The end of input ends the last word as a line end would.
             lastTerminator = -1;
@@ -54,17 +100,17 @@ int ProtocolInput::matchKeyword(const std::string_view* table, int count) {
     return -1;
 }
 
-bool ProtocolInput::nextIsDigit() { return isDigit(in.peek()); }
+bool ProtocolInput::nextIsDigit() { return isDigit(peek()); }
 
 bool ProtocolInput::readInteger(int32_t& value) {
     skipSpace();
     bool negative = false;
-    if (in.peek() == '+' || in.peek() == '-') negative = in.get() == '-';
-    if (!isDigit(in.peek())) return false;
+    if (peek() == '+' || peek() == '-') negative = get() == '-';
+    if (!isDigit(peek())) return false;
     constexpr int64_t Limit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
     int64_t magnitude = 0;
-    while (isDigit(in.peek())) {
-        magnitude = magnitude * 10 + (in.get() - '0');
+    while (isDigit(peek())) {
+        magnitude = magnitude * 10 + (get() - '0');
         if (magnitude > Limit) magnitude = Limit;
     }
     if (negative)
@@ -76,7 +122,7 @@ bool ProtocolInput::readInteger(int32_t& value) {
 
 int ProtocolInput::readChar() {
     skipSpace();
-    const int c = in.get();
+    const int c = get();
     return c == std::char_traits<char>::eof() ? -1 : c;
 }
 
@@ -94,8 +140,8 @@ WordRead ProtocolInput::readWord() {
     skipSpace();
     int length = 0;
     bool overlong = false;
-    while (!atEnd() && !isBlank(in.peek())) {
-        const int c = in.get();
+    while (!atEnd() && !isBlank(peek())) {
+        const int c = get();
         if (c == std::char_traits<char>::eof()) break;
         if (length < WordBufferSize - 1)
             wordArgument[length++] = static_cast<char>(c);
@@ -110,7 +156,7 @@ WordRead ProtocolInput::readWord() {
 void ProtocolInput::readRestOfLine() {
     int length = 0;
     if (lastTerminator != '\n') {
-        for (int c = in.get(); c != std::char_traits<char>::eof(); c = in.get()) {
+        for (int c = get(); c != std::char_traits<char>::eof(); c = get()) {
             if (length < WordBufferSize - 1) restOfLine[length++] = static_cast<char>(c);
             if (c == '\n') break;
         }
@@ -136,7 +182,7 @@ bool ProtocolInput::readLineInteger(int32_t& value) {
 bool ProtocolInput::readLine(std::string& line) {
     line.clear();
     if (atEnd()) return false;
-    for (int c = in.get(); c != std::char_traits<char>::eof() && c != '\n'; c = in.get())
+    for (int c = get(); c != std::char_traits<char>::eof() && c != '\n'; c = get())
         if (line.size() < WordBufferSize - 1) line += char(c);
     while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
     return true;

@@ -12,6 +12,13 @@ enum class WordRead { Read, Missing, Overlong };
 // space, line feed or carriage return; the other readers skip white space first.
 struct ProtocolInput {
     std::istream& in;
+    // Input taken from the stream while a search watched it, not read yet:
+    // every reader takes it before the stream.
+    std::string stash;
+    size_t stashAt = 0;
+    // Whether the stream reads the process's standard input, whose pipe a
+    // search may look into without blocking.
+    bool readsStandardInput = false;
     char commandWord[WordBufferSize] = {};
     int commandLength = 0;  // a word may hold a NUL byte
     char wordArgument[WordBufferSize] = {};
@@ -20,7 +27,17 @@ struct ProtocolInput {
 
     explicit ProtocolInput(std::istream& stream) : in(stream) {}
 
-    bool atEnd() const { return !in.good(); }
+    bool atEnd() const { return stashAt == stash.size() && !in.good(); }
+
+    // The next character and the one after it, from the stash or the stream.
+    int peek() { return stashAt < stash.size() ? static_cast<unsigned char>(stash[stashAt]) : in.peek(); }
+    int get();
+
+    // For a running search: takes whatever input is there without waiting
+    // into the stash and tells whether a whole line of it, not read yet, is
+    // yxstop (in any case). Nothing is consumed: the command loop reads it
+    // all afterwards in its order.
+    bool stopRequested();
 
     // The next word, lower-cased, into commandWord; the end of input ends a
     // word too. False when the input ended before any word, or for a word
@@ -72,6 +89,8 @@ struct ProtocolInput {
 
 private:
     void skipSpace();
+    void takeAvailable();
+    size_t scannedTo = 0;  // stash lines before this were not yxstop
 };
 
 constexpr bool isBlank(int c) {

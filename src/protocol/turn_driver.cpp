@@ -13,6 +13,7 @@
 #include "protocol/analysis_lines.h"
 #include "protocol/lost_lines.h"
 #include "protocol/output.h"
+#include "protocol/search_level.h"
 #include "protocol/trace_log.h"
 #include "search/turn_search.h"
 #include "search/static_value.h"
@@ -270,7 +271,7 @@ int chooseMove(GameSession& game, int32_t startMs) {
 
     SearchReport report;
     try {
-        report = searchPosition(game.search, board, TurnSearchDepth);
+        report = levelIsSet(game) ? searchAtLevel(game, startMs) : searchPosition(game.search, board, TurnSearchDepth);
     } catch (const std::bad_alloc&) {
         trace("bad_alloc", "no copy for the search");
         const int first = legalOrFallback(game, listed.resultCells[0]);

@@ -40,7 +40,8 @@ bool pastDeadline(SearchContext& context) {
     if (s.deadlinePassed) return true;
     if (--s.nodesUntilClockRead > 0) return false;
     s.nodesUntilClockRead = ClockReadInterval;
-    s.deadlinePassed = platform::clockDiff(platform::clockMs(), context.moveDeadline) >= 0;
+    s.deadlinePassed = platform::clockDiff(platform::clockMs(), context.moveDeadline) >= 0 ||
+                       (context.nodeLimit > 0 && context.nodeCounter >= context.nodeLimit);
     return s.deadlinePassed;
 }
 

@@ -41,6 +41,9 @@ struct SearchContext {
     // The moves the search played, trial moves and leaves valued without
     // playing included; the runner resets it before a search.
     int32_t nodeCounter = 0;
+    // A level's cap on nodeCounter: once reached every node is a leaf, as
+    // past moveDeadline. 0 for none; whoever sets one takes it back.
+    int32_t nodeLimit = 0;
     // The result list of the last forced-move analysis run in this context:
     // overwritten by every analysis, so searches copy it before they nest.
     AnalysisResult analysis;

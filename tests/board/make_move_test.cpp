@@ -49,6 +49,40 @@ TEST(MakeMove, BatchedDeferredAndUndoneMovesMatchCellByCell) {
     }
 }
 
+// Trial moves that keep the lists let a search read every position it plays
+// through and nest further trial moves there: each one, taken back, leaves
+// the Board as a copy of it before the move, lists in their order.
+void nestTrialMoves(Board& board, std::mt19937& rng, int depth, Board::SavedLists* lists) {
+    const auto before = copyBoard(board);
+    for (int child = 0; child < 3; ++child) {
+        const int cell = randomMove(board, rng);
+        auto reference = copyBoard(board);
+        reference->makeMove(cell);
+        {
+            const TrialMove trial(board, cell, lists[0]);
+            ASSERT_NO_FATAL_FAILURE(expectSameBoard(board, *reference, "played"));
+            if (depth > 1) {
+                ASSERT_NO_FATAL_FAILURE(nestTrialMoves(board, rng, depth - 1, lists + 1));
+            }
+        }
+        ASSERT_NO_FATAL_FAILURE(expectSameBoard(board, *before, "taken back"));
+    }
+}
+
+TEST(MakeMove, NestedTrialMovesKeepingTheListsAreTakenBackExactly) {
+    std::mt19937 rng(20261211);
+    auto lists = std::make_unique<Board::SavedLists[]>(4);
+    for (int game = 0; game < 6; ++game) {
+        Board board;
+        for (int ply = 0; ply < 60; ++ply) {
+            if (ply % 6 == 5) {
+                ASSERT_NO_FATAL_FAILURE(nestTrialMoves(board, rng, 4, lists.get()));
+            }
+            board.makeMove(randomMove(board, rng));
+        }
+    }
+}
+
 }  // namespace
 
 namespace {

@@ -29,10 +29,11 @@ std::string commandOutput(const std::string& command, bool& exitedZero) {
 }
 
 // A whole game as Yixin-Board plays it, lower case and CR LF, with its yx
-// words, yxnbest 3 and the analysis blocks of every reply checked.
+// words, yxnbest 3 and the analysis blocks of every reply checked. At its
+// "unlimited" level the brain thinks until Stop, pressed here after 0.3 s.
 TEST(GuiWords, YixinBoardSessionEndToEnd) {
     const std::string command = "python3 " + shellQuote(std::string(TARVO_SOURCE_DIR) + "/tools/gui_session.py") +
-                                " --engine " + shellQuote(TARVO_EXE) + " --moves 10 2>&1";
+                                " --engine " + shellQuote(TARVO_EXE) + " --moves 10 --think 0.3 2>&1";
     bool exitedZero = false;
     const std::string output = commandOutput(command, exitedZero);
     EXPECT_TRUE(exitedZero) << output;

@@ -1,0 +1,40 @@
+#include "platform/input_ready.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <poll.h>
+#include <unistd.h>
+#endif
+
+namespace platform {
+
+#ifdef _WIN32
+
+bool standardInputReady() {
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    if (input == INVALID_HANDLE_VALUE || input == nullptr) return false;
+    switch (GetFileType(input)) {
+    case FILE_TYPE_PIPE: {
+        DWORD available = 0;
+        // A closed pipe fails the peek: the read returns at once with the end of input.
+        if (!PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr)) return true;
+        return available > 0;
+    }
+    case FILE_TYPE_DISK:
+        return true;
+    default:
+        return false;
+    }
+}
+
+#else
+
+bool standardInputReady() {
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    return poll(&input, 1, 0) > 0 && (input.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+}
+
+#endif
+
+}  // namespace platform

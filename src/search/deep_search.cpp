@@ -1,0 +1,362 @@
+#include "search/deep_search.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "board/analysis.h"
+#include "platform/clock.h"
+#include "search/negamax.h"
+#include "search/static_value.h"
+
+namespace {
+
+constexpr int32_t Infinite = WinValue + 1;  // beyond every value
+// Interior nodes between two looks at the clock, the node cap and the input:
+// a few hundred take well under a millisecond.
+constexpr int StopCheckInterval = 256;
+// The key of the side to move, so that a pass never meets its own position.
+constexpr uint64_t SideKey = 0x9E3779B97F4A7C15ull;
+// A proved value holds at any depth.
+constexpr int ProvedDepth = 127;
+constexpr int32_t HistoryCap = 1 << 20;
+
+bool isProved(int32_t value) { return value >= WinValue || value <= -WinValue; }
+
+uint64_t wideKey(PositionKey key) { return uint64_t{key.high} << 32 | key.low; }
+
+bool mustStop(DeepSearchContext& ctx) {
+    if (ctx.stopped) return true;
+    if (--ctx.checksUntilClock > 0) return false;
+    ctx.checksUntilClock = StopCheckInterval;
+    if (ctx.limits.maxNodes > 0 && ctx.turn.nodeCounter >= ctx.limits.maxNodes) {
+        ctx.stopped = true;
+    } else if (platform::clockDiff(platform::clockMs(), ctx.turn.moveDeadline) >= 0) {
+        ctx.stopped = true;
+    } else if (ctx.stopRequested && ctx.stopRequested()) {
+        ctx.stopped = ctx.stoppedByRequest = true;
+    }
+    return ctx.stopped;
+}
+
+// Negamax with both bounds (fail-soft, principal-variation windows) over the
+// forced-move analysis' moves, on one Board that every move is played on
+// and taken back from.
+class AlphaBeta {
+public:
+    AlphaBeta(DeepSearchContext& ctx, Board& board, bool useTable) : ctx(ctx), board(board), useTable(useTable) {}
+
+    int32_t search(int32_t depth, int32_t alpha, int32_t beta, int ply);
+    // The value of playing `cell` at the root, searched to depth - 1 below it
+    // (depth when the move is the only one) within (alpha, beta).
+    int32_t searchRootMove(int cell, int32_t depth, int32_t alpha, int32_t beta);
+
+private:
+    uint64_t keyOf() const {
+        const uint64_t key = wideKey(board.positionKey()) ^ ctx.keyOffset;
+        return board.sideToMove() ? key ^ SideKey : key;
+    }
+    int32_t searchChild(int cell, int32_t depth, int32_t alpha, int32_t beta, int ply);
+    void order(int* cells, int n, int tableMove, int ply) const;
+    void takeLine(int ply, int cell);
+    void noteCutoff(int ply, int cell, int32_t depth);
+
+    DeepSearchContext& ctx;
+    Board& board;
+    const bool useTable;
+};
+
+void AlphaBeta::takeLine(int ply, int cell) {
+    ctx.line[ply][0] = static_cast<int16_t>(cell);
+    const int childLength = std::min(ctx.lineLength[ply + 1], MaxPly - 1);
+    std::memcpy(&ctx.line[ply][1], ctx.line[ply + 1], sizeof(int16_t) * childLength);
+    ctx.lineLength[ply] = childLength + 1;
+}
+
+void AlphaBeta::noteCutoff(int ply, int cell, int32_t depth) {
+    int16_t* killers = ctx.killers[ply];
+    if (killers[0] != cell) {
+        killers[1] = killers[0];
+        killers[0] = static_cast<int16_t>(cell);
+    }
+    int32_t& h = ctx.history[board.sideToMove()][cell];
+    h = std::min(h + depth * depth, HistoryCap);
+}
+
+// The table's move first, then the killers, then the rest by history, ties
+// in the analysis' order (its order carries what it knows of the threats).
+void AlphaBeta::order(int* cells, int n, int tableMove, int ply) const {
+    int32_t score[MaxCandidates];
+    const int32_t* history = ctx.history[board.sideToMove()];
+    for (int i = 0; i < n; ++i) {
+        const int c = cells[i];
+        score[i] = c == tableMove ? 3 * HistoryCap + 2 : c == ctx.killers[ply][0] ? 2 * HistoryCap + 2
+                 : c == ctx.killers[ply][1] ? 2 * HistoryCap + 1 : history[c];
+    }
+    for (int i = 1; i < n; ++i) {
+        const int c = cells[i];
+        const int32_t s = score[i];
+        int j = i;
+        for (; j > 0 && score[j - 1] < s; --j) {
+            cells[j] = cells[j - 1];
+            score[j] = score[j - 1];
+        }
+        cells[j] = c;
+        score[j] = s;
+    }
+}
+
+int32_t AlphaBeta::searchChild(int cell, int32_t depth, int32_t alpha, int32_t beta, int ply) {
+    if (depth < 1) {
+        // A leaf only reads its static value: mostly worked out without the move.
+        ctx.lineLength[ply + 1] = 0;
+        ++ctx.turn.nodeCounter;  // played or not, a move
+        if (int32_t leaf; scoreAfterMove(board, cell, leaf)) return -leaf;
+        const TrialMove move(board, cell);
+        return -search(depth, -beta, -alpha, ply + 1);
+    }
+    ++ctx.turn.nodeCounter;
+    const TrialMove move(board, cell, ctx.savedLists[ply]);
+    return -search(depth, -beta, -alpha, ply + 1);
+}
+
+int32_t AlphaBeta::search(int32_t depth, int32_t alpha, int32_t beta, int ply) {
+    ctx.lineLength[ply] = 0;
+    if (ply > ctx.selectiveDepth) ctx.selectiveDepth = ply;
+    const int32_t staticValue = scorePosition(board);
+    if (isProved(staticValue) || depth < 1 || board.moveCount() >= LeafStoneCount || ply >= MaxPly)
+        return staticValue;
+    if (mustStop(ctx)) return 0;
+
+    const bool pvNode = beta - alpha > 1;
+    int tableMove = -1;
+    uint64_t key = 0;
+    if (useTable) {
+        key = keyOf();
+        ++ctx.tableProbes;
+        if (const TranspositionTable::Entry* e = ctx.table.probe(key)) {
+            ++ctx.tableHits;
+            tableMove = e->move;
+            const int bound = e->bound & TranspositionTable::Exact;
+            const int32_t v = e->value;
+            if ((v >= WinValue && (bound & TranspositionTable::Lower)) ||
+                (v <= -WinValue && (bound & TranspositionTable::Upper)))
+                return v;
+            if (!pvNode && e->depth >= depth) {
+                if (bound == TranspositionTable::Exact) return v;
+                if (bound == TranspositionTable::Lower && v >= beta) return v;
+                if (bound == TranspositionTable::Upper && v <= alpha) return v;
+            }
+        }
+    }
+
+    const AnalysisResult& listed = ctx.turn.analysis;
+    analyse(board, ctx.turn.analysis);
+    const int n = listed.resultCount < MaxCandidates ? listed.resultCount : MaxCandidates;
+    if (n <= 0) return -WinValue;
+    int cells[MaxCandidates];
+    for (int i = 0; i < n; ++i) cells[i] = listed.resultCells[i];
+
+    const int32_t alphaOriginal = alpha;
+    int32_t bestValue = -Infinite;
+    int bestMove = cells[0];
+    if (n == 1) {
+        // A single reply costs no depth, unless the line has grown long.
+        bestValue = searchChild(cells[0], ply < FreeExtensionPlies ? depth : depth - 1, alpha, beta, ply);
+        if (ctx.stopped) return 0;
+        takeLine(ply, cells[0]);
+    } else {
+        order(cells, n, tableMove, ply);
+        for (int i = 0; i < n; ++i) {
+            int32_t value;
+            if (i == 0 || depth - 1 < 1) {
+                value = searchChild(cells[i], depth - 1, alpha, beta, ply);
+            } else {
+                value = searchChild(cells[i], depth - 1, alpha, alpha + 1, ply);
+                if (!ctx.stopped && value > alpha && value < beta)
+                    value = searchChild(cells[i], depth - 1, alpha, beta, ply);
+            }
+            if (ctx.stopped) return 0;
+            if (value <= bestValue) continue;
+            bestValue = value;
+            bestMove = cells[i];
+            takeLine(ply, cells[i]);
+            if (value > alpha) alpha = value;
+            if (value >= beta || value >= WinValue) {
+                noteCutoff(ply, cells[i], depth);
+                break;
+            }
+        }
+    }
+    if (useTable) {
+        const TranspositionTable::Bound bound = bestValue <= alphaOriginal ? TranspositionTable::Upper
+                                                : bestValue >= beta        ? TranspositionTable::Lower
+                                                                           : TranspositionTable::Exact;
+        ctx.table.store(key, bestValue, bound, isProved(bestValue) ? ProvedDepth : depth, bestMove);
+    }
+    return bestValue;
+}
+
+int32_t AlphaBeta::searchRootMove(int cell, int32_t depth, int32_t alpha, int32_t beta) {
+    return searchChild(cell, depth, alpha, beta, 0);
+}
+
+// One root move of the iterations: its cell and where the last one put it.
+struct RootMove {
+    int cell;
+    int32_t value;
+};
+
+struct Iteration {
+    bool complete = false;
+    // The best root move whose search ended, and its line; -1 for none.
+    int best = -1;
+    int32_t value = -Infinite;
+    std::vector<int> line;
+};
+
+// One iteration over the root moves, the best of the last one first. Each
+// move other than the first is tried with a null window above the best so
+// far, and searched again in full when it beats it.
+Iteration searchRoot(DeepSearchContext& ctx, Board& board, std::vector<RootMove>& moves, int32_t depth, bool useTable) {
+    AlphaBeta ab(ctx, board, useTable);
+    Iteration it;
+    const int32_t childDepth = moves.size() == 1 ? depth : depth - 1;
+    for (size_t i = 0; i < moves.size(); ++i) {
+        const int cell = moves[i].cell;
+        if (ctx.listener.rootMoveStarted) ctx.listener.rootMoveStarted(cell);
+        const int32_t alpha = it.best < 0 ? -Infinite : it.value;
+        int32_t value = ab.searchRootMove(cell, childDepth, alpha, Infinite);
+        if (i > 0 && !ctx.stopped && value > alpha) value = ab.searchRootMove(cell, childDepth, alpha, Infinite);
+        if (ctx.stopped) return it;
+        moves[i].value = value;
+        if (ctx.listener.rootMoveDone) ctx.listener.rootMoveDone(cell, value);
+        if (it.best < 0 || value > it.value) {
+            it.best = cell;
+            it.value = value;
+            it.line.assign(1, cell);
+            it.line.insert(it.line.end(), ctx.line[1], ctx.line[1] + ctx.lineLength[1]);
+            if (ctx.listener.bestChanged) {
+                SearchReport shown;
+                shown.value = value;
+                shown.best = cell;
+                shown.depth = depth;
+                shown.line = it.line;
+                ctx.listener.bestChanged(shown);
+            }
+        }
+        if (value >= WinValue) break;
+    }
+    it.complete = true;
+    return it;
+}
+
+}  // namespace
+
+void DeepSearchContext::beginSearch(const Board& root) {
+    stopped = stoppedByRequest = false;
+    selectiveDepth = 0;
+    tableProbes = tableHits = 0;
+    checksUntilClock = 0;
+    keyOffset = wideKey(stonesKey(root.cellBytes()) ^ root.positionKey());
+    for (auto& k : killers) k[0] = k[1] = -1;
+    // Old history still orders, at a quarter of its weight.
+    for (auto& side : history)
+        for (int32_t& h : side) h /= 4;
+    table.nextGeneration();
+}
+
+int32_t searchFixedDepth(Board& board, DeepSearchContext& ctx, int32_t depth, bool useTable, int& best) {
+    std::unique_ptr<Board> copy = copyBoard(board);
+    ctx.beginSearch(*copy);
+    std::vector<RootMove> moves;
+    for (int cell : rootMoves(ctx.turn, *copy)) moves.push_back({cell, 0});
+    if (moves.empty()) {
+        best = -1;
+        return scorePosition(board);
+    }
+    const Iteration it = searchRoot(ctx, *copy, moves, depth, useTable);
+    best = it.best;
+    return it.value;
+}
+
+namespace {
+
+constexpr int32_t FirstDepth = 7;
+
+// How much longer the next iteration is expected to take than the last:
+// what the last two took, kept within reason; a guess before there are two.
+double expectedGrowth(int32_t lastMs, int32_t previousMs) {
+    if (previousMs <= 0) return 3.0;
+    return std::clamp(double(lastMs) / previousMs, 1.5, 8.0);
+}
+
+bool outOfNodes(const DeepSearchContext& ctx) { return ctx.limits.maxNodes > 0 && ctx.turn.nodeCounter >= ctx.limits.maxNodes; }
+
+SearchReport iterationReport(const Iteration& it, int32_t depth, const DeepSearchContext& ctx, int32_t staticValue) {
+    SearchReport report;
+    report.value = it.value;
+    report.best = it.best;
+    report.line = it.line;
+    report.depth = depth;
+    report.selectiveDepth = ctx.selectiveDepth;
+    report.nodes = ctx.turn.nodeCounter;
+    report.timeMs = platform::clockDiff(platform::clockMs(), ctx.startedMs);
+    report.staticValue = staticValue;
+    return report;
+}
+
+// The root moves in the analysis' order, the first iteration's best first.
+std::vector<RootMove> orderedRootMoves(DeepSearchContext& ctx, Board& board, int first) {
+    std::vector<RootMove> moves;
+    for (int cell : rootMoves(ctx.turn, board)) moves.push_back({cell, 0});
+    const auto at = std::find_if(moves.begin(), moves.end(), [&](const RootMove& m) { return m.cell == first; });
+    if (at != moves.end()) std::rotate(moves.begin(), at, at + 1);
+    return moves;
+}
+
+}  // namespace
+
+SearchReport searchDeeper(Board& board, DeepSearchContext& ctx) {
+    ctx.stopped = ctx.stoppedByRequest = false;
+    const int32_t firstDepth = std::min(ctx.limits.maxDepth, FirstDepth);
+    ctx.turn.nodeLimit = ctx.limits.maxNodes;
+    SearchReport report = searchPosition(ctx.turn, board, firstDepth);
+    ctx.turn.nodeLimit = 0;
+    if (ctx.listener.iterationDone) ctx.listener.iterationDone(report);
+    const bool timeLeft = !ctx.turn.deadlinePassed();
+    if (ctx.limits.maxDepth <= FirstDepth || isProved(report.value) || report.best < 0 || !timeLeft || outOfNodes(ctx))
+        return report;
+
+    std::unique_ptr<Board> copy = copyBoard(board);
+    if (!copy->canTryMoves()) return report;
+    ctx.beginSearch(*copy);
+    std::vector<RootMove> moves = orderedRootMoves(ctx, *copy, report.best);
+    if (moves.size() < 2) return report;
+
+    int32_t lastMs = std::max(report.timeMs, 1), previousMs = 0;
+    for (int32_t depth = firstDepth + 1; depth <= ctx.limits.maxDepth && depth < MaxPly; ++depth) {
+        const int32_t now = platform::clockMs();
+        const int32_t remaining = platform::clockDiff(ctx.turn.moveDeadline, now);
+        if (lastMs * expectedGrowth(lastMs, previousMs) > remaining) break;
+        if (ctx.listener.iterationStarted) ctx.listener.iterationStarted(depth);
+        const Iteration it = searchRoot(ctx, *copy, moves, depth, true);
+        const int32_t tookMs = std::max(platform::clockDiff(platform::clockMs(), now), 1);
+        if (!it.complete) {
+            // Only a move searched to the end that beat the last best counts.
+            if (it.best >= 0 && it.best != report.best) report = iterationReport(it, depth, ctx, report.staticValue);
+            break;
+        }
+        report = iterationReport(it, depth, ctx, report.staticValue);
+        if (ctx.listener.iterationDone) ctx.listener.iterationDone(report);
+        const auto at = std::find_if(moves.begin(), moves.end(), [&](const RootMove& m) { return m.cell == it.best; });
+        std::rotate(moves.begin(), at, at + 1);
+        previousMs = lastMs;
+        lastMs = tookMs;
+        if (isProved(it.value)) break;
+    }
+    report.nodes = ctx.turn.nodeCounter;
+    report.timeMs = platform::clockDiff(platform::clockMs(), ctx.startedMs);
+    report.selectiveDepth = std::max(report.selectiveDepth, ctx.selectiveDepth);
+    return report;
+}
