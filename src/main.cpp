@@ -1,3 +1,6 @@
+#include <charconv>
+#include <cstdint>
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -22,11 +25,18 @@ void printUsage(std::ostream& out) {
         << "                                  is the search's signature\n"
         << "  pbrain-tarvo bench FILE [DEPTH] search a position set (depth 7 unless given), compare every answer\n"
         << "                                  with the recorded one; exit status 1 on any difference\n"
+        << "  pbrain-tarvo --max-depth N      the protocol at a level, as INFO max_depth N sets it: below 7 the\n"
+        << "                                  tournament search at depth N (weaker), 7 the tournament play, above\n"
+        << "                                  7 a search that deepens while the turn's time allows\n"
         << "  pbrain-tarvo --help | --version\n"
         << "\n"
         << "Managers start it without arguments and send START 20, BEGIN, TURN x,y, BOARD ... DONE, INFO key value,\n"
         << "ABOUT, END, RESTART, TAKEBACK x,y, SWAP2BOARD ... DONE; Yixin-Board adds its yx words (yxshowinfo,\n"
         << "yxboard, yxnbest N, yxstop, yxshowforbid) and INFO show_detail for the search's line and value.\n"
+        << "Levels: INFO max_depth N (as --max-depth N; -1 or 0 the tournament play) and INFO max_node N (a cap\n"
+        << "on a turn's nodes; -1 or 0 none). Above depth 7 the search deepens within the turn's time (INFO\n"
+        << "timeout_turn, a sixth of time_left, 200 ms held back), shows each depth with INFO show_detail, and\n"
+        << "yxstop ends it at once with the best move so far. INFO hash_size KB and max_memory size its table.\n"
         << "\n"
         << "Operator commands, typed on standard input: play x,y  0move  print  in c  read FILE  best  zturn i\n"
         << "problem n  db add PATH  db export  db create  db check  stats.\n"
@@ -70,10 +80,21 @@ int main(int argc, char** argv) {
         }
         return runPositionBench(std::cout, argv[2], depth) == 0 ? 0 : 1;
     }
-    // Any other argument (Yixin-Board's --force-utf8 among them) leaves the protocol as it is.
+    // --max-depth N sets a level as INFO max_depth N does; any other argument
+    // (Yixin-Board's --force-utf8 among them) leaves the protocol as it is.
+    int32_t maxDepth = 0;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) != "--max-depth") continue;
+        const char* value = i + 1 < argc ? argv[i + 1] : "";
+        const auto [end, error] = std::from_chars(value, value + std::strlen(value), maxDepth);
+        if (error != std::errc() || *end != '\0' || maxDepth < 1) {
+            std::cout << "ERROR --max-depth needs a depth of 1 or more, not '" << value << "'" << std::endl;
+            return 2;
+        }
+    }
     std::ios::sync_with_stdio(false);
     // Only a protocol run touches the data folder: the experience file is
     // opened before the command loop sets up.
     experienceDatabase.openAtStartUp();
-    return runEngine(std::cin, std::cout);
+    return runEngine(std::cin, std::cout, maxDepth);
 }

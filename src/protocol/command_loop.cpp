@@ -543,7 +543,7 @@ CommandLoop::Outcome CommandLoop::commandLearn() {
     return Outcome::Continue;
 }
 
-int runEngine(std::istream& in, std::ostream& out) {
+int runEngine(std::istream& in, std::ostream& out, int32_t maxDepth) {
     // Start-up order: trace ring, node table, estimate tables, then the session.
     // "end" leaves at once; the end of input and a mismatch release the node
     // table on the way out.
@@ -551,6 +551,7 @@ int runEngine(std::istream& in, std::ostream& out) {
     createNodeTable();
     loadEstimates();
     GameSession game(out);
+    if (maxDepth > 0) setLevelDepth(game, std::to_string(maxDepth));
     CommandLoop loop(game, in);
     if (loop.run() != LoopExit::EndCommand) releaseNodeTable();
     return 0;

@@ -125,5 +125,6 @@ private:
 };
 
 // Start-up, the command loop and the way out; the process exits with this
-// value, 0 on every way out.
-int runEngine(std::istream& in, std::ostream& out);
+// value, 0 on every way out. A maxDepth above 0 is a level, as INFO
+// max_depth sets it.
+int runEngine(std::istream& in, std::ostream& out, int32_t maxDepth = 0);

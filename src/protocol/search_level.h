@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "protocol/game_session.h"
-#include "search/search_report.h"
+#include "search/turn_search.h"
 
 // A level other than the tournament play's: a depth other than 7 or a node cap.
 bool levelIsSet(const GameSession& game);

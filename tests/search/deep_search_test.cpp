@@ -8,8 +8,7 @@
 
 #include "platform/clock.h"
 #include "search/bench.h"
-#include "search/search_report.h"
-#include "search/shared_state.h"
+#include "search/turn_search.h"
 #include "search/static_value.h"
 #include "search_test_support.h"
 
@@ -30,12 +29,12 @@ std::unique_ptr<Board> boardOf(const SetPosition& position) {
 
 struct DeepSearchTest : testing::Test {
     void SetUp() override {
-        ctx = std::make_unique<SearchContext>();
+        ctx = std::make_unique<DeepSearchContext>();
         ctx->table.resize(size_t{1} << 22);
         ctx->startedMs = platform::clockMs();
-        ctx->deadline = moveDeadline = platform::clockAdd(ctx->startedMs, 600000);
+        ctx->turn.moveDeadline = platform::clockAdd(ctx->startedMs, 600000);
     }
-    std::unique_ptr<SearchContext> ctx;
+    std::unique_ptr<DeepSearchContext> ctx;
 };
 
 // Without the table the alpha-beta search walks today's tree with both
@@ -51,7 +50,7 @@ TEST_F(DeepSearchTest, AtAFixedDepthTheValueIsTodaysWithAndWithoutTheTable) {
         if (recordedNodes > 120000) continue;
         std::unique_ptr<Board> board = boardOf(positions[i]);
         for (int depth : {3, 5}) {
-            const SearchReport today = searchPosition(*board, depth);
+            const SearchReport today = searchPosition(ctx->turn, *board, depth);
             int bestWithout = -1, bestWith = -1;
             ctx->table.clear();
             const int32_t without = searchFixedDepth(*board, *ctx, depth, false, bestWithout);
@@ -62,6 +61,78 @@ TEST_F(DeepSearchTest, AtAFixedDepthTheValueIsTodaysWithAndWithoutTheTable) {
         ++compared;
     }
     EXPECT_GE(compared, 10);
+}
+
+// Positions whose win the tournament depth does not see and a deeper
+// iteration proves (positions 3, 8 and 10 of the set, found at depths 8, 10
+// and 8): from the iteration that proves it on, every report keeps the win,
+// the answer is that win, and the search without the table proves the same
+// at that depth. A second search, the table kept, finds it again (sooner).
+TEST_F(DeepSearchTest, AProvedWinIsNeverLostBetweenIterations) {
+    const std::vector<SetPosition> positions = positionSet();
+    for (int index : {3, 8, 10}) {
+        std::unique_ptr<Board> board = boardOf(positions[index - 1]);
+        for (int round = 0; round < 2; ++round) {
+            ctx->limits.maxDepth = 12;
+            std::vector<SearchReport> iterations;
+            ctx->listener.iterationDone = [&](const SearchReport& r) { iterations.push_back(r); };
+            const SearchReport answer = searchDeeper(*board, *ctx);
+            ASSERT_FALSE(iterations.empty());
+            EXPECT_LT(iterations.front().value, WinValue) << "position " << index;
+            size_t proved = 0;
+            while (proved < iterations.size() && iterations[proved].value < WinValue) ++proved;
+            ASSERT_LT(proved, iterations.size()) << "position " << index << " round " << round;
+            for (size_t i = proved; i < iterations.size(); ++i) EXPECT_EQ(iterations[i].value, WinValue);
+            EXPECT_EQ(answer.value, WinValue);
+            EXPECT_EQ(answer.best, iterations[proved].best);
+            ASSERT_FALSE(answer.line.empty());
+            EXPECT_EQ(answer.line.front(), answer.best);
+            if (round == 0) {
+                // The table of the second round proves it sooner.
+                int best = -1;
+                EXPECT_EQ(searchFixedDepth(*board, *ctx, iterations[proved].depth, false, best), WinValue);
+            }
+        }
+        ctx->table.clear();
+    }
+}
+
+// The table: a stored position is found again with its value, bound, depth
+// and move; another key in the same slot does not take it; clearing forgets
+// all; a table without memory finds nothing.
+TEST(TranspositionTableTest, StoresFindsAndForgets) {
+    TranspositionTable table;
+    table.store(7, 100, TranspositionTable::Exact, 5, 42);
+    EXPECT_EQ(table.probe(7), nullptr);  // no size, no entries
+    ASSERT_TRUE(table.resize(1 << 12));
+    EXPECT_EQ(table.bytes(), size_t{1} << 12);
+    const uint64_t a = 0x123456789ABCDEF0ull, sameSlot = a ^ (uint64_t{1} << 40), other = a + 2;
+    table.store(a, -300, TranspositionTable::Lower, 9, 17);
+    table.store(sameSlot, 55, TranspositionTable::Upper, 3, 18);
+    table.store(other, 20000, TranspositionTable::Exact, 127, 19);
+    struct Expected {
+        uint64_t key;
+        int32_t value;
+        int bound, depth, move;
+    };
+    for (const Expected& e : {Expected{a, -300, TranspositionTable::Lower, 9, 17},
+                              Expected{sameSlot, 55, TranspositionTable::Upper, 3, 18},
+                              Expected{other, 20000, TranspositionTable::Exact, 127, 19}}) {
+        const TranspositionTable::Entry* found = table.probe(e.key);
+        ASSERT_NE(found, nullptr) << e.key;
+        EXPECT_EQ(found->value, e.value);
+        EXPECT_EQ(found->bound & 3, e.bound);
+        EXPECT_EQ(found->depth, e.depth);
+        EXPECT_EQ(found->move, e.move);
+    }
+    EXPECT_EQ(table.probe(a ^ 1), nullptr);
+    // A later visit without a move keeps the move found before.
+    table.store(a, -250, TranspositionTable::Exact, 10, -1);
+    ASSERT_NE(table.probe(a), nullptr);
+    EXPECT_EQ(table.probe(a)->move, 17);
+    table.clear();
+    for (uint64_t key : {a, sameSlot, other}) EXPECT_EQ(table.probe(key), nullptr);
+    EXPECT_EQ(table.bytes(), size_t{1} << 12);
 }
 
 }  // namespace
