@@ -285,10 +285,11 @@ namespace {
 constexpr int32_t FirstDepth = 7;
 
 // How much longer the next iteration is expected to take than the last:
-// what the last two took, kept within reason; a guess before there are two.
+// what the last two deeper ones took, kept within reason; a guess before
+// there are two (the tournament iteration grows differently).
 double expectedGrowth(int32_t lastMs, int32_t previousMs) {
     if (previousMs <= 0) return 3.0;
-    return std::clamp(double(lastMs) / previousMs, 1.5, 8.0);
+    return std::clamp(double(lastMs) / previousMs, 1.5, 5.0);
 }
 
 bool outOfNodes(const DeepSearchContext& ctx) { return ctx.limits.maxNodes > 0 && ctx.turn.nodeCounter >= ctx.limits.maxNodes; }
@@ -351,7 +352,7 @@ SearchReport searchDeeper(Board& board, DeepSearchContext& ctx) {
         if (ctx.listener.iterationDone) ctx.listener.iterationDone(report);
         const auto at = std::find_if(moves.begin(), moves.end(), [&](const RootMove& m) { return m.cell == it.best; });
         std::rotate(moves.begin(), at, at + 1);
-        previousMs = lastMs;
+        previousMs = depth > firstDepth + 1 ? lastMs : 0;
         lastMs = tookMs;
         if (isProved(it.value)) break;
     }
