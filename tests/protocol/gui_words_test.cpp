@@ -115,7 +115,9 @@ std::string evalOf(const std::string& output) {
 TEST(GuiWords, RepliesWithoutASearchShowASearchedValue) {
     ScratchDirectory scratch;
     SessionDriver gui;
-    const std::string quiet = "start 20\r\ninfo show_detail 1\r\nboard\r\n5,4,1\r\n5,5,2\r\n12,12,1\r\n5,6,2\r\n"
+    // Time enough that no search here is cut short, in a sanitised build too.
+    const std::string clock = "INFO timeout_turn 120000\r\nINFO time_left 10000000\r\n";
+    const std::string quiet = clock + "start 20\r\ninfo show_detail 1\r\nboard\r\n5,4,1\r\n5,5,2\r\n12,12,1\r\n5,6,2\r\n"
                               "12,13,1\r\n5,7,2\r\ndone\r\n";
     const std::string searched = gui.run(quiet);
     std::smatch m;
@@ -133,7 +135,7 @@ TEST(GuiWords, RepliesWithoutASearchShowASearchedValue) {
 
     // The opening reply of a fresh game: a search of the position gives it.
     SessionDriver fresh;
-    const std::string opened = fresh.run("start 20\r\ninfo show_detail 1\r\nturn 9,9\r\n");
+    const std::string opened = fresh.run(clock + "start 20\r\ninfo show_detail 1\r\nturn 9,9\r\n");
     auto board = boardOfStones({cellAt(9, 9)});
     SearchContext context;
     context.moveDeadline = platform::clockAdd(platform::clockMs(), 1 << 30);
