@@ -14,7 +14,6 @@
 #include "knowledge/permanent_folder.h"
 #include "platform/data_directory.h"
 #include "platform/file_kind.h"
-#include "platform/memory.h"
 #include "protocol/engine_state.h"
 #include "protocol/output.h"
 #include "protocol/paced_output.h"
@@ -78,13 +77,11 @@ std::string_view trimmed(const char* text) {
     return view;
 }
 
-// log2 of the kilobytes the engine holds (its node table, tables and
-// Boards), rounded up: the most a GUI's hash setting could give it to use.
-int memoryNeedExponent() {
-    int64_t kilobytes = platform::committedMemoryBytes() / 1024;
-    if (kilobytes <= 0) kilobytes = int64_t(sizeof(NodeTable)) / 1024;
+// The hash line in the GUI's units, log2 of the kilobytes: the largest
+// table INFO hash_size can give the deeper search, which it then uses.
+int hashSizeExponent() {
     int exponent = 0;
-    while ((int64_t{1} << exponent) < kilobytes) ++exponent;
+    while ((size_t{1024} << exponent) < MaxTableBytes) ++exponent;
     return exponent;
 }
 
@@ -474,7 +471,7 @@ CommandLoop::Outcome CommandLoop::commandTakeback() {
 CommandLoop::Outcome CommandLoop::commandYxShowInfo() {
     quietYxWords = true;
     writeLine(out, "MESSAGE INFO MAX_THREAD_NUM 1");
-    writeLine(out, "MESSAGE INFO MAX_HASH_SIZE " + std::to_string(memoryNeedExponent()));
+    writeLine(out, "MESSAGE INFO MAX_HASH_SIZE " + std::to_string(hashSizeExponent()));
     return Outcome::Continue;
 }
 

@@ -14,7 +14,6 @@
 namespace {
 
 constexpr int32_t TournamentDepth = 7;
-constexpr size_t MaxTableBytes = size_t{1} << 30;
 // Root moves are shown once a search has run this long: a shorter one is
 // over before a GUI could draw them.
 constexpr int32_t ShowRootMovesAfterMs = 200;

@@ -15,6 +15,9 @@ bool levelIsSet(const GameSession& game);
 bool setLevelDepth(GameSession& game, std::string_view value);
 bool setLevelNodes(GameSession& game, std::string_view value);
 
+// The largest table INFO hash_size can give the deeper search.
+constexpr size_t MaxTableBytes = size_t{1} << 30;
+
 // The deeper search's table size in bytes: INFO hash_size when sent, else
 // half the memory budget; within half of an INFO max_memory when one was
 // sent, and never above 1 GiB.

@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "protocol/referee_runner.h"
 #include "protocol/scratch_directory.h"
+#include "protocol/search_level.h"
 #include "protocol/session_driver.h"
 #include "protocol/stone_lists.h"
 #include "search/turn_search.h"
@@ -51,7 +52,10 @@ TEST(GuiWords, UnknownYxWordsAreQuietOnlyAfterYxshowinfo) {
     const std::regex expected("MESSAGE INFO MAX_THREAD_NUM 1\nMESSAGE INFO MAX_HASH_SIZE ([0-9]+)\nname=.*\n");
     std::smatch match;
     ASSERT_TRUE(std::regex_match(after, match, expected)) << after;
-    EXPECT_GE(std::stoi(match[1]), 11);  // the node table alone is 4 MiB
+    // The GUI's units: log2 of the kilobytes of the largest table INFO
+    // hash_size can give the deeper search (its slider's maximum, in MB, is
+    // 2^(k - 10)).
+    EXPECT_EQ(size_t{1024} << std::stoi(match[1]), MaxTableBytes);
 }
 
 struct Swap2Case {
