@@ -17,8 +17,11 @@ bool standardInputReady() {
     switch (GetFileType(input)) {
     case FILE_TYPE_PIPE: {
         DWORD available = 0;
-        // A closed pipe fails the peek: the read returns at once with the end of input.
-        if (!PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr)) return true;
+        // A closed pipe fails the peek, and the read then returns at once
+        // with the end of input; any other failure tells nothing, and a read
+        // could wait.
+        if (!PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr))
+            return GetLastError() == ERROR_BROKEN_PIPE;
         return available > 0;
     }
     case FILE_TYPE_DISK:
