@@ -244,12 +244,21 @@ int64_t stopOnce(const std::string& stop) {
     return ms.count();
 }
 
+// The 50 ms promise is the optimised engine's; a Debug build checks the whole
+// Board after every move (and a sanitised one is slower still), so there it is
+// only held to stop promptly.
+#ifdef NDEBUG
+constexpr int64_t StopWithinMs = 50;
+#else
+constexpr int64_t StopWithinMs = 500;
+#endif
+
 TEST(SearchLevel, YxstopEndsTheDeeperSearchAtOnceAndOtherInputWaits) {
     ScratchDirectory scratch;
     for (const char* stop : {"yxstop\n", "YXSTOP\r\n"}) {
         int64_t fastest = stopOnce(stop);
-        for (int retry = 0; retry < 2 && fastest >= 50; ++retry) fastest = std::min(fastest, stopOnce(stop));
-        EXPECT_LT(fastest, 50) << stop;
+        for (int retry = 0; retry < 2 && fastest >= StopWithinMs; ++retry) fastest = std::min(fastest, stopOnce(stop));
+        EXPECT_LT(fastest, StopWithinMs) << stop;
     }
 }
 
