@@ -14,13 +14,6 @@
 
 namespace {
 
-std::vector<SetPosition> positionSet() {
-    std::vector<SetPosition> positions;
-    std::string error;
-    EXPECT_TRUE(readPositionSet(std::string(TARVO_SOURCE_DIR) + "/bench/positions.txt", positions, error)) << error;
-    return positions;
-}
-
 std::unique_ptr<Board> boardOf(const SetPosition& position) {
     auto board = std::make_unique<Board>();
     for (int cell : position.moves) board->makeMove(cell);

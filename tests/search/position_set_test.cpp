@@ -13,13 +13,6 @@
 
 namespace {
 
-std::vector<SetPosition> positionSet() {
-    std::vector<SetPosition> positions;
-    std::string error;
-    EXPECT_TRUE(readPositionSet(std::string(TARVO_SOURCE_DIR) + "/bench/positions.txt", positions, error)) << error;
-    return positions;
-}
-
 // The answers of the set's positions at depth 4, as the search gave them
 // before its Boards and lists were rebuilt for speed (the file holds the
 // depth-7 answers).

@@ -3,10 +3,14 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include "board/board.h"
+#include "search/bench.h"
 #include "search/proof_number_search.h"
 
 // Runs the test inside a fresh temporary directory, so that "tarvo/..." paths
@@ -25,6 +29,14 @@ struct ScopedWorkDir {
         std::filesystem::remove_all(dir);
     }
 };
+
+// The middle-game positions of bench/positions.txt, with their recorded answers.
+inline std::vector<SetPosition> positionSet() {
+    std::vector<SetPosition> positions;
+    std::string error;
+    EXPECT_TRUE(readPositionSet(std::string(TARVO_SOURCE_DIR) + "/bench/positions.txt", positions, error)) << error;
+    return positions;
+}
 
 // A Board after the moves, given as (x, y) pairs, played from the empty board.
 inline std::unique_ptr<Board> boardAfter(std::initializer_list<std::pair<int, int>> moves) {
