@@ -64,6 +64,8 @@ def run_pass(args, learner, opponent, turn_ms, log, number):
                "--grace", str(args.grace), "--print-boards", "none", "--reply-log", log]
     if args.opponent_ms:
         command += ["--timeout-turn-b", str(args.opponent_ms)]
+    if args.record:
+        command += ["--record", os.path.join(os.path.abspath(args.record), f"{os.path.basename(log)[8:-4]}-pass{number}")]
     if args.brain_stderr:
         command += ["--brain-stderr", os.path.abspath(args.brain_stderr)]
     done = subprocess.run(command, cwd=args.folder, capture_output=True, text=True)
@@ -137,6 +139,7 @@ def main():
                         help="MB that a disk writer writes and syncs over and over beside the matches")
     parser.add_argument("--brain-stderr", help="file for the brains' stderr (default: discarded)")
     parser.add_argument("--folder", default="/tmp/tarvo_learning")
+    parser.add_argument("--record", help="write every pass's games under DIR/<mode>-<speed>-passN/")
     args = parser.parse_args()
     args.referee = os.path.abspath(args.referee)
     exe = os.path.abspath(args.exe)
