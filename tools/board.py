@@ -7,7 +7,9 @@ Serves the page in tools/page/ on 127.0.0.1 and drives one engine process per
 page session over the brain protocol, as a manager does (START, BEGIN, TURN,
 INFO), with the operator words "play", "best", "read", "learn" and
 "state" for analysis. Everything the page shows of the engine comes from the
-one JSON line that "state" writes.
+one JSON line that "state" writes, but for a think in analysis mode: a level
+deeper than any time reaches, the engine's per-iteration lines read by a
+thread while the page polls, and "yxstop" to end it.
 """
 
 import argparse
@@ -38,7 +40,15 @@ PAGE_FILES = {
 MAX_BODY = 1 << 20          # an upload larger than this is no game record
 MAX_RECORD_MOVES = SIZE * SIZE
 TIME_CHOICES = (100, 20000)  # the time per move a page may set, in ms
+THINK_CHOICES = (1000, 60000)  # the time a think in analysis mode may take, in ms
 ANSWER_GRACE_S = 10.0        # beyond the time per move, before an engine counts as hung
+STOP_GRACE_S = 5.0           # after "yxstop", before a thinking engine counts as hung
+THINK_DEPTH = 99             # a level no think's time reaches: the time ends it
+THINK_LEVEL = (f"INFO max_depth {THINK_DEPTH}", "INFO show_detail 1")
+NO_LEVEL = ("INFO max_depth 0", "INFO show_detail 0")
+# While the engine thinks only these reach the session; the rest would change
+# the game under the search or talk to an engine that is not listening.
+WHILE_THINKING = {"view", "stop", "time"}
 
 
 class EngineFault(Exception):
@@ -74,6 +84,123 @@ class EngineClient:
 
     def close(self):
         self.engine.close(1.5)
+
+
+SEARCH_SUMMARY = re.compile(r"^MESSAGE -?\d+\|-?\d+\|\d+$")  # value|static|nodes
+
+
+def point_of(text):
+    m = MOVE_LINE.match(text)
+    return [int(m.group(1)), int(m.group(2))] if m else None
+
+
+class Thinking:
+    """One think of the engine on the analysed position. A thread sends "best"
+    and reads the engine's lines until its move, keeping each finished
+    iteration's block; the session reads what it has so far at any time and
+    settles the think, under its lock, once done is set."""
+
+    FIELDS = {"DEPTH": ("depth", int), "SELDEPTH": ("selDepth", int), "NODES": ("nodes", int),
+              "TOTALTIME": ("ms", int), "EVAL": ("eval", str), "WINRATE": ("winrate", float),
+              "BESTLINE": ("line", lambda text: [p for p in map(point_of, text.split()) if p])}
+
+    def __init__(self, client, think_ms):
+        self.client = client
+        self.id = uuid.uuid4().hex[:12]
+        self.think_ms = think_ms
+        self.started = time.monotonic()
+        self.ended_at = None
+        self.deadline = self.started + think_ms / 1000 + ANSWER_GRACE_S
+        self.iterations = []          # the finished iterations, in order
+        self.block = None             # the iteration block being read
+        self.searched = False         # the search's summary line has come
+        self.searching = None         # the root move the current iteration is at
+        self.log = []                 # the lines read, without the running ones
+        self.move = None
+        self.fault = None
+        self.stop_sent = False
+        self.done = threading.Event()
+        self.thread = threading.Thread(target=self.run, daemon=True)
+
+    def start(self):
+        self.thread.start()
+
+    def run(self):
+        try:
+            self.client.engine.send("best")
+            while self.move is None:
+                try:
+                    # Short waits: a stop shortens the deadline meanwhile.
+                    self.take(self.client.engine.read_line(timeout=0.25))
+                except EngineSilent:
+                    if time.monotonic() > self.deadline:
+                        self.fault = (f"did not stop within {STOP_GRACE_S:.0f} s of the stop" if self.stop_sent else
+                                      f"did not answer within {self.think_ms / 1000 + ANSWER_GRACE_S:.0f} s")
+                        return
+        except EngineEnded:
+            self.fault = self.client.ended()
+        except (OSError, ValueError, RuntimeError):
+            # The session closed the engine under the thread.
+            self.fault = "was closed"
+        finally:
+            self.ended_at = time.monotonic()
+            self.done.set()
+
+    def take(self, line):
+        if line.startswith("MESSAGE REALTIME "):
+            words = line.split()
+            if words[2] == "POS" and len(words) > 3:
+                self.searching = point_of(words[3])
+            return
+        self.log.append(line)
+        if SEARCH_SUMMARY.match(line):
+            # The search is over: the block that follows sums up the whole
+            # search for the reply, which the state line shows.
+            self.searched = True
+        elif line == "INFO PV DONE":
+            # A reply without a search may carry a remembered value, depth 0.
+            if self.block and self.block.get("depth", 0) > 0 and not self.searched:
+                self.iterations.append(self.block)
+            self.block = None
+        elif line.startswith("INFO PV "):
+            self.block = {}
+        elif self.block is not None and line.startswith("INFO "):
+            key, _, value = line[5:].partition(" ")
+            if key in self.FIELDS:
+                name, convert = self.FIELDS[key]
+                try:
+                    self.block[name] = convert(value.strip())
+                except ValueError:
+                    pass
+        elif MOVE_LINE.match(line):
+            self.move = point_of(line)
+
+    def stop(self):
+        if self.stop_sent or self.done.is_set():
+            return
+        self.stop_sent = True
+        self.deadline = min(self.deadline, time.monotonic() + STOP_GRACE_S)
+        try:
+            self.client.engine.send("yxstop")
+        except EngineEnded:
+            pass  # the reading thread finds it ended
+
+    def abandon(self):
+        """Ends the engine under a think that nobody will settle."""
+        if not self.done.is_set():
+            self.client.engine.kill()
+            self.done.wait(2.0)
+
+    def view(self, active):
+        ended = self.ended_at or time.monotonic()
+        last = self.iterations[-1] if self.iterations else None
+        return {
+            "id": self.id, "active": active, "stopping": self.stop_sent and active, "thinkMs": self.think_ms,
+            "elapsedMs": round((ended - self.started) * 1000), "iterations": list(self.iterations),
+            "searching": {"depth": last["depth"] + 1 if last and "depth" in last else None,
+                          "move": self.searching} if active else None,
+            "move": self.move, "stopped": self.stop_sent, "fault": self.fault,
+        }
 
 
 class BadUpload(Exception):
@@ -132,6 +259,10 @@ class Session:
         self.human = "o"          # the mark the person plays in play mode
         self.first = "x"          # the mark of the first stone after START
         self.time_ms = config.time_ms
+        self.think_ms = 10000
+        self.thinking = None      # the think under way, if any
+        self.thought = None       # the last one settled, shown until the position changes
+        self.views = 0            # numbers the views: a page draws none older than one it drew
         self.base = None          # a loaded position: {"name", "marks", "path"}
         self.moves = []           # the game after START (or after the base), in order
         self.record = None        # a loaded record: {"name", "moves", "index"}
@@ -151,6 +282,9 @@ class Session:
         self.engine = EngineClient(self.config.engine, self.config.data)
 
     def stop_engine(self):
+        if self.thinking:
+            self.thinking.abandon()
+            self.thinking = None
         if self.engine:
             self.engine.close()
             self.engine = None
@@ -200,6 +334,70 @@ class Session:
                     self.notice = f"The engine {fault}, and again on restart ({again}); it is stopped."
                     return
         self.notice += " It failed twice on this action, which was not made."
+
+    # Thinking in analysis mode
+
+    def act(self, name, action, request):
+        """An action of the page, after the think's news; while the engine
+        thinks, one that would change the game changes nothing."""
+        self.settle_thinking()
+        if self.thinking and name not in WHILE_THINKING:
+            self.notice = "The engine is thinking: press Stop first. Nothing was changed."
+            return
+        position = self.position_key()
+        action(self, request)
+        if self.position_key() != position:
+            self.thought = None  # it was about another position
+
+    def position_key(self):
+        return (self.mode, tuple(self.moves), self.base and self.base["path"], self.base and self.base["marks"])
+
+    def think(self, ms):
+        self.think_ms = max(THINK_CHOICES[0], min(THINK_CHOICES[1], ms))
+        if self.mode != "analysis":
+            self.notice = "The engine thinks on a position in analysis mode only."
+            return
+        if self.over():
+            self.notice = "The game is over: there is nothing to think about."
+            return
+        self.guarded(lambda: self.run(list(THINK_LEVEL) + [f"INFO timeout_turn {self.think_ms}"]))
+        if not (self.engine and self.engine.alive()):
+            return
+        self.thought = None
+        self.thinking = Thinking(self.engine, self.think_ms)
+        self.thinking.start()
+
+    def stop_thinking(self):
+        if self.thinking:
+            self.thinking.stop()
+            self.thinking.done.wait(STOP_GRACE_S + 1.0)
+            self.settle_thinking()
+
+    def settle_thinking(self):
+        """A finished think: the engine back to its analysis settings and its
+        state read, or, after a fault, started again with the game."""
+        thinking = self.thinking
+        if not thinking or not thinking.done.is_set():
+            return
+        thinking.thread.join()
+        self.thinking = None
+        self.thought = thinking
+        if thinking.fault:
+            self.notice = f"The engine {thinking.fault} while thinking; it was started again with the game's moves."
+            try:
+                self.rebuild()
+            except EngineFault as again:
+                self.stop_engine()
+                self.notice = (f"The engine {thinking.fault} while thinking, and again on restart ({again}); "
+                               "it is stopped.")
+            return
+        self.guarded(lambda: self.run(list(NO_LEVEL) + [f"INFO timeout_turn {self.time_ms}"]))
+        self.messages = thinking.log
+
+    def thinking_view(self):
+        if self.thinking:
+            return self.thinking.view(True)
+        return self.thought and self.thought.view(False)
 
     # The game
 
@@ -295,7 +493,7 @@ class Session:
     def take_back(self):
         if not self.moves:
             return
-        count = len(self.moves)
+        count = 1  # in analysis, the last stone
         if self.mode == "play":
             marks = self.marks_of_moves()
             if self.human not in marks:
@@ -344,6 +542,8 @@ class Session:
 
     def set_time(self, ms):
         self.time_ms = max(TIME_CHOICES[0], min(TIME_CHOICES[1], ms))
+        if self.thinking:
+            return  # the engine gets it when the think is settled
         self.guarded(lambda: self.run([f"INFO timeout_turn {self.time_ms}"]))
 
     def load(self, name, text):
@@ -432,9 +632,12 @@ class Session:
             "firstMark": "x" if self.base else self.first,
             "state": self.state, "numbers": self.numbers(), "over": over, "turn": turn,
             "record": None, "base": self.base and {"name": self.base["name"]},
-            "messages": self.messages[-40:], "notice": self.notice, "replyMs": self.reply_ms,
+            "messages": (self.thinking.log if self.thinking else self.messages)[-40:],
+            "notice": self.notice, "replyMs": self.reply_ms,
             "engineRunning": bool(self.engine and self.engine.alive()),
+            "thinkMs": self.think_ms, "thinking": self.thinking_view(), "seq": self.views,
         }
+        self.views += 1
         if self.record:
             view["record"] = {"name": self.record["name"], "length": len(self.record["moves"]),
                               "index": self.record["index"]}
@@ -487,7 +690,10 @@ class Sessions:
                 self.close(session.id)
             elif idle > self.config.idle_s and session.engine and session.lock.acquire(blocking=False):
                 try:
-                    session.stop_engine()
+                    # A think goes on to its end; one that ended unseen is settled.
+                    session.settle_thinking()
+                    if not session.thinking:
+                        session.stop_engine()
                 finally:
                     session.lock.release()
 
@@ -506,6 +712,8 @@ ACTIONS = {
     "time": lambda s, a: s.set_time(int(a["ms"])),
     "load": lambda s, a: s.load(str(a["name"])[:200], str(a["text"])),
     "step": lambda s, a: s.step(int(a["index"])),
+    "think": lambda s, a: s.think(int(a["ms"])),
+    "stop": lambda s, a: s.stop_thinking(),
     "view": lambda s, a: None,
 }
 
@@ -573,13 +781,14 @@ class Handler(BaseHTTPRequestHandler):
         session = sessions.get(str(request.get("session")))
         if not session:
             return self.send(410, {"error": "This game's session has ended."})
-        action = ACTIONS.get(request.get("action"))
+        name = str(request.get("action"))
+        action = ACTIONS.get(name)
         if not action:
             return self.send(400, {"error": "unknown action"})
         with session.lock:
             session.last_used = time.monotonic()
             try:
-                action(session, request)
+                session.act(name, action, request)
             except (KeyError, TypeError, ValueError):
                 return self.send(400, {"error": "bad request"})
             session.last_used = time.monotonic()

@@ -89,6 +89,13 @@ class Server:
         except urllib.error.HTTPError as error:
             return error.code, error.read()
 
+    def act(self, session, action, **extra):
+        request = urllib.request.Request(self.url.rstrip("/") + "/api/act",
+                                         json.dumps({"session": session, "action": action, **extra}).encode(),
+                                         {"Content-Type": "application/json"})
+        with urllib.request.urlopen(request, timeout=30) as response:
+            return json.loads(response.read())
+
     def stop(self):
         self.proc.send_signal(signal.SIGINT)
         self.proc.wait(timeout=15)
@@ -203,6 +210,32 @@ class PageTest(unittest.TestCase):
     def first_listed(self):
         return next(p for p, c in self.cells().items() if c.get("listed") == "a")
 
+    def view(self):
+        return self.driver.execute_script("return tarvoBoard.view")
+
+    def think(self, seconds):
+        box = self.driver.find_element(By.ID, "think-time")
+        box.clear()
+        box.send_keys(str(seconds))
+        self.press("think")
+        self.assertTrue(self.view()["thinking"]["active"])
+
+    def wait_thinking(self, condition, timeout):
+        """Waits, polling as the page does, until condition(thinking view) holds."""
+        WebDriverWait(self.driver, timeout, poll_frequency=0.05).until(
+            lambda d: condition(d.execute_script("return tarvoBoard.view.thinking")))
+        return self.view()["thinking"]
+
+    def drawn_snapshot(self):
+        """The view's think, the search line drawn on the board (as [x, y] in the
+        order of its numbers) and the move shown, all from one drawing."""
+        thinking, cells, move = self.driver.execute_script(
+            "return [tarvoBoard.view.thinking,"
+            " [...document.querySelectorAll('#board .cell')].filter(c => c.querySelector('.p.on'))"
+            "   .map(c => [+c.dataset.x, +c.dataset.y, +c.querySelector('.p').dataset.n]),"
+            " document.getElementById('f-move').textContent]")
+        return thinking, [[x, y] for x, y, _ in sorted(cells, key=lambda c: c[2])], move
+
     def moves_in_order(self):
         stones = self.stones()
         ordered = sorted(stones.items(), key=lambda item: int(item[1]["move"]))
@@ -291,6 +324,114 @@ class PageTest(unittest.TestCase):
         self.assert_layers_match_print()
         self.assertIn(self.driver.find_element(By.ID, "f-move").text.split(" ")[0],
                       {f"{x},{y}" for x in range(SIZE) for y in range(SIZE)})
+
+    def test_think_shows_iterations_as_they_come_refuses_changes_and_stops_with_a_move(self):
+        self.press("mode-analysis")
+        for x, y in [(9, 9), (10, 10), (9, 10)]:
+            self.click(x, y)
+        before = self.stones()
+        self.think(40)
+
+        # Iterations arrive while the think goes on, and the board draws the latest one's line.
+        thinking = self.wait_thinking(lambda t: t["active"] and len(t["iterations"]) >= 2, 30)
+        seen = len(thinking["iterations"])
+        thinking = self.wait_thinking(lambda t: t["active"] and len(t["iterations"]) > seen, 30)
+        depths = [it["depth"] for it in thinking["iterations"]]
+        self.assertEqual(depths, sorted(set(depths)), "one row per depth, deeper each time")
+        time.sleep(0.6)  # a poll or two: the rows drawn catch up
+        rows = self.driver.execute_script(
+            "return [...document.querySelectorAll('#iterations tr')].map(r => +r.dataset.depth)")
+        self.assertGreaterEqual(len(rows), len(depths))
+        self.assertEqual(rows, sorted(rows, reverse=True), "the newest row on top")
+        # One script sees one drawing: no poll comes between.
+        thinking, line, move = self.drawn_snapshot()
+        if thinking["active"]:
+            self.assertEqual(line, [p for p in thinking["iterations"][-1]["line"] if tuple(p) not in before])
+            self.assertIn("thinking", move)
+
+        # While it thinks, whatever would change the game is refused and changes nothing.
+        enabled = [self.driver.find_element(By.ID, b).is_enabled() for b in ("new-game", "take-back", "think", "stop")]
+        self.assertEqual(enabled, [False, False, False, True])
+        self.driver.find_element(By.CSS_SELECTOR, '#board .cell[data-x="3"][data-y="3"]').click()
+        self.settle()
+        self.assertIn("press Stop first", self.notice())
+        self.assertEqual(self.stones(), before)
+        session = self.driver.execute_script("return tarvoBoard.session")
+        refused = [("new-game", {}), ("take-back", {}), ("mode", {"analysis": False}), ("step", {"index": 0}),
+                   ("load", {"name": "p.txt", "text": "-" * 400}), ("think", {"ms": 5000}), ("click", {"x": 4, "y": 4})]
+        for action, extra in refused:
+            with self.subTest(action=action):
+                view = self.server.act(session, action, **extra)
+                self.assertEqual(view["notice"], "The engine is thinking: press Stop first. Nothing was changed.")
+                self.assertTrue(view["thinking"]["active"])
+                self.assertEqual(view["numbers"], [[9, 9, 1], [10, 10, 2], [9, 10, 3]])
+                self.assertEqual(view["mode"], "analysis")
+        self.assertEqual(self.server.act(session, "time", ms=500)["timeMs"], 500, "the time per move is kept")
+
+        # Stop: the move comes within a moment, searched at least as deep as the rows show.
+        shown = self.view()["thinking"]["iterations"]
+        started = time.monotonic()
+        self.press("stop")
+        stopped_in = time.monotonic() - started
+        self.assertLess(stopped_in, 4.0, "the engine promises 50 ms; a loaded machine gets far more")
+        view = self.view()
+        thinking, choice = view["thinking"], view["state"]["choice"]
+        self.assertFalse(thinking["active"])
+        self.assertTrue(thinking["stopped"])
+        self.assertIsNone(thinking["fault"])
+        self.assertEqual(thinking["move"], choice["move"])
+        self.assertNotIn(tuple(choice["move"]), before)
+        self.assertGreaterEqual(choice["depth"], shown[-1]["depth"])
+        self.assertIn("Stopped after", self.driver.find_element(By.ID, "think-at").text)
+        self.assertEqual(self.stones(), before)
+        self.assertEqual(view["timeMs"], 500)
+
+        # The game goes on as before the think: a click plays, and a position is
+        # analysed at the time per move without the think's depth.
+        self.click(*choice["move"])
+        self.assertEqual(len(self.stones()), 4)
+        self.assertIsNone(self.view()["thinking"], "the think was about the position before")
+        self.assertEqual(self.driver.execute_script("return document.querySelectorAll('#iterations tr').length"), 0)
+        self.press("take-back")
+        self.assertEqual(self.stones(), before, "analysis takes back the last stone only")
+        choice = self.view()["state"]["choice"]
+        self.assertEqual((choice["source"], choice["depth"]), ("search", 7))
+        self.assertLess(choice["ms"], 500 + 1500)
+
+    def test_think_ends_at_its_time_and_survives_engine_faults(self):
+        self.press("mode-analysis")
+        for x, y in [(9, 9), (10, 10), (9, 10)]:
+            self.click(x, y)
+        before = self.stones()
+        self.think(2)
+        started = time.monotonic()
+        thinking = self.wait_thinking(lambda t: not t["active"], 20)
+        self.assertLess(time.monotonic() - started, 12)
+        self.assertFalse(thinking["stopped"])
+        self.assertIsNone(thinking["fault"])
+        self.assertLessEqual(thinking["elapsedMs"], 2000 + 1500)
+        self.assertTrue(thinking["iterations"])
+        self.assertIn("Done after", self.driver.find_element(By.ID, "think-at").text)
+        self.assertEqual(self.view()["state"]["choice"]["move"], thinking["move"])
+
+        # An engine that dies while it thinks is started again with the game; so
+        # is one that no longer answers, once Stop has given it its time.
+        for fault, sig, press_stop in [("exited", signal.SIGKILL, False), ("did not stop", signal.SIGSTOP, True)]:
+            with self.subTest(fault=fault):
+                self.think(30)
+                self.wait_thinking(lambda t: t["iterations"], 30)
+                for pid in engine_pids(self.server):
+                    os.kill(pid, sig)
+                if press_stop:
+                    self.press("stop")
+                self.wait_thinking(lambda t: not t["active"], 30)
+                self.assertIn("while thinking; it was started again with the game's moves", self.notice())
+                self.assertIn(fault, self.notice())
+                self.assertEqual(self.stones(), before)
+                self.assertTrue(self.view()["engineRunning"])
+        self.click(*self.first_listed())
+        self.assertEqual(len(self.stones()), 4)
+        self.assert_layers_match_print()
 
     def test_record_loaded_and_stepped_bad_uploads_change_nothing(self):
         record = [(9, 9), (10, 10), (9, 8), (10, 8), (9, 7), (10, 9)]
@@ -407,6 +548,8 @@ class PageTest(unittest.TestCase):
         for _ in range(5):
             self.driver.find_element(By.CSS_SELECTOR, "#explorer tr").click()
             self.settle()
+        self.think(2)
+        self.wait_thinking(lambda t: not t["active"], 20)
         for width, height in [(1280, 800), (390, 844)]:
             self.size(width, height)
             time.sleep(0.2)
@@ -428,10 +571,13 @@ class PageTest(unittest.TestCase):
                     self.driver.execute_script("document.getElementById('panel').scrollTop = 0; scrollTo(0, 0)")
                     time.sleep(0.2)
                     self.driver.save_screenshot(os.path.join(ARGS.out, f"board-{width}x{height}-{scheme}.png"))
+                    self.driver.execute_script("document.getElementById('think-box').scrollIntoView()")
+                    time.sleep(0.2)
+                    self.driver.save_screenshot(os.path.join(ARGS.out, f"think-{width}x{height}-{scheme}.png"))
 
     def layout(self):
         return self.driver.execute_script(
-            "return ['board', 'panel', 'explorer-table', 'f-line'].map(id => {"
+            "return ['board', 'panel', 'explorer-table', 'f-line', 'iterations-table'].map(id => {"
             "  const r = document.getElementById(id).getBoundingClientRect();"
             "  return [r.left, r.top, r.width, r.height]; })")
 

@@ -22,7 +22,10 @@ const ui = {
   classNames: [],  // the threat classes' names, as the engine's state gives them
   replyTimes: [],  // ms from a click to the drawn reply, per engine move
   noticeTimer: 0,
+  pollTimer: 0,
 };
+// While the engine thinks the page asks for the view this often.
+const POLL_MS = 250;
 window.tarvoBoard = ui;
 
 const $ = (id) => document.getElementById(id);
@@ -90,7 +93,31 @@ async function post(path, body) {
 async function openSession() {
   const view = await post('/api/open', {});
   ui.session = view.session;
+  ui.view = null;
   render(view);
+}
+
+function thinkingNow(view) {
+  return Boolean(view && view.thinking && view.thinking.active);
+}
+
+// The think's news, until it ends; a poll never makes the page busy.
+function schedulePoll(view) {
+  clearTimeout(ui.pollTimer);
+  if (thinkingNow(view)) ui.pollTimer = setTimeout(poll, POLL_MS);
+}
+
+async function poll() {
+  if (ui.busy) {
+    schedulePoll(ui.view);  // the action under way brings a view of its own
+    return;
+  }
+  try {
+    render(await post('/api/act', { session: ui.session, action: 'view' }));
+  } catch (error) {
+    showNotice(error.message === 'Failed to fetch' ? 'The board server does not answer.' : error.message);
+    if (error.status !== 410) schedulePoll(ui.view);
+  }
 }
 
 // One action at a time; a click while the engine works is ignored.
@@ -129,15 +156,28 @@ async function act(action, extra = {}, clickedAt = null) {
 function setBusy(busy, action) {
   ui.busy = busy;
   document.body.toggleAttribute('data-busy', busy);
-  $('status').classList.toggle('busy', busy);
-  for (const id of ['new-game', 'take-back', 'mode-analysis', 'time', 'colour', 'load']) $(id).disabled = busy;
+  updateControls(ui.view);
   if (busy) {
     const analysing = ui.view && ui.view.mode === 'analysis';
-    $('status').textContent = action === 'click' && !analysing ? 'Engine thinking…' : analysing ? 'Analysing…' : 'Working…';
+    $('status').textContent = action === 'stop' ? 'Stopping…' : action === 'click' && !analysing ? 'Engine thinking…'
+      : analysing ? 'Analysing…' : 'Working…';
     $('board').classList.remove('can-play');
-  } else if (ui.view) {
-    updateSteps(ui.view);
   }
+}
+
+// What can be pressed: nothing while an action is under way, and while the
+// engine thinks nothing that would change the game.
+function updateControls(view) {
+  const thinking = thinkingNow(view);
+  const free = !ui.busy && !thinking;
+  const analysis = Boolean(view) && view.mode === 'analysis';
+  $('status').classList.toggle('busy', ui.busy || thinking);
+  for (const id of ['new-game', 'mode-analysis', 'load']) $(id).disabled = !free;
+  for (const id of ['time', 'colour']) $(id).disabled = ui.busy;
+  $('think-time').disabled = !free || !analysis;
+  $('think').disabled = !free || !analysis || Boolean(view.over);
+  $('stop').disabled = ui.busy || !thinking || view.thinking.stopping;
+  if (view) updateSteps(view);
 }
 
 function clickCell(x, y) {
@@ -146,8 +186,9 @@ function clickCell(x, y) {
   const cell = ui.cells[x + SIZE * y];
   if (cell.el.dataset.stone) return;
   const clickedAt = performance.now();
-  // The stone shows at once; the view that comes back confirms it.
-  cell.el.dataset.colour = colourOf(sideToMove(view));
+  // The stone shows at once; the view that comes back confirms it. While
+  // the engine thinks the server refuses it and says why.
+  if (!thinkingNow(view)) cell.el.dataset.colour = colourOf(sideToMove(view));
   act('click', { x, y }, clickedAt);
 }
 
@@ -182,8 +223,17 @@ function byCell(points) {
   return map;
 }
 
+// The latest finished iteration of a think under way, or null.
+function latestIteration(view) {
+  if (!thinkingNow(view)) return null;
+  const iterations = view.thinking.iterations;
+  return iterations.length ? iterations[iterations.length - 1] : null;
+}
+
 // The line to draw, as cells numbered from the search's first move on.
 function lineCells(view) {
+  const latest = latestIteration(view);
+  if (latest) return (latest.line || []).map((p, i) => [p, i + 1]);
   const choice = view.state.choice;
   if (!choice || !choice.move) return [];
   const line = choice.line || [choice.move];
@@ -193,7 +243,10 @@ function lineCells(view) {
 }
 
 function render(view) {
+  // A poll's answer may come after a newer action's.
+  if (ui.view && view.session === ui.view.session && view.seq < ui.view.seq) return;
   ui.view = view;
+  schedulePoll(view);
   const state = view.state;
   if (!state) return;
   buildLegend(state.classNames);
@@ -213,7 +266,8 @@ function render(view) {
   const five = new Set(((view.over && view.over.five) || []).map(([x, y]) => x + SIZE * y));
   const mover = sideToMove(view);
   // The line's first move was played by the side to move then: now, or before the last move.
-  const lineMover = state.choice && state.choice.position === 'previous' ? other(state.side) : mover;
+  const lineMover = !latestIteration(view) && state.choice && state.choice.position === 'previous'
+    ? other(state.side) : mover;
 
   ui.cells.forEach((c, i) => {
     const mark = state.stones[i] === '-' ? '' : state.stones[i];
@@ -255,7 +309,7 @@ function render(view) {
   });
 
   const board = $('board');
-  board.classList.toggle('can-play', !ui.busy && ['human', 'analysis'].includes(view.turn));
+  board.classList.toggle('can-play', !ui.busy && !thinkingNow(view) && ['human', 'analysis'].includes(view.turn));
   board.style.setProperty('--next-stone', colourOf(mover) === 'black' ? 'var(--black-stone)' : 'var(--white-stone)');
 
   $('mode-analysis').setAttribute('aria-pressed', String(view.mode === 'analysis'));
@@ -263,7 +317,8 @@ function render(view) {
   renderStatus(view);
   renderFacts(view);
   renderExplorer(view, reply);
-  updateSteps(view);
+  renderThinking(view);
+  updateControls(view);
   $('log').textContent = view.messages.join('\n');
   if (view.notice) showNotice(view.notice);
 }
@@ -293,6 +348,8 @@ function renderStatus(view) {
   let text;
   if (view.over) {
     text = view.over.winner ? `${colourName(view.over.winner, view)} wins — five in a row` : 'Draw: the board is full';
+  } else if (thinkingNow(view)) {
+    text = `Thinking · ${colourName(sideToMove(view), view)} to move`;
   } else if (view.turn === 'analysis') {
     text = `Analysis · ${colourName(sideToMove(view), view)} to move`;
   } else if (view.turn === 'human') {
@@ -325,7 +382,13 @@ function renderFacts(view) {
   const shown = choice && (choice.position === 'current' || (view.mode === 'play' && choice.position === 'previous'));
   $('choice-title').textContent = view.mode === 'analysis' ? 'Engine’s choice here' : 'Last engine move';
   const searched = shown && choice.value !== undefined;
-  const facts = {
+  const latest = latestIteration(view);
+  const facts = latest ? {
+    'f-move': `${point(latest.line && latest.line[0])} · thinking`,
+    'f-value': `${latest.eval} · win ${percent(latest.winrate)}`,
+    'f-work': `${latest.nodes.toLocaleString('en')} nodes · ${latest.ms} ms · depth ${latest.depth}/${latest.selDepth}`,
+    'f-line': (latest.line || []).map(point).join(' '),
+  } : {
     'f-move': shown ? `${point(choice.move)} · ${SOURCES[choice.source] || choice.source}` : '–',
     'f-value': shown ? (searched ? `${valueText(choice.value)} · static ${choice.static}` : `static ${choice.static}`) : '–',
     'f-work': shown ? (searched ? `${choice.nodes.toLocaleString('en')} nodes · ${choice.ms} ms · depth ${choice.depth}/${choice.selectiveDepth}` : `${choice.ms} ms`) : '–',
@@ -349,6 +412,10 @@ function renderFacts(view) {
 function renderExplorer(view, reply) {
   const body = $('explorer');
   const db = view.state.database || {};
+  // The views of a think come four times a second: rows under the pointer stay.
+  const key = JSON.stringify([db.children || [], reply]);
+  if (body.dataset.key === key) return;
+  body.dataset.key = key;
   const rows = (db.children || []).map((c) => {
     const row = document.createElement('tr');
     row.dataset.move = `${c.move[0]},${c.move[1]}`;
@@ -366,12 +433,75 @@ function renderExplorer(view, reply) {
   $('explorer-table').hidden = rows.length === 0;
 }
 
+function percent(rate) {
+  return rate === undefined ? '–' : `${Math.round(rate * 100)}%`;
+}
+
+function seconds(ms) {
+  return `${(ms / 1000).toFixed(ms < 10000 ? 1 : 0)} s`;
+}
+
+function countText(n) {
+  if (n >= 1e9) return `${(n / 1e9).toFixed(1)}G`;
+  if (n >= 1e6) return `${(n / 1e6).toFixed(1)}M`;
+  if (n >= 1e4) return `${Math.round(n / 1e3)}k`;
+  return String(n);
+}
+
+// A think's iterations, the newest on top, and how far it has got.
+function renderThinking(view) {
+  const thinking = view.thinking;
+  if (document.activeElement !== $('think-time')) $('think-time').value = Math.round(view.thinkMs / 1000);
+  let text;
+  if (!thinking) {
+    text = view.mode === 'analysis'
+      ? 'Think searches deeper, depth by depth, for the time in the box; Stop ends it with the move so far.'
+      : 'In analysis mode the engine can think here for up to a minute.';
+  } else if (thinking.active) {
+    const at = thinking.searching || {};
+    const where = at.depth ? `depth ${at.depth}${at.move ? ` at ${point(at.move)}` : ''} · ` : '';
+    const time = `${seconds(thinking.elapsedMs)} of ${seconds(thinking.thinkMs)}`;
+    text = `${thinking.stopping ? 'Stopping · ' : ''}${where}${time}`;
+  } else {
+    const how = thinking.fault ? 'Ended by an engine fault' : thinking.stopped ? 'Stopped' : 'Done';
+    text = `${how} after ${seconds(thinking.elapsedMs)}${thinking.move ? ` · move ${point(thinking.move)}` : ''}`;
+    // A move the engine takes without a search ends a think at once.
+    const choice = view.state.choice;
+    if (!thinking.fault && choice && choice.source !== 'search') {
+      text += ` (${SOURCES[choice.source] || choice.source}: nothing to search)`;
+    }
+  }
+  $('think-at').textContent = text;
+
+  const iterations = thinking ? thinking.iterations : [];
+  const body = $('iterations');
+  // Rows are only added: a row the reader is pointing at stays where it is.
+  if (body.childElementCount > iterations.length || body.dataset.think !== (thinking ? thinking.id : '')) {
+    body.replaceChildren();
+  }
+  body.dataset.think = thinking ? thinking.id : '';
+  for (let k = body.childElementCount; k < iterations.length; k++) {
+    const it = iterations[k];
+    const row = document.createElement('tr');
+    const line = (it.line || []).map(point).join(' ');
+    for (const text of [`${it.depth}/${it.selDepth}`, it.eval, percent(it.winrate), countText(it.nodes),
+      seconds(it.ms), line]) {
+      row.append(Object.assign(document.createElement('td'), { textContent: text }));
+    }
+    row.dataset.depth = it.depth;
+    row.lastChild.title = line;
+    body.prepend(row);
+  }
+  $('iterations-table').hidden = iterations.length === 0;
+}
+
 function updateSteps(view) {
   const record = view.record;
-  $('step-back').disabled = ui.busy || !record || record.index === 0;
-  $('step-forward').disabled = ui.busy || !record || record.index >= record.length;
+  const free = !ui.busy && !thinkingNow(view);
+  $('step-back').disabled = !free || !record || record.index === 0;
+  $('step-forward').disabled = !free || !record || record.index >= record.length;
   $('step-at').textContent = record ? `${record.index} / ${record.length}` : view.base ? view.base.name : 'no record';
-  $('take-back').disabled = ui.busy || view.numbers.length === 0 && !view.base;
+  $('take-back').disabled = !free || view.numbers.length === 0 && !view.base;
 }
 
 // Controls
@@ -384,6 +514,11 @@ function wireControls() {
     const ms = Number($('time').value);
     if (Number.isFinite(ms)) act('time', { ms: Math.round(ms) });
   });
+  $('think').addEventListener('click', () => {
+    const s = Number($('think-time').value);
+    act('think', { ms: Math.round((Number.isFinite(s) && s > 0 ? s : 10) * 1000) });
+  });
+  $('stop').addEventListener('click', () => act('stop'));
   $('step-back').addEventListener('click', () => step(-1));
   $('step-forward').addEventListener('click', () => step(1));
   document.addEventListener('keydown', (event) => {
