@@ -149,7 +149,7 @@ class Thinking:
     def take(self, line):
         if line.startswith("MESSAGE REALTIME "):
             words = line.split()
-            if words[2] == "POS" and len(words) > 3:
+            if len(words) > 3 and words[2] == "POS":
                 self.searching = point_of(words[3])
             return
         self.log.append(line)

@@ -373,7 +373,7 @@ class PageTest(unittest.TestCase):
         started = time.monotonic()
         self.press("stop")
         stopped_in = time.monotonic() - started
-        self.assertLess(stopped_in, 4.0, "the engine promises 50 ms; a loaded machine gets far more")
+        self.assertLess(stopped_in, 8.0, "the engine promises 50 ms; a loaded machine gets far more")
         view = self.view()
         thinking, choice = view["thinking"], view["state"]["choice"]
         self.assertFalse(thinking["active"])
@@ -396,7 +396,7 @@ class PageTest(unittest.TestCase):
         self.assertEqual(self.stones(), before, "analysis takes back the last stone only")
         choice = self.view()["state"]["choice"]
         self.assertEqual((choice["source"], choice["depth"]), ("search", 7))
-        self.assertLess(choice["ms"], 500 + 1500)
+        self.assertLess(choice["ms"], 500 + 2500)
 
     def test_think_ends_at_its_time_and_survives_engine_faults(self):
         self.press("mode-analysis")
@@ -409,7 +409,7 @@ class PageTest(unittest.TestCase):
         self.assertLess(time.monotonic() - started, 12)
         self.assertFalse(thinking["stopped"])
         self.assertIsNone(thinking["fault"])
-        self.assertLessEqual(thinking["elapsedMs"], 2000 + 1500)
+        self.assertLessEqual(thinking["elapsedMs"], 2000 + 3000)
         self.assertTrue(thinking["iterations"])
         self.assertIn("Done after", self.driver.find_element(By.ID, "think-at").text)
         self.assertEqual(self.view()["state"]["choice"]["move"], thinking["move"])
