@@ -102,20 +102,53 @@ void clearSearchTable(GameSession& game) {
     if (game.deepSearch) game.deepSearch->table.clear();
 }
 
+namespace {
+
+// The session's deeper search set for this turn: its table sized, the turn's
+// deadline, the level, the stop question and the GUIs' words when asked for.
+DeepSearchContext& deepSearchFor(GameSession& game, int32_t startMs) {
+    DeepSearchContext& ctx = contextOf(game);
+    if (!ctx.table.resize(tableBytes(game))) trace("bad_alloc", "the search table keeps its size");
+    ctx.startedMs = startMs;
+    ctx.turn.moveDeadline = game.search.moveDeadline;
+    ctx.limits = game.level;
+    ctx.stopRequested = game.stopRequested;
+    ctx.listener = game.showDetail != 0 ? showingListener(game, ctx) : SearchListener{};
+    return ctx;
+}
+
+}  // namespace
+
 SearchReport searchAtLevel(GameSession& game, int32_t startMs) {
     const SearchLimits& level = game.level;
     if (level.maxDepth <= TournamentDepth) {
         const NodeLimitScope capped(game.search, level.maxNodes);
         return searchPosition(game.search, game.board, level.maxDepth);
     }
-    DeepSearchContext& ctx = contextOf(game);
-    if (!ctx.table.resize(tableBytes(game))) trace("bad_alloc", "the search table keeps its size");
-    ctx.startedMs = startMs;
-    ctx.turn.moveDeadline = game.search.moveDeadline;
-    ctx.limits = level;
-    ctx.stopRequested = game.stopRequested;
-    ctx.listener = game.showDetail != 0 ? showingListener(game, ctx) : SearchListener{};
+    DeepSearchContext& ctx = deepSearchFor(game, startMs);
+    // The last iteration's block, when it is the answer, is not shown twice.
+    SearchReport shown;
+    if (const auto write = ctx.listener.iterationDone) {
+        ctx.listener.iterationDone = [&shown, write](const SearchReport& r) {
+            write(r);
+            shown = r;
+        };
+    }
     SearchReport report = searchDeeper(game.board, ctx);
+    report.blockShown = shown.depth == report.depth && shown.best == report.best && shown.value == report.value &&
+                        shown.line == report.line;
     if (ctx.stoppedByRequest) trace("yxstop", "search stopped by the input");
     return report;
+}
+
+std::vector<SearchReport> searchBestAtLevel(GameSession& game, int32_t startMs, int count) {
+    const SearchLimits& level = game.level;
+    if (level.maxDepth <= TournamentDepth) {
+        const NodeLimitScope capped(game.search, level.maxNodes);
+        return searchRootMoves(game.search, game.board, level.maxDepth);
+    }
+    DeepSearchContext& ctx = deepSearchFor(game, startMs);
+    std::vector<SearchReport> reports = searchDeeperBest(game.board, ctx, count);
+    if (ctx.stoppedByRequest) trace("yxstop", "search stopped by the input");
+    return reports;
 }

@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "protocol/game_session.h"
 #include "search/turn_search.h"
@@ -32,3 +33,6 @@ void clearSearchTable(GameSession& game);
 // stops early when the input asks it to. Throws std::bad_alloc when no copy
 // of the position can be made.
 SearchReport searchAtLevel(GameSession& game, int32_t startMs);
+// The same for every root move, best first, the first `count` of them with
+// exact values (yxnbest; a turn that may avoid a stored lost line).
+std::vector<SearchReport> searchBestAtLevel(GameSession& game, int32_t startMs, int count);

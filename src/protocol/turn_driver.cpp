@@ -16,6 +16,7 @@
 #include "protocol/search_level.h"
 #include "protocol/trace_log.h"
 #include "search/turn_search.h"
+#include "search/negamax.h"
 #include "search/static_value.h"
 
 namespace {
@@ -143,7 +144,7 @@ bool searchForValue(GameSession& game, SearchReport& report) {
 
 int showReply(GameSession& game, const SearchReport& report) {
     if (game.showDetail == 0) return report.best;
-    writePvBlock(game.out, 0, 1, game.board, report);
+    if (!report.blockShown) writePvBlock(game.out, 0, 1, game.board, report);
     writeBestAndSummary(game.out, game.board, report);
     return report.best;
 }
@@ -176,17 +177,19 @@ int showUnsearchedReply(GameSession& game, int cell, int verdict) {
 constexpr int32_t LostLineMargin = NoMargin;
 
 // A search's move that a stored game lost is played again only when the
-// search offers nothing better: every root move is searched then, and the
-// report becomes the chosen move's.
-void avoidLostLine(GameSession& game, SearchReport& report) {
-    const LostLines lost = lostLines(game);
+// search offers nothing better, judged on every root move's value: those the
+// search gave (a level's search where lost lines were known before it), else
+// those of a search of every root move at the tournament depth. The report
+// becomes the chosen move's.
+void avoidLostLine(GameSession& game, SearchReport& report, const LostLines& lost, std::vector<SearchReport> reports) {
     if (!lost.contains(report.best)) return;
-    std::vector<SearchReport> reports;
-    try {
-        reports = searchRootMoves(game.search, game.board, TurnSearchDepth);
-    } catch (const std::bad_alloc&) {
-        trace("bad_alloc", "no copy for the lost line's alternatives");
-        return;
+    if (reports.empty()) {
+        try {
+            reports = searchRootMoves(game.search, game.board, TurnSearchDepth);
+        } catch (const std::bad_alloc&) {
+            trace("bad_alloc", "no copy for the lost line's alternatives");
+            return;
+        }
     }
     const int chosen = replyAvoidingLosses(reports, lost, LostLineMargin);
     if (chosen < 0 || reports[size_t(chosen)].best == report.best) return;
@@ -270,8 +273,19 @@ int chooseMove(GameSession& game, int32_t startMs) {
     }
 
     SearchReport report;
+    // A level's search learns of the stored lost lines first, so that it can
+    // value every root move itself; the tournament search asks afterwards.
+    LostLines lost;
+    std::vector<SearchReport> everyMove;
     try {
-        report = levelIsSet(game) ? searchAtLevel(game, startMs) : searchPosition(game.search, board, TurnSearchDepth);
+        if (!levelIsSet(game)) {
+            report = searchPosition(game.search, board, TurnSearchDepth);
+        } else if (lost = lostLines(game); lost.cells.empty()) {
+            report = searchAtLevel(game, startMs);
+        } else {
+            everyMove = searchBestAtLevel(game, startMs, MaxCandidates);
+            report = everyMove.empty() ? searchAtLevel(game, startMs) : everyMove.front();
+        }
     } catch (const std::bad_alloc&) {
         trace("bad_alloc", "no copy for the search");
         const int first = legalOrFallback(game, listed.resultCells[0]);
@@ -281,7 +295,8 @@ int chooseMove(GameSession& game, int32_t startMs) {
     writeLine(game.out, "MESSAGE " + std::to_string(report.value) + "|" + std::to_string(report.staticValue) +
                             "|" + std::to_string(report.nodes));
     trace("search", formatted("value %d, nodes %d, best %d", report.value, report.nodes, report.best).c_str());
-    avoidLostLine(game, report);
+    if (!levelIsSet(game)) lost = lostLines(game);
+    avoidLostLine(game, report, lost, std::move(everyMove));
     const int cell = legalOrFallback(game, report.best);
     noteChoice(game, MoveChoice::Source::Search, cell, startMs);
     MoveChoice& choice = game.lastChoice;
@@ -300,7 +315,8 @@ int chooseBestMoves(GameSession& game, int count) {
     setMoveDeadline(game);
     std::vector<SearchReport> reports;
     try {
-        reports = searchRootMoves(game.search, game.board, TurnSearchDepth);
+        reports = levelIsSet(game) ? searchBestAtLevel(game, platform::clockMs(), count)
+                                   : searchRootMoves(game.search, game.board, TurnSearchDepth);
     } catch (const std::bad_alloc&) {
         trace("bad_alloc", "no copy for the best moves");
     }

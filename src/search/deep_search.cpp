@@ -201,10 +201,12 @@ int32_t AlphaBeta::searchRootMove(int cell, int32_t depth, int32_t alpha, int32_
     return searchChild(cell, depth, alpha, beta, 0);
 }
 
-// One root move of the iterations: its cell and where the last one put it.
+// One root move of the iterations: its cell, and its value and line in the
+// last one (a bound only, for a move outside the best asked for).
 struct RootMove {
     int cell;
     int32_t value;
+    std::vector<int> line;
 };
 
 struct Iteration {
@@ -215,27 +217,41 @@ struct Iteration {
     std::vector<int> line;
 };
 
+// The value a root move must beat to be among the `bestCount` best of those
+// searched so far, or -Infinite while fewer have been searched.
+int32_t rootAlpha(const std::vector<RootMove>& moves, size_t searched, int bestCount) {
+    if (searched < size_t(bestCount)) return -Infinite;
+    std::vector<int32_t> values;
+    for (size_t i = 0; i < searched; ++i) values.push_back(moves[i].value);
+    std::nth_element(values.begin(), values.begin() + (bestCount - 1), values.end(), std::greater<>());
+    return values[bestCount - 1];
+}
+
 // One iteration over the root moves, the best of the last one first. Each
-// move other than the first is tried with a null window above the best so
-// far, and searched again in full when it beats it.
-Iteration searchRoot(DeepSearchContext& ctx, Board& board, std::vector<RootMove>& moves, int32_t depth, bool useTable) {
+// move that cannot be the first to be searched is tried with a null window
+// above the `bestCount`-th best so far, and searched again in full when it
+// beats it: the best `bestCount` moves get exact values and lines.
+Iteration searchRoot(DeepSearchContext& ctx, Board& board, std::vector<RootMove>& moves, int32_t depth, bool useTable,
+                     int bestCount = 1) {
     AlphaBeta ab(ctx, board, useTable);
     Iteration it;
     const int32_t childDepth = moves.size() == 1 ? depth : depth - 1;
     for (size_t i = 0; i < moves.size(); ++i) {
         const int cell = moves[i].cell;
         if (ctx.listener.rootMoveStarted) ctx.listener.rootMoveStarted(cell);
-        const int32_t alpha = it.best < 0 ? -Infinite : it.value;
-        int32_t value = ab.searchRootMove(cell, childDepth, alpha, Infinite);
-        if (i > 0 && !ctx.stopped && value > alpha) value = ab.searchRootMove(cell, childDepth, alpha, Infinite);
+        const int32_t alpha = rootAlpha(moves, i, bestCount);
+        const bool full = alpha == -Infinite;
+        int32_t value = ab.searchRootMove(cell, childDepth, alpha, full ? Infinite : alpha + 1);
+        if (!full && !ctx.stopped && value > alpha) value = ab.searchRootMove(cell, childDepth, alpha, Infinite);
         if (ctx.stopped) return it;
         moves[i].value = value;
+        moves[i].line.assign(1, cell);
+        moves[i].line.insert(moves[i].line.end(), ctx.line[1], ctx.line[1] + ctx.lineLength[1]);
         if (ctx.listener.rootMoveDone) ctx.listener.rootMoveDone(cell, value);
         if (it.best < 0 || value > it.value) {
             it.best = cell;
             it.value = value;
-            it.line.assign(1, cell);
-            it.line.insert(it.line.end(), ctx.line[1], ctx.line[1] + ctx.lineLength[1]);
+            it.line = moves[i].line;
             if (ctx.listener.bestChanged) {
                 SearchReport shown;
                 shown.value = value;
@@ -245,7 +261,7 @@ Iteration searchRoot(DeepSearchContext& ctx, Board& board, std::vector<RootMove>
                 ctx.listener.bestChanged(shown);
             }
         }
-        if (value >= WinValue) break;
+        if (value >= WinValue && bestCount == 1) break;
     }
     it.complete = true;
     return it;
@@ -270,7 +286,7 @@ int32_t searchFixedDepth(Board& board, DeepSearchContext& ctx, int32_t depth, bo
     std::unique_ptr<Board> copy = copyBoard(board);
     ctx.beginSearch(*copy);
     std::vector<RootMove> moves;
-    for (int cell : rootMoves(ctx.turn, *copy)) moves.push_back({cell, 0});
+    for (int cell : rootMoves(ctx.turn, *copy)) moves.push_back({cell, 0, {}});
     if (moves.empty()) {
         best = -1;
         return scorePosition(board);
@@ -310,48 +326,49 @@ SearchReport iterationReport(const Iteration& it, int32_t depth, const DeepSearc
 // The root moves in the analysis' order, the first iteration's best first.
 std::vector<RootMove> orderedRootMoves(DeepSearchContext& ctx, Board& board, int first) {
     std::vector<RootMove> moves;
-    for (int cell : rootMoves(ctx.turn, board)) moves.push_back({cell, 0});
+    for (int cell : rootMoves(ctx.turn, board)) moves.push_back({cell, 0, {}});
     const auto at = std::find_if(moves.begin(), moves.end(), [&](const RootMove& m) { return m.cell == first; });
     if (at != moves.end()) std::rotate(moves.begin(), at, at + 1);
     return moves;
 }
 
-}  // namespace
+// The first iteration ends the search when it proved the position, found
+// nothing to play, or left no time or nodes.
+bool firstIterationEnds(const DeepSearchContext& ctx, const SearchReport& first) {
+    return ctx.limits.maxDepth <= FirstDepth || isProved(first.value) || first.best < 0 ||
+           ctx.turn.deadlinePassed() || outOfNodes(ctx);
+}
 
-SearchReport searchDeeper(Board& board, DeepSearchContext& ctx) {
-    ctx.stopped = ctx.stoppedByRequest = false;
-    const int32_t firstDepth = std::min(ctx.limits.maxDepth, FirstDepth);
-    ctx.turn.nodeLimit = ctx.limits.maxNodes;
-    SearchReport report = searchPosition(ctx.turn, board, firstDepth);
-    ctx.turn.nodeLimit = 0;
-    if (ctx.listener.iterationDone) ctx.listener.iterationDone(report);
-    const bool timeLeft = !ctx.turn.deadlinePassed();
-    if (ctx.limits.maxDepth <= FirstDepth || isProved(report.value) || report.best < 0 || !timeLeft || outOfNodes(ctx))
-        return report;
-
-    std::unique_ptr<Board> copy = copyBoard(board);
-    if (!copy->canTryMoves()) return report;
-    ctx.beginSearch(*copy);
-    std::vector<RootMove> moves = orderedRootMoves(ctx, *copy, report.best);
-    if (moves.size() < 2) return report;
-
+// The iterations after the first, one depth more each while the next one is
+// expected to finish in time. `report` comes in as the first iteration's and
+// leaves as the last finished one's (or, from an iteration cut short, a
+// root move searched to the end that beat it); `moves` leave with the last
+// finished iteration's values and lines, best first.
+void deepen(DeepSearchContext& ctx, Board& board, std::vector<RootMove>& moves, SearchReport& report, int bestCount) {
+    const int32_t firstDepth = report.depth;
     int32_t lastMs = std::max(report.timeMs, 1), previousMs = 0;
     for (int32_t depth = firstDepth + 1; depth <= ctx.limits.maxDepth && depth < MaxPly; ++depth) {
         const int32_t now = platform::clockMs();
         const int32_t remaining = platform::clockDiff(ctx.turn.moveDeadline, now);
         if (lastMs * expectedGrowth(lastMs, previousMs) > remaining) break;
         if (ctx.listener.iterationStarted) ctx.listener.iterationStarted(depth);
-        const Iteration it = searchRoot(ctx, *copy, moves, depth, true);
+        const std::vector<RootMove> finished = moves;
+        const Iteration it = searchRoot(ctx, board, moves, depth, true, bestCount);
         const int32_t tookMs = std::max(platform::clockDiff(platform::clockMs(), now), 1);
         if (!it.complete) {
-            // Only a move searched to the end that beat the last best counts.
-            if (it.best >= 0 && it.best != report.best) report = iterationReport(it, depth, ctx, report.staticValue);
+            moves = finished;
+            if (bestCount == 1 && it.best >= 0 && it.best != report.best) report = iterationReport(it, depth, ctx, report.staticValue);
             break;
         }
         report = iterationReport(it, depth, ctx, report.staticValue);
         if (ctx.listener.iterationDone) ctx.listener.iterationDone(report);
-        const auto at = std::find_if(moves.begin(), moves.end(), [&](const RootMove& m) { return m.cell == it.best; });
-        std::rotate(moves.begin(), at, at + 1);
+        if (bestCount > 1) {
+            std::stable_sort(moves.begin(), moves.end(),
+                             [](const RootMove& a, const RootMove& b) { return a.value > b.value; });
+        } else {
+            const auto at = std::find_if(moves.begin(), moves.end(), [&](const RootMove& m) { return m.cell == it.best; });
+            std::rotate(moves.begin(), at, at + 1);
+        }
         previousMs = depth > firstDepth + 1 ? lastMs : 0;
         lastMs = tookMs;
         if (isProved(it.value)) break;
@@ -359,5 +376,53 @@ SearchReport searchDeeper(Board& board, DeepSearchContext& ctx) {
     report.nodes = ctx.turn.nodeCounter;
     report.timeMs = platform::clockDiff(platform::clockMs(), ctx.startedMs);
     report.selectiveDepth = std::max(report.selectiveDepth, ctx.selectiveDepth);
+}
+
+}  // namespace
+
+SearchReport searchDeeper(Board& board, DeepSearchContext& ctx) {
+    ctx.stopped = ctx.stoppedByRequest = false;
+    ctx.turn.nodeLimit = ctx.limits.maxNodes;
+    SearchReport report = searchPosition(ctx.turn, board, std::min(ctx.limits.maxDepth, FirstDepth));
+    ctx.turn.nodeLimit = 0;
+    if (ctx.listener.iterationDone) ctx.listener.iterationDone(report);
+    if (firstIterationEnds(ctx, report)) return report;
+
+    std::unique_ptr<Board> copy = copyBoard(board);
+    if (!copy->canTryMoves()) return report;
+    ctx.beginSearch(*copy);
+    std::vector<RootMove> moves = orderedRootMoves(ctx, *copy, report.best);
+    if (moves.size() < 2) return report;
+    deepen(ctx, *copy, moves, report, 1);
     return report;
+}
+
+std::vector<SearchReport> searchDeeperBest(Board& board, DeepSearchContext& ctx, int count) {
+    ctx.stopped = ctx.stoppedByRequest = false;
+    ctx.turn.nodeLimit = ctx.limits.maxNodes;
+    std::vector<SearchReport> firsts = searchRootMoves(ctx.turn, board, std::min(ctx.limits.maxDepth, FirstDepth));
+    ctx.turn.nodeLimit = 0;
+    if (firsts.empty()) return firsts;
+    if (ctx.listener.iterationDone) ctx.listener.iterationDone(firsts[0]);
+    if (firstIterationEnds(ctx, firsts[0]) || firsts.size() < 2) return firsts;
+
+    std::unique_ptr<Board> copy = copyBoard(board);
+    if (!copy->canTryMoves()) return firsts;
+    ctx.beginSearch(*copy);
+    std::vector<RootMove> moves;
+    for (const SearchReport& first : firsts) moves.push_back({first.best, first.value, first.line});
+    SearchReport report = firsts[0];
+    report.timeMs = platform::clockDiff(platform::clockMs(), ctx.startedMs);
+    deepen(ctx, *copy, moves, report, std::clamp(count, 1, int(moves.size())));
+    if (report.depth == firsts[0].depth) return firsts;  // nothing deeper finished
+
+    std::vector<SearchReport> reports;
+    for (const RootMove& move : moves) {
+        SearchReport shown = report;
+        shown.best = move.cell;
+        shown.value = move.value;
+        shown.line = move.line;
+        reports.push_back(shown);
+    }
+    return reports;
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "board/board.h"
 #include "search/search_context.h"
@@ -80,6 +81,13 @@ struct DeepSearchContext {
 // ctx.turn.moveDeadline, startedMs, limits, listener and stopRequested are
 // the caller's; `board` is not changed.
 SearchReport searchDeeper(Board& board, DeepSearchContext& ctx);
+
+// The same for the `count` best moves (yxnbest, or every root move where a
+// stored line may be avoided): the first iteration is searchRootMoves at
+// depth 7, and each deeper one gives the best `count` moves exact values and
+// lines. Every root move's report, best value first; those below the first
+// `count` hold bounds only.
+std::vector<SearchReport> searchDeeperBest(Board& board, DeepSearchContext& ctx, int count);
 
 // One iteration's alpha-beta value of `board` at `depth` for its side to
 // move, with or without the table (tests compare the two); nothing stops it

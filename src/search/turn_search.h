@@ -15,6 +15,7 @@ struct SearchReport {
     int32_t selectiveDepth = 0;  // the most moves on one line, forced replies included
     int best = -1;               // the search's move
     std::vector<int> line;       // the principal variation; line[0] is best
+    bool blockShown = false;     // its INFO PV block was written while the search ran
 };
 
 // The turn's search: a copy of board searched to depth against the context's

@@ -105,22 +105,36 @@ TEST(SearchLevel, NodeCapHoldsAtEveryDepth) {
     }
 }
 
-// Every depth from 7 to the level's writes its block as it finishes; the
-// reply's own block comes last.
+std::vector<int> numbersAfter(const std::string& output, const std::string& word) {
+    std::vector<int> numbers;
+    const std::regex line(word + " (-?[0-9]+)\n");
+    for (auto it = std::sregex_iterator(output.begin(), output.end(), line); it != std::sregex_iterator(); ++it)
+        numbers.push_back(std::stoi((*it)[1]));
+    return numbers;
+}
+
+// Every depth from 7 to the level's writes its block as it finishes, the
+// last being the reply's own (not written twice). yxnbest deepens too: the
+// last iteration's block, then one block for each of the best moves, best
+// first.
 TEST(SearchLevel, AboveSevenTheSearchDeepensToTheLevel) {
     ScratchDirectory scratch;
     for (int level : {8, 10}) {
         const std::string output = runSession(longTurn + "INFO show_detail 1\nINFO max_depth " +
                                               std::to_string(level) + "\n" + playCommands() + "best\n");
-        std::vector<int> depths;
-        const std::regex depthLine("INFO DEPTH ([0-9]+)\n");
-        for (auto it = std::sregex_iterator(output.begin(), output.end(), depthLine); it != std::sregex_iterator(); ++it)
-            depths.push_back(std::stoi((*it)[1]));
         std::vector<int> expected;
         for (int d = 7; d <= level; ++d) expected.push_back(d);
-        expected.push_back(level);
-        EXPECT_EQ(depths, expected) << output;
+        EXPECT_EQ(numbersAfter(output, "INFO DEPTH"), expected) << output;
     }
+    const std::string nbest =
+        runSession(longTurn + "INFO show_detail 1\nINFO max_depth 9\n" + playCommands() + "yxnbest 3\n");
+    EXPECT_EQ(numbersAfter(nbest, "INFO DEPTH"), (std::vector<int>{7, 8, 9, 9, 9, 9})) << nbest;
+    EXPECT_EQ(numbersAfter(nbest, "INFO PV"), (std::vector<int>{0, 0, 0, 0, 1, 2})) << nbest;
+    const std::vector<int> values = numbersAfter(nbest, "INFO EVAL");
+    ASSERT_EQ(values.size(), 6u);
+    EXPECT_EQ(values[3], values[2]);
+    EXPECT_GE(values[3], values[4]);
+    EXPECT_GE(values[4], values[5]);
     // Without show_detail nothing but the search line comes before the move.
     const std::string quiet = runSession(longTurn + "INFO max_depth 9\n" + playCommands() + "best\nend\n");
     EXPECT_TRUE(std::regex_match(quiet, std::regex("MESSAGE -?[0-9]+\\|-?[0-9]+\\|[0-9]+\n[0-9]+,[0-9]+\n"))) << quiet;

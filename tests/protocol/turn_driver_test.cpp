@@ -343,28 +343,34 @@ const int SearchedReply = cellAt(10, 10);
 }  // namespace
 
 // A reply whose stored game the engine lost is not played again while the
-// search offers another; a stored reply that won is replayed as before.
+// search offers another, at the tournament depth and with a deeper level; a
+// stored reply that won is replayed as before.
 TEST(TurnDriverTest, AReplyThatLostIsNotPlayedAgain) {
-    DatabaseSession s(-1);
-    s.game.timeoutTurn = 10000;  // a whole search, which finds the same move every time
-    const std::string game = "start 20\nturn 9,9\nturn 11,11\nend\n";
-    const std::string plain = s.run(game);
-    ASSERT_EQ(plain.substr(plain.size() - 6), "10,10\n") << plain;  // without a stored line
+    for (const std::string level : {"", "info max_depth 9\n"}) {
+        DatabaseSession s(-1);
+        s.game.timeoutTurn = 10000;  // a whole search, which finds the same move every time
+        const std::string game = "start 20\n" + level + "turn 9,9\nturn 11,11\nend\n";
+        const std::string plain = s.run(game);
+        const int searched = s.game.board.lastMove();  // without a stored line
+        if (level.empty()) {
+            ASSERT_EQ(searched, SearchedReply) << plain;
+        }
 
-    std::vector<int> lost = Opening;
-    lost.push_back(SearchedReply);
-    storeGame(lost, WholeFirstWins);
-    const std::string avoided = s.run(game);
-    EXPECT_NE(avoided.find("MESSAGE Lost line " + std::to_string(SearchedReply) + " avoided: "), std::string::npos)
-        << avoided;
-    EXPECT_NE(s.game.board.lastMove(), SearchedReply);
+        std::vector<int> lost = Opening;
+        lost.push_back(searched);
+        storeGame(lost, WholeFirstWins);
+        const std::string avoided = s.run(game);
+        EXPECT_NE(avoided.find("MESSAGE Lost line " + std::to_string(searched) + " avoided: "), std::string::npos)
+            << level << avoided;
+        EXPECT_NE(s.game.board.lastMove(), searched) << level;
 
-    std::vector<int> won = Opening;
-    won.push_back(cellAt(12, 12));
-    storeGame(won, WholeSecondWins);
-    const std::string replayed = s.run(game);
-    const std::string stored = "MESSAGE Doporuceny: " + std::to_string(cellAt(12, 12)) + "\n12,12\n";
-    EXPECT_EQ(replayed.substr(replayed.size() - stored.size()), stored) << replayed;
+        std::vector<int> won = Opening;
+        won.push_back(cellAt(12, 12));
+        storeGame(won, WholeSecondWins);
+        const std::string replayed = s.run(game);
+        const std::string stored = "MESSAGE Doporuceny: " + std::to_string(cellAt(12, 12)) + "\n12,12\n";
+        EXPECT_EQ(replayed.substr(replayed.size() - stored.size()), stored) << level << replayed;
+    }
 }
 
 // Every move the search would try lost: the one whose loss came latest is

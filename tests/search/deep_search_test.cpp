@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -88,6 +89,51 @@ TEST_F(DeepSearchTest, AProvedWinIsNeverLostBetweenIterations) {
         }
         ctx->table.clear();
     }
+}
+
+// The best moves of a position (yxnbest; a turn weighing stored lost lines):
+// every root move comes back once, the asked-for best ones first with the
+// value their own search one ply deeper gives (so with the same value
+// whatever else was searched around them) and their lines, the rest only
+// bounded below them.
+TEST_F(DeepSearchTest, TheBestMovesComeWithExactValuesBestFirst) {
+    const std::vector<SetPosition> positions = positionSet();
+    constexpr int32_t Depth = 9;
+    int compared = 0;
+    for (size_t i = 0; i < positions.size() && compared < 4; ++i) {
+        std::unique_ptr<Board> board = boardOf(positions[i]);
+        ctx->table.clear();
+        ctx->limits.maxDepth = Depth;
+        const SearchReport single = searchDeeper(*board, *ctx);
+        if (single.depth != Depth || single.value >= WinValue || single.value <= -WinValue) continue;
+        ++compared;
+        for (int count : {1, 3}) {
+            ctx->table.clear();
+            ctx->limits.maxDepth = Depth;
+            const std::vector<SearchReport> best = searchDeeperBest(*board, *ctx, count);
+            const std::vector<int> listed = rootMoves(ctx->turn, *board);
+            ASSERT_EQ(best.size(), listed.size()) << "position " << i + 1;
+            for (size_t k = 0; k < best.size(); ++k) {
+                EXPECT_EQ(std::count(listed.begin(), listed.end(), best[k].best), 1);
+                ASSERT_FALSE(best[k].line.empty());
+                EXPECT_EQ(best[k].line.front(), best[k].best);
+                EXPECT_EQ(best[k].depth, Depth);
+                const size_t above = k < size_t(count) ? k - 1 : size_t(count) - 1;
+                if (k > 0) {
+                    EXPECT_LE(best[k].value, best[above].value);
+                }
+            }
+            for (int k = 0; k < count; ++k) {
+                std::unique_ptr<Board> child = boardOf(positions[i]);
+                child->makeMove(best[size_t(k)].best);
+                ctx->table.clear();
+                int reply = -1;
+                EXPECT_EQ(best[size_t(k)].value, -searchFixedDepth(*child, *ctx, Depth - 1, true, reply))
+                    << "position " << i + 1 << " move " << k << " of " << count;
+            }
+        }
+    }
+    EXPECT_EQ(compared, 4);
 }
 
 // The table: a stored position is found again with its value, bound, depth
