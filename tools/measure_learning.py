@@ -4,8 +4,8 @@
 The learning brain plays a fixed opponent under the project's referee: the same
 openings, each with both colours, in several passes, at a slow and at a fast
 time per move, once without an experience file and once with one. With the
-file, the slow passes start from an empty file and the fast passes go on with
-the file learned in the slow ones. The opponent never learns: it runs from a
+file, each speed starts from an empty file (with --fast-continues, the fast
+passes go on with the file learned in the slow ones). The opponent never learns: it runs from a
 folder of its own without tarvo/. Learning must show pass by pass: with the
 same openings every pass after the first should win more than the first; with
 openings that change from pass to pass (--vary-openings) the file should cost
@@ -130,6 +130,8 @@ def main():
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--slow", type=int, default=3000, help="ms a move")
     parser.add_argument("--fast", type=int, default=300, help="ms a move (0: no fast passes)")
+    parser.add_argument("--opponent-level", type=int, metavar="DEPTH",
+                        help="the opponent plays at this --max-depth (default: none, the tournament play)")
     parser.add_argument("--opponent-ms", type=int,
                         help="the opponent's fixed ms a move (default: the learning brain's)")
     parser.add_argument("--modes", default="without,with", help="without and/or with the experience file")
@@ -139,6 +141,9 @@ def main():
                         help="MB that a disk writer writes and syncs over and over beside the matches")
     parser.add_argument("--brain-stderr", help="file for the brains' stderr (default: discarded)")
     parser.add_argument("--folder", default="/tmp/tarvo_learning")
+    parser.add_argument("--fast-continues", action="store_true",
+                        help="the fast passes go on with the file learned in the slow ones "
+                             "(default: each speed learns from an empty file)")
     parser.add_argument("--record", help="write every pass's games under DIR/<mode>-<speed>-passN/")
     args = parser.parse_args()
     args.referee = os.path.abspath(args.referee)
@@ -148,8 +153,13 @@ def main():
     shutil.rmtree(args.folder, ignore_errors=True)
     os.makedirs(args.folder)
     opponent = prepare_brain(os.path.join(args.folder, "opponent"), opponent_exe, False)
+    if args.opponent_level:
+        opponent += f" --max-depth {args.opponent_level}"
     modes = [m for m in args.modes.split(",") if m]
     brains = {m: prepare_brain(os.path.join(args.folder, "learner-" + m), exe, m == "with") for m in modes}
+    if "with" in brains and not args.fast_continues and args.slow > 0 and args.fast > 0:
+        # The fast passes learn from an empty file of their own.
+        brains["with-fast"] = prepare_brain(os.path.join(args.folder, "learner-with-fast"), exe, True)
 
     rows = []
     load = start_load(args)
@@ -162,7 +172,8 @@ def main():
                 passes = []
                 for number in range(1, args.passes + 1):
                     started = time.monotonic()
-                    result = run_pass(args, brains[mode], opponent, turn_ms, log, number)
+                    brain = brains.get(f"{mode}-{label}", brains[mode])
+                    result = run_pass(args, brain, opponent, turn_ms, log, number)
                     passes.append(result)
                     for line in result["faults"]:
                         print(f"  {mode} {turn_ms} ms pass {number}: {line}")
@@ -175,7 +186,8 @@ def main():
         stop_load(load)
 
     print()
-    print(f"The learning brain (A) against {opponent_exe} without a file, at "
+    level = f" at --max-depth {args.opponent_level}" if args.opponent_level else ""
+    print(f"The learning brain (A) against {opponent_exe}{level} without a file, at "
           f"{str(args.opponent_ms) + ' ms' if args.opponent_ms else 'the same time'} a move; "
           f"{args.openings} openings of {args.stones} stones, each with both colours, in each pass"
           f"{', new openings every pass' if args.vary_openings else ', the same openings every pass'}.")
@@ -185,7 +197,8 @@ def main():
     for turn_ms, mode, passes, times, late, opponent_late in rows:
         games = sum(p["games"] for p in passes)
         wins = sum(p["wins"] for p in passes)
-        learned = " (learned at %d ms first)" % args.slow if mode == "with" and turn_ms == args.fast else ""
+        learned = (" (learned at %d ms first)" % args.slow
+                   if mode == "with" and turn_ms == args.fast and args.fast_continues else "")
         cells = [f"{p['wins']}/{p['games']}" for p in passes]
         print(f"| {turn_ms} | {mode}{learned} | " + " | ".join(cells) +
               f" | {wins}/{games} | {late} | {len(times)} | {percentile(times, 0.99):.0f} ms | "
@@ -199,9 +212,10 @@ def main():
         print(f"{turn_ms} ms, {mode} file: later passes {' '.join(f'{w - first:+d}' for w in later)} "
               f"against the first: {'each wins more' if beaten else 'not each better'}")
     if "with" in brains:
-        folder = os.path.dirname(brains["with"])
-        check = run_batch([brains["with"]], ["db check", "end"], cwd=folder, timeout=600)
-        print(check.stdout.strip())
+        for name in ("with", "with-fast"):
+            if name in brains:
+                check = run_batch([brains[name]], ["db check", "end"], cwd=os.path.dirname(brains[name]), timeout=600)
+                print(check.stdout.strip())
     print(f"reply logs and brains in {args.folder}")
     return 1 if any(row[4] for row in rows) else 0
 

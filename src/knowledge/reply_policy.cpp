@@ -43,6 +43,13 @@ int chooseReply(const std::vector<NodeStats>& children, bool atRoot, bool second
 
 bool lostFor(const NodeStats& child, bool secondToMove) { return winRank(child, secondToMove) < 0; }
 
+bool lostEveryGame(const Continuation& child, bool secondToMove) {
+    const int32_t* games = child.gamesByClass;
+    const int64_t won = secondToMove ? int64_t(games[WholeSecondWins]) + games[CutSecondWins]
+                                     : int64_t(games[WholeFirstWins]) + games[CutFirstWins];
+    return lostFor(child.stats, secondToMove) && won == 0;
+}
+
 int latestLoss(const std::vector<Continuation>& lost) {
     int best = -1;
     for (int i = 0; i < int(lost.size()); ++i) {

@@ -25,6 +25,13 @@ int chooseReply(const std::vector<NodeStats>& children, bool atRoot, bool second
 // cut, it lost: the other side had an answer to everything it stored below.
 bool lostFor(const NodeStats& child, bool secondToMove);
 
+// A child whose every stored game the side to move lost: lost by its class,
+// and no game stored below it won by that side. A child lost by its class
+// that still holds a game the side to move won is lost only further down,
+// where the other side answered differently; the turn there avoids it. With
+// the read budget run out the count may be short, and the class decides.
+bool lostEveryGame(const Continuation& child, bool secondToMove);
+
 // Among children that the side to move all lost, the one to try again: the
 // loss that came latest (the longest stored line), then the least tried, then
 // the earliest listed. -1 for an empty list.

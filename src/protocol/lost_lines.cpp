@@ -23,6 +23,7 @@ LostLines lostLines(GameSession& game) {
     for (const Continuation& child : children)
         if (!lostFor(child.stats, secondToMove)) return LostLines{};
     for (const Continuation& child : children) {
+        if (!lostEveryGame(child, secondToMove)) continue;
         int cell = -1;
         try {
             cell = denormalise(experienceDatabase.frame, child.move);

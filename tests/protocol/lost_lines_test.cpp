@@ -91,3 +91,31 @@ TEST(LostLines, AChildIsLostForTheSideThatDidNotWinIt) {
         EXPECT_EQ(lostFor(s, true), c.lostForSecond) << c.outcome;
     }
 }
+
+// A child lost by its class is lost in every game only when no game stored
+// below it was won by the side to move: the other side's answer that beat it
+// may not be the one this opponent plays, and the turn where it answered
+// otherwise is where the lost line is avoided.
+TEST(LostLines, AChildIsLostInEveryGameOnlyWhenNoGameBelowWasWon) {
+    const struct {
+        const char* name;
+        int32_t outcome;
+        int32_t games[4];  // by class of their last node
+        bool second;       // the second player to move
+        bool lost;
+    } cases[] = {
+        {"first to move, every game below lost", WholeSecondWins, {2, 0, 1, 0}, false, true},
+        {"first to move, one game below won whole", WholeSecondWins, {2, 0, 0, 1}, false, false},
+        {"first to move, one game below won cut", CutSecondWins, {2, 1, 0, 0}, false, false},
+        {"second to move, every game below lost", WholeFirstWins, {0, 1, 0, 3}, true, true},
+        {"second to move, one game below won", WholeFirstWins, {1, 0, 0, 3}, true, false},
+        {"second to move, one cut game below won", CutFirstWins, {0, 1, 1, 0}, true, false},
+        {"won by its class", WholeSecondWins, {1, 0, 0, 0}, true, false},
+    };
+    for (const auto& c : cases) {
+        Continuation child;
+        child.stats.outcome = c.outcome;
+        for (int k = 0; k < 4; ++k) child.gamesByClass[k] = c.games[k];
+        EXPECT_EQ(lostEveryGame(child, c.second), c.lost) << c.name;
+    }
+}

@@ -373,6 +373,31 @@ TEST(TurnDriverTest, AReplyThatLostIsNotPlayedAgain) {
     }
 }
 
+// A reply lost by its class that still holds a game the engine won below it
+// is played again: its loss is avoided one move on, where the opponent
+// answered as in the lost game.
+TEST(TurnDriverTest, ALossIsAvoidedWhereTheOpponentAnsweredAsInIt) {
+    DatabaseSession s(-1);
+    s.game.timeoutTurn = 10000;
+    const std::string game = "start 20\nturn 9,9\nturn 11,11\nend\n";
+    s.run(game);
+    ASSERT_EQ(s.game.board.lastMove(), SearchedReply);
+    s.run("turn 8,8\nend\n");
+    const int reply = s.game.board.lastMove();  // the search's answer to 8,8
+
+    std::vector<int> lost = Opening, won = Opening;
+    lost.insert(lost.end(), {SearchedReply, cellAt(8, 8), reply});
+    won.insert(won.end(), {SearchedReply, cellAt(12, 12), cellAt(13, 13)});
+    storeGame(lost, WholeFirstWins);
+    storeGame(won, WholeSecondWins);
+    const std::string again = s.run(game);
+    EXPECT_EQ(s.game.board.lastMove(), SearchedReply) << again;
+    EXPECT_EQ(again.find("Lost line"), std::string::npos) << again;
+    const std::string further = s.run("turn 8,8\nend\n");
+    EXPECT_NE(further.find("MESSAGE Lost line " + std::to_string(reply) + " avoided: "), std::string::npos) << further;
+    EXPECT_NE(s.game.board.lastMove(), reply);
+}
+
 // Every move the search would try lost: the one whose loss came latest is
 // tried again.
 TEST(TurnDriverTest, WhenEveryReplyLostTheLatestLossIsPlayed) {
