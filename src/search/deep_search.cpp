@@ -352,12 +352,18 @@ void deepen(DeepSearchContext& ctx, Board& board, std::vector<RootMove>& moves, 
         const int32_t remaining = platform::clockDiff(ctx.turn.moveDeadline, now);
         if (lastMs * expectedGrowth(lastMs, previousMs) > remaining) break;
         if (ctx.listener.iterationStarted) ctx.listener.iterationStarted(depth);
-        const std::vector<RootMove> finished = moves;
+        // The best moves' values of an iteration cut short are partly of
+        // the last depth: the last finished iteration's stand instead.
+        std::vector<RootMove> finished;
+        if (bestCount > 1) finished = moves;
         const Iteration it = searchRoot(ctx, board, moves, depth, true, bestCount);
         const int32_t tookMs = std::max(platform::clockDiff(platform::clockMs(), now), 1);
         if (!it.complete) {
-            moves = finished;
-            if (bestCount == 1 && it.best >= 0 && it.best != report.best) report = iterationReport(it, depth, ctx, report.staticValue);
+            if (bestCount > 1) {
+                moves = std::move(finished);
+            } else if (it.best >= 0 && it.best != report.best) {
+                report = iterationReport(it, depth, ctx, report.staticValue);
+            }
             break;
         }
         report = iterationReport(it, depth, ctx, report.staticValue);
