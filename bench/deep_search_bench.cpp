@@ -7,7 +7,6 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,11 +29,19 @@ const std::vector<SetPosition>& positions() {
     static const std::vector<SetPosition> set = [] {
         std::vector<SetPosition> read;
         std::string error;
-        const auto path = std::filesystem::path(__FILE__).parent_path() / "positions.txt";
-        if (!readPositionSet(path.string(), read, error)) read.clear();
+        // Not __FILE__: a compiler cache may have made it relative.
+        const std::string path = std::string(TARVO_SOURCE_DIR) + "/bench/positions.txt";
+        if (!readPositionSet(path, read, error)) read.clear();
         return read;
     }();
     return set;
+}
+
+// A set that could not be read is an error, not a run over no positions.
+bool havePositions(benchmark::State& state) {
+    if (!positions().empty()) return true;
+    state.SkipWithError("bench/positions.txt could not be read");
+    return false;
 }
 
 std::unique_ptr<Board> boardAt(const SetPosition& position) {
@@ -84,6 +91,7 @@ std::unique_ptr<DeepSearchContext> newContext() {
 }
 
 void DeepSearchInTime(benchmark::State& state) {
+    if (!havePositions(state)) return;
     const int32_t ms = static_cast<int32_t>(state.range(0));
     auto ctx = newContext();
     std::vector<double> depths, openDepths, speeds, hitRates;
@@ -106,6 +114,7 @@ void DeepSearchInTime(benchmark::State& state) {
 }
 
 void DeepSearchToDepth(benchmark::State& state) {
+    if (!havePositions(state)) return;
     const int32_t depth = static_cast<int32_t>(state.range(0));
     auto ctx = newContext();
     double nodes = 0, ms = 0, reached = 0;
@@ -126,6 +135,7 @@ void DeepSearchToDepth(benchmark::State& state) {
 
 // Today's search at one depth, given the 3 s the deeper search had.
 void TodaySearchAtDepth(benchmark::State& state) {
+    if (!havePositions(state)) return;
     const int32_t depth = static_cast<int32_t>(state.range(0));
     constexpr int32_t LimitMs = 3000;
     double finishedIn1s = 0, finishedIn3s = 0;

@@ -123,6 +123,9 @@ int32_t AlphaBeta::searchChild(int cell, int32_t depth, int32_t alpha, int32_t b
 int32_t AlphaBeta::search(int32_t depth, int32_t alpha, int32_t beta, int ply) {
     ctx.lineLength[ply] = 0;
     if (ply > ctx.selectiveDepth) ctx.selectiveDepth = ply;
+    const bool probes = useTable && depth >= 1;
+    const uint64_t key = probes ? keyOf() : 0;
+    if (probes) ctx.table.prefetch(key);
     const int32_t staticValue = scorePosition(board);
     if (isProved(staticValue) || depth < 1 || board.moveCount() >= LeafStoneCount || ply >= MaxPly)
         return staticValue;
@@ -130,9 +133,7 @@ int32_t AlphaBeta::search(int32_t depth, int32_t alpha, int32_t beta, int ply) {
 
     const bool pvNode = beta - alpha > 1;
     int tableMove = -1;
-    uint64_t key = 0;
     if (useTable) {
-        key = keyOf();
         ++ctx.tableProbes;
         if (const TranspositionTable::Entry* e = ctx.table.probe(key)) {
             ++ctx.tableHits;
@@ -304,7 +305,7 @@ constexpr int32_t FirstDepth = 7;
 // what the last two deeper ones took, kept within reason; a guess before
 // there are two (the tournament iteration grows differently).
 double expectedGrowth(int32_t lastMs, int32_t previousMs) {
-    if (previousMs <= 0) return 3.0;
+    if (previousMs <= 0) return 0.8;
     return std::clamp(double(lastMs) / previousMs, 1.5, 5.0);
 }
 

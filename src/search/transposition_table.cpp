@@ -1,12 +1,13 @@
 #include "search/transposition_table.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <type_traits>
+
+#include "platform/memory.h"
 
 static_assert(std::is_trivially_copyable_v<TranspositionTable::Entry>);
 
-void TranspositionTable::Release::operator()(Entry* entries) const { std::free(entries); }
+void TranspositionTable::Release::operator()(Entry* entries) const { platform::releaseLargeZeroed(entries, bytes); }
 
 bool TranspositionTable::resize(size_t bytes) {
     size_t entries = 2;
@@ -14,9 +15,9 @@ bool TranspositionTable::resize(size_t bytes) {
     if (entries == size_) return true;
     table_.reset();  // the old table gives its memory back first
     size_ = 0;
-    auto* memory = static_cast<Entry*>(std::calloc(entries, sizeof(Entry)));
+    auto* memory = static_cast<Entry*>(platform::allocateLargeZeroed(entries * sizeof(Entry)));
     if (!memory) return false;
-    table_.reset(memory);
+    table_ = std::unique_ptr<Entry[], Release>(memory, Release{entries * sizeof(Entry)});
     size_ = entries;
     return true;
 }

@@ -35,6 +35,25 @@ TEST(Memory, ReportsAPlausibleFigure) {
     EXPECT_EQ(block[12345], 1);
 }
 
+// Sizes below, at and above a large page, and ones that are no whole number
+// of pages: every byte reads zero and keeps what is written, the first and
+// the last included (a wrong trim of the aligned mapping would lose either).
+TEST(Memory, LargeZeroedMemoryIsZeroedWritableAndGivenBack) {
+    for (size_t bytes : {size_t{32}, size_t{4096} + 16, size_t{2} << 20, (size_t{6} << 20) + 4096 * 3 + 8}) {
+        for (int round = 0; round < 2; ++round) {
+            auto* memory = static_cast<unsigned char*>(platform::allocateLargeZeroed(bytes));
+            ASSERT_NE(memory, nullptr) << bytes;
+            size_t nonZero = 0;
+            for (size_t i = 0; i < bytes; ++i) nonZero += memory[i] != 0;
+            EXPECT_EQ(nonZero, 0u) << bytes;
+            memory[0] = 1;
+            memory[bytes - 1] = 2;
+            EXPECT_EQ(memory[0] + memory[bytes - 1], 3) << bytes;
+            platform::releaseLargeZeroed(memory, bytes);
+        }
+    }
+}
+
 TEST(Directory, ListsEntriesAndRefusesFiles) {
     const auto root = std::filesystem::temp_directory_path() / "tarvo_dir_test";
     std::filesystem::remove_all(root);
