@@ -17,12 +17,12 @@ namespace platform {
 #ifndef _WIN32
 namespace {
 
-// The proof-number search asks once per iteration, so the file stays open and
-// is read again from its start; a forked child opens its own.
 constexpr size_t LargePage = size_t{2} << 20;
 
 size_t roundUp(size_t bytes, size_t unit) { return (bytes + unit - 1) / unit * unit; }
 
+// The proof-number search asks once per iteration, so the file stays open and
+// is read again from its start; a forked child opens its own.
 int statmDescriptor() {
     static int descriptor = -1;
     static bool stale = true;

@@ -303,7 +303,10 @@ constexpr int32_t FirstDepth = 7;
 
 // How much longer the next iteration is expected to take than the last:
 // what the last two deeper ones took, kept within reason; a guess before
-// there are two (the tournament iteration grows differently).
+// there are two. The first deeper iteration, with its table and ordering,
+// mostly takes less than the tournament depth 7 before it (on the position
+// set: half of it at the median, 1.3 times at the 90th percentile); one cut
+// by the deadline only spends the rest of the turn's budget.
 double expectedGrowth(int32_t lastMs, int32_t previousMs) {
     if (previousMs <= 0) return 0.8;
     return std::clamp(double(lastMs) / previousMs, 1.5, 5.0);
